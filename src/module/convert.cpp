@@ -1,0 +1,244 @@
+#include "module/convert.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+
+namespace core::bind {
+
+bool read_f64_slow(PyObject* o, double& out) noexcept {
+    double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+namespace {
+
+bool read_c_long(PyObject* o, long& out) noexcept {
+    long v = PyLong_AsLong(o);
+    if (v == -1 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+bool read_i32(PyObject* o, int32_t& out) noexcept {
+    long v;
+    if (!read_c_long(o, v)) return false;
+    if (v < INT32_MIN || v > INT32_MAX) {
+        raise_out_of_range();
+        return false;
+    }
+    out = static_cast<int32_t>(v);
+    return true;
+}
+
+bool read_u32(PyObject* o, uint32_t& out) noexcept {
+    long v;
+    if (!read_c_long(o, v)) return false;
+    if (v < 0 || v > static_cast<long>(UINT32_MAX)) {
+        raise_out_of_range();
+        return false;
+    }
+    out = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool read_u64(PyObject* o, uint64_t& out) noexcept {
+    unsigned long long v;
+    if (PyLong_Check(o)) {
+        v = PyLong_AsUnsignedLongLong(o);
+    } else {
+        PyObject* index = PyNumber_Index(o);
+        if (index == nullptr) return false;
+        v = PyLong_AsUnsignedLongLong(index);
+        Py_DECREF(index);
+    }
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+bool read_bytes_view(PyObject* o, std::span<const uint8_t>& out) noexcept {
+    if (!PyBytes_Check(o)) {
+        raise_cannot_convert(o, "PyBytes");
+        return false;
+    }
+    out = {reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(o)),
+           static_cast<std::size_t>(PyBytes_GET_SIZE(o))};
+    return true;
+}
+
+namespace {
+
+// A sequence's reported length only sizes the first reservation; a length
+// that lies cannot make us allocate more than this up front.
+constexpr Py_ssize_t kMaxReserveHint = 1 << 16;
+
+bool read_byte(PyObject* item, uint8_t& out) noexcept {
+    int32_t v;
+    if (!read_i32(item, v)) return false;
+    if (v < 0 || v > 255) {
+        raise_out_of_range();
+        return false;
+    }
+    out = static_cast<uint8_t>(v);
+    return true;
+}
+
+// Converts one element that the caller does not own; the element's own
+// conversion may run Python code that drops the container's reference to it.
+bool read_byte_held(PyObject* item, std::vector<uint8_t>& out) noexcept {
+    uint8_t b;
+    Py_INCREF(item);
+    bool ok = read_byte(item, b);
+    Py_DECREF(item);
+    if (ok) out.push_back(b);
+    return ok;
+}
+
+}  // namespace
+
+bool read_sequence_start(PyObject* o) noexcept {
+    if (PyUnicode_Check(o)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(o)) {
+        raise_cannot_convert(o, "Sequence");
+        return false;
+    }
+    return true;
+}
+
+Py_ssize_t sequence_size_hint(PyObject* o) noexcept {
+    if (PyList_CheckExact(o)) return PyList_GET_SIZE(o);
+    if (PyTuple_CheckExact(o)) return PyTuple_GET_SIZE(o);
+    Py_ssize_t n = PySequence_Size(o);
+    if (n < 0) {
+        PyErr_Clear();
+        return 0;
+    }
+    return std::min(n, kMaxReserveHint);
+}
+
+bool read_byte_list(PyObject* o, std::vector<uint8_t>& out) noexcept {
+    if (PyBytes_CheckExact(o)) {
+        auto* p = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(o));
+        out.assign(p, p + PyBytes_GET_SIZE(o));
+        return true;
+    }
+    if (PyByteArray_CheckExact(o)) {
+        auto* p = reinterpret_cast<const uint8_t*>(PyByteArray_AS_STRING(o));
+        out.assign(p, p + PyByteArray_GET_SIZE(o));
+        return true;
+    }
+    if (!read_sequence_start(o)) return false;
+    try {
+        out.clear();
+        out.reserve(static_cast<std::size_t>(sequence_size_hint(o)));
+        if (PyList_CheckExact(o)) {
+            // Indexing with a fresh size check each step matches what the
+            // list iterator would see if an element's conversion resized it.
+            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i) {
+                if (!read_byte_held(PyList_GET_ITEM(o, i), out)) return false;
+            }
+            return true;
+        }
+        if (PyTuple_CheckExact(o)) {
+            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(o); ++i) {
+                if (!read_byte_held(PyTuple_GET_ITEM(o, i), out)) return false;
+            }
+            return true;
+        }
+        PyObject* it = PyObject_GetIter(o);
+        if (it == nullptr) return false;
+        while (PyObject* item = PyIter_Next(it)) {
+            uint8_t b;
+            bool ok = read_byte(item, b);
+            Py_DECREF(item);
+            if (!ok) {
+                Py_DECREF(it);
+                return false;
+            }
+            out.push_back(b);
+        }
+        Py_DECREF(it);
+        return !PyErr_Occurred();
+    } catch (...) {
+        raise_from_cpp_exception();
+        return false;
+    }
+}
+
+bool read_instance(PyObject* o, PyTypeObject* type, const char* name) noexcept {
+    if (Py_TYPE(o) != type || type == nullptr) {
+        raise_cannot_convert(o, name);
+        return false;
+    }
+    // The copy happens at once, so a shared borrow only has to be possible.
+    if (borrow_of(o).state < 0) {
+        return raise_already_mutably_borrowed();
+    }
+    return true;
+}
+
+bool raise_already_mutably_borrowed() noexcept {
+    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    return false;
+}
+
+bool raise_already_borrowed() noexcept {
+    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+    return false;
+}
+
+PyObject* checked(PyObject* result) noexcept {
+    return result != nullptr ? result : api_failed();
+}
+
+PyObject* text(std::string_view s) noexcept {
+    return checked(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+
+PyObject* byte_list(const uint8_t* data, std::size_t n) noexcept {
+    // Ints 0..255 are the interpreter's cached small ints; keep our own table
+    // of them so that each element costs one reference increment.
+    static PyObject* table[256] = {};
+    if (table[255] == nullptr) {
+        for (int i = 0; i < 256; ++i) {
+            table[i] = PyLong_FromLong(i);
+            if (table[i] == nullptr) return api_failed();
+        }
+    }
+    PyObject* list = checked(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (list == nullptr) return nullptr;
+    PyObject** items = reinterpret_cast<PyListObject*>(list)->ob_item;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* v = table[data[i]];
+        Py_INCREF(v);
+        items[i] = v;
+    }
+    return list;
+}
+
+PyObject* allocate_instance(PyTypeObject* type, std::size_t size) noexcept {
+    if (type == nullptr) {
+        raise_panic("unwrap of a failed result: the class of the result is not registered");
+        return nullptr;
+    }
+    auto* o = static_cast<PyObject*>(PyObject_Malloc(size));
+    if (o == nullptr) {
+        std::string text = "unwrap of a failed result: cannot allocate a new ";
+        text += type->tp_name;
+        text += " instance (MemoryError: out of memory)";
+        raise_panic(text.c_str());
+        return nullptr;
+    }
+    return PyObject_Init(o, type);
+}
+
+}  // namespace core::bind

@@ -1,0 +1,107 @@
+// How a native value lives inside a Python object: the object header, a borrow
+// flag and the value inline. One type-object cell per C++ type.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "module/python.hpp"
+
+namespace core::bind {
+
+// 0 = free, n > 0 = shared by n readers, -1 = held by one writer.
+struct BorrowFlag {
+    int32_t state = 0;
+};
+
+bool raise_already_mutably_borrowed() noexcept;  // always returns false
+bool raise_already_borrowed() noexcept;          // always returns false
+
+inline bool acquire_shared(BorrowFlag& f) noexcept {
+    if (f.state < 0) return raise_already_mutably_borrowed();
+    ++f.state;
+    return true;
+}
+inline void release_shared(BorrowFlag& f) noexcept { --f.state; }
+
+inline bool acquire_exclusive(BorrowFlag& f) noexcept {
+    if (f.state != 0) return raise_already_borrowed();
+    f.state = -1;
+    return true;
+}
+inline void release_exclusive(BorrowFlag& f) noexcept { f.state = 0; }
+
+// Holds a shared (Exclusive = false) or exclusive borrow for a scope.
+template <bool Exclusive>
+class Borrow {
+public:
+    explicit Borrow(BorrowFlag& f) noexcept
+        : flag_(f), ok_(Exclusive ? acquire_exclusive(f) : acquire_shared(f)) {}
+    ~Borrow() {
+        if (!ok_) return;
+        if constexpr (Exclusive) release_exclusive(flag_);
+        else release_shared(flag_);
+    }
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
+    explicit operator bool() const noexcept { return ok_; }
+
+private:
+    BorrowFlag& flag_;
+    bool ok_;
+};
+
+struct InstanceHead {
+    PyObject_HEAD
+    BorrowFlag borrow;
+};
+
+template <class T>
+struct Instance : InstanceHead {
+    T value;
+};
+
+inline BorrowFlag& borrow_of(PyObject* o) noexcept {
+    return reinterpret_cast<InstanceHead*>(o)->borrow;
+}
+
+// The type-object cell of a bound class, filled once when the class is built.
+template <class T>
+struct ClassInfo {
+    static inline PyTypeObject* type = nullptr;
+    static inline const char* name = nullptr;
+};
+
+template <class T>
+inline Instance<T>* as_instance(PyObject* o) noexcept {
+    return static_cast<Instance<T>*>(reinterpret_cast<InstanceHead*>(o));
+}
+
+template <class T>
+inline bool is_instance(PyObject* o) noexcept {
+    return Py_TYPE(o) == ClassInfo<T>::type;
+}
+
+// A new instance holding `value`, created without calling the constructor.
+PyObject* allocate_instance(PyTypeObject* type, std::size_t size) noexcept;
+
+template <class T, class V>
+PyObject* new_instance(V&& value) noexcept {
+    PyObject* o = allocate_instance(ClassInfo<T>::type, sizeof(Instance<T>));
+    if (o == nullptr) return nullptr;
+    auto* inst = as_instance<T>(o);
+    inst->borrow = BorrowFlag{};
+    new (&inst->value) T(std::forward<V>(value));
+    return o;
+}
+
+template <class T>
+void dealloc_instance(PyObject* o) noexcept {
+    PyTypeObject* type = Py_TYPE(o);
+    as_instance<T>(o)->value.~T();
+    PyObject_Free(o);
+    Py_DECREF(type);
+}
+
+}  // namespace core::bind

@@ -1,0 +1,33 @@
+#include "module/registry.hpp"
+
+#include <string>
+
+namespace core::bind {
+
+namespace {
+std::vector<RegisteredMember>& members() {
+    static std::vector<RegisteredMember> list;
+    return list;
+}
+}  // namespace
+
+const std::vector<RegisteredMember>& registered_members() { return members(); }
+
+Registration::Registration(const char* name, MemberFactory make) {
+    members().push_back({name, make});
+}
+
+PyObject* new_function(PyObject* module, const Signature* sig, const char* text_signature,
+                       PyCFunction fn, const char* doc) {
+    // The definition must outlive the function object: it lives for the process.
+    auto* docstring = new std::string(std::string(text_signature) + "\n--\n\n" + doc);
+    auto* def = new PyMethodDef{sig->name.c_str(), fn, METH_FASTCALL | METH_KEYWORDS,
+                                docstring->c_str()};
+    PyObject* module_name = PyModule_GetNameObject(module);
+    if (module_name == nullptr) return nullptr;
+    PyObject* f = PyCMethod_New(def, module, module_name, nullptr);
+    Py_DECREF(module_name);
+    return f;
+}
+
+}  // namespace core::bind
