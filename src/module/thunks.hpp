@@ -212,11 +212,15 @@ struct member_traits<V C::*> {
 
 bool raise_cannot_delete() noexcept;  // always returns false
 
+// The field is copied out before anything can run, so a shared borrow only
+// has to be possible, not held.
 template <auto M>
 PyObject* field_getter(PyObject* self, void*) noexcept {
     using T = member_traits<decltype(M)>;
-    Borrow<false> borrow(borrow_of(self));
-    if (!borrow) return nullptr;
+    if (borrow_of(self).state < 0) [[unlikely]] {
+        raise_already_mutably_borrowed();
+        return nullptr;
+    }
     return to_python<typename T::value>::convert(as_instance<typename T::owner>(self)->value.*M);
 }
 
