@@ -1,0 +1,231 @@
+"""The module frame: registration, class conventions, argument matching,
+conversion errors and borrows, checked through Vec2 and AABB."""
+import gc
+import subprocess
+import sys
+import weakref
+
+import pytest
+
+import _core
+from _core import AABB, Vec2
+
+EXPECTED_ORDER = [
+    "convex_hull", "bounding_box", "pixel_edge_points", "solve_ik", "compute_bone_lengths",
+    "Vec2", "AABB", "compile_node_graph", "lz4_compress", "lz4_decompress", "compute_layout",
+    "generate_wgsl_struct", "TileCache", "Vec3", "Vec4", "Mat4x4", "Quaternion",
+    "SdfPrimitive", "SdfScene", "BodyType", "RigidBody", "PhysicsWorld", "SdfCollider",
+]
+
+
+def test_all_lists_the_members_in_registration_order():
+    present = [name for name in EXPECTED_ORDER if hasattr(_core, name)]
+    assert _core.__all__ == present
+    assert {"Vec2", "AABB"} <= set(present)
+    assert _core.__name__ == "_core" and _core.__doc__ == ""
+
+
+def test_reimport_returns_the_same_module_object():
+    first = sys.modules.pop("_core")
+    try:
+        import _core as again
+        assert again is first
+    finally:
+        sys.modules["_core"] = first
+
+
+def test_second_interpreter_is_refused():
+    code = (
+        "import _core, _xxsubinterpreters as s\n"
+        "i = s.create()\n"
+        "try:\n"
+        "    s.run_string(i, 'import _core')\n"
+        "except Exception as e:\n"
+        "    print('refused', 'ImportError' in str(e) or 'sub-interpreters' in str(e))\n"
+        "print('first still works', _core.Vec2(1, 2).x)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert "refused True" in out.stdout, out.stdout + out.stderr
+    assert "first still works 1.0" in out.stdout
+
+
+@pytest.mark.parametrize("cls", [Vec2, AABB])
+def test_class_conventions(cls):
+    assert cls.__module__ == "builtins"
+    assert repr(cls) == f"<class 'builtins.{cls.__name__}'>"
+    assert cls.__doc__ == ""
+    with pytest.raises(TypeError, match="not an acceptable base type"):
+        type("Sub", (cls,), {})
+    obj = cls(*([1.0] * (2 if cls is Vec2 else 4)))
+    with pytest.raises(AttributeError):
+        obj.foo = 1
+    with pytest.raises(TypeError):
+        weakref.ref(obj)
+    other = cls(*([1.0] * (2 if cls is Vec2 else 4)))
+    assert obj != other and obj == obj
+    assert hash(obj) != hash(other) or obj is not other
+
+
+def test_text_signatures():
+    import inspect
+    assert str(inspect.signature(Vec2)) == "(x, y)"
+    assert str(inspect.signature(AABB)) == "(min_x, min_y, max_x, max_y)"
+    assert Vec2.lerp.__text_signature__ == "($self, other, t)"
+    assert Vec2.lerp.__doc__ is None
+    assert AABB.expand.__text_signature__ == "($self, amount)"
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: Vec2(1), "Vec2.__new__() missing 1 required positional argument: 'y'"),
+    (lambda: Vec2(), "Vec2.__new__() missing 2 required positional arguments: 'x' and 'y'"),
+    (lambda: AABB(), "AABB.__new__() missing 4 required positional arguments: "
+                     "'min_x', 'min_y', 'max_x', and 'max_y'"),
+    (lambda: AABB(1, max_y=2), "AABB.__new__() missing 2 required positional arguments: "
+                               "'min_y' and 'max_x'"),
+    (lambda: AABB(1), "AABB.__new__() missing 3 required positional arguments: "
+                      "'min_y', 'max_x', and 'max_y'"),
+    (lambda: Vec2(1, 2, 3), "Vec2.__new__() takes 2 positional arguments but 3 were given"),
+    (lambda: Vec2(1, 2).dot(Vec2(1, 2), 5),
+     "Vec2.dot() takes 1 positional arguments but 2 were given"),
+    (lambda: Vec2(1, 2, z=3), "Vec2.__new__() got an unexpected keyword argument 'z'"),
+    (lambda: Vec2(1, x=2), "Vec2.__new__() got multiple values for argument 'x'"),
+    (lambda: Vec2(y=1, **{"y2": 2}), "Vec2.__new__() got an unexpected keyword argument 'y2'"),
+    (lambda: Vec2(1, 2).lerp(Vec2(1, 2), t=1, other=Vec2(0, 0)),
+     "Vec2.lerp() got multiple values for argument 'other'"),
+    (lambda: Vec2.__new__(Vec2, 1), "Vec2.__new__() missing 1 required positional argument: 'y'"),
+])
+def test_argument_matching_messages(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_keywords_are_accepted_everywhere():
+    v = Vec2(y=2, x=1)
+    assert (v.x, v.y) == (1.0, 2.0)
+    w = v.lerp(other=Vec2(3, 6), t=0.5)
+    assert (w.x, w.y) == (2.0, 4.0)
+    # Keyword names that are equal but not the same object still match.
+    name = "".join(["o", "ther"])
+    assert v.dot(**{name: Vec2(1, 1)}) == 3.0
+    assert Vec2.__new__(Vec2, 3, y=4).y == 4.0
+
+
+def test_no_argument_methods_refuse_arguments():
+    with pytest.raises(TypeError, match="takes no arguments"):
+        Vec2(1, 2).length(1)
+
+
+class Boom:
+    def __float__(self):
+        raise ValueError("boom")
+
+
+class NotANumberError(TypeError):
+    pass
+
+
+class RaisesTypeError:
+    def __float__(self):
+        err = NotANumberError("custom")
+        err.__cause__ = KeyError("root")
+        raise err
+
+
+def test_conversion_errors_and_prefixes():
+    with pytest.raises(TypeError) as info:
+        Vec2("1", 2)
+    assert str(info.value) == "argument 'x': must be real number, not str"
+    with pytest.raises(TypeError) as info:
+        Vec2(1, 2).lerp(5, 0.5)
+    assert str(info.value) == "argument 'other': 'int' object cannot be converted to 'Vec2'"
+    with pytest.raises(TypeError) as info:
+        AABB(0, 0, 1, 1).contains(AABB(0, 0, 1, 1))
+    assert str(info.value) == "argument 'v': 'AABB' object cannot be converted to 'Vec2'"
+    # Non-TypeErrors pass unchanged.
+    with pytest.raises(ValueError, match="^boom$"):
+        Vec2(Boom(), 1)
+    with pytest.raises(OverflowError):
+        Vec2(10**400, 1)
+    # A TypeError is wrapped, keeping its cause.
+    with pytest.raises(TypeError) as info:
+        Vec2(1, RaisesTypeError())
+    assert type(info.value) is TypeError
+    assert str(info.value) == "argument 'y': custom"
+    assert isinstance(info.value.__cause__, KeyError)
+
+
+def test_numbers_are_accepted_and_narrowed():
+    class Index:
+        def __index__(self):
+            return 7
+
+    assert Vec2(True, Index()).y == 7.0
+    assert Vec2(1e300, 0).x == float("inf")
+    assert Vec2(0.1, 0).x == 0.10000000149011612
+    assert Vec2(2**70, 0).x == float(2**70)
+
+
+def test_field_assignment_and_deletion():
+    v = Vec2(1, 2)
+    v.x = 0.1
+    assert v.x == 0.10000000149011612
+    with pytest.raises(TypeError) as info:
+        v.x = "a"
+    assert str(info.value) == "argument 'x': must be real number, not str"
+    with pytest.raises(AttributeError, match="^can't delete attribute$"):
+        del v.x
+    box = AABB(0, 0, 1, 1)
+    with pytest.raises(TypeError, match="^argument 'min_x': "):
+        box.min_x = None
+    assert v.x == 0.10000000149011612 and box.min_x == 0.0
+
+
+def test_operators_return_not_implemented():
+    v = Vec2(1, 2)
+    for bad in (lambda: v + 1, lambda: 1 + v, lambda: 2 * v, lambda: v - "a", lambda: v * None,
+                lambda: v * Vec2(1, 1), lambda: v * 10**400, lambda: AABB(0, 0, 1, 1) + v):
+        with pytest.raises(TypeError, match="unsupported operand"):
+            bad()
+    assert Vec2.__add__(v, 1) is NotImplemented
+    assert (v * 2).y == 4.0
+
+
+def test_reentrant_conversion_meets_the_borrow():
+    v = Vec2(1, 2)
+
+    class Writes:
+        def __float__(self):
+            v.x = 5.0
+            return 1.0
+
+    class Reads:
+        def __float__(self):
+            return v.x
+
+    # The receiver is shared-borrowed while arguments convert: writing it fails...
+    with pytest.raises(RuntimeError, match="^Already borrowed$"):
+        v.lerp(Vec2(0, 0), Writes())
+    assert v.x == 1.0
+    # ...reading it does not.
+    assert v.lerp(Vec2(3, 2), Reads()).x == 3.0
+    # An operator answers NotImplemented instead of raising.
+    with pytest.raises(TypeError, match="unsupported operand"):
+        v * Writes()
+    # A setter converts before it borrows, so re-entering it is fine.
+    v.x = Writes()
+    assert v.x == 1.0
+
+
+def test_calls_keep_reference_counts_balanced():
+    v, t, bad = Vec2(1, 2), 0.5, "x"
+    gc.collect()
+    counts = [sys.getrefcount(o) for o in (v, t, bad, Vec2)]
+    for _ in range(1000):
+        with pytest.raises(TypeError):
+            v.lerp(v, bad)
+        v.lerp(other=v, t=t)
+        with pytest.raises(TypeError):
+            v + bad
+    gc.collect()
+    assert [sys.getrefcount(o) for o in (v, t, bad, Vec2)] == counts
