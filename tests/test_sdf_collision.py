@@ -333,3 +333,27 @@ def test_collider_docstrings():
         "Negative = inside, positive = outside.")
     assert SdfCollider.load_bytes.__text_signature__ == "($self, data)"
     assert SdfCollider.prim_count.__doc__ == "Number of complete primitive records stored."
+
+
+class Index:
+    def __init__(self, value, victim=None):
+        self.value, self.victim = value, victim
+
+    def __index__(self):
+        if self.victim is not None:
+            self.victim.clear()  # drops the list's references, including to self
+        return self.value
+
+
+def test_load_bytes_mixed_items_and_a_list_emptied_while_read():
+    rec = P.sphere(0, 0, 0, 2).to_bytes()
+    mixed = [Index(b) if i % 3 == 0 else (b == 1 if b < 2 and i % 3 == 1 else b)
+             for i, b in enumerate(rec)]
+    c = SdfCollider()
+    c.load_bytes(mixed)
+    assert c.prim_count() == 1 and c.distance(0, 0, 0) == -2.0
+    data = list(P.sphere(0, 0, 0, 1).to_bytes())
+    data[:0] = [7]
+    data[1] = Index(0, victim=data)
+    c.load_bytes(data)  # reading stops where the list now ends
+    assert c.prim_count() == 0 and c.distance(0, 0, 0) == EMPTY
