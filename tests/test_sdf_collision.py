@@ -357,3 +357,23 @@ def test_load_bytes_mixed_items_and_a_list_emptied_while_read():
     data[1] = Index(0, victim=data)
     c.load_bytes(data)  # reading stops where the list now ends
     assert c.prim_count() == 0 and c.distance(0, 0, 0) == EMPTY
+
+
+def test_reentrant_conversions_hit_the_borrow_flag():
+    c = loaded(P.sphere(0, 0, 0, 1))
+
+    class Reloads:
+        def __float__(self):
+            c.load_bytes(b"")
+            return 0.0
+
+    class Queries:
+        def __index__(self):
+            c.distance(0, 0, 0)
+            return 0
+
+    with pytest.raises(RuntimeError, match="^Already borrowed$"):
+        c.distance(Reloads(), 0, 0)
+    with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+        c.load_bytes([Queries()] * 48)
+    assert c.prim_count() == 1 and c.distance(0, 0, 0) == -1.0
