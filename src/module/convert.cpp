@@ -100,6 +100,22 @@ bool read_byte_held(PyObject* item, std::vector<uint8_t>& out) noexcept {
     return ok;
 }
 
+// The common case of a list or tuple of exact ints 0..255: no conversion
+// runs Python code, so the items are read in one tight pass. Stops at the
+// first item that needs the general path and returns its index; `out` then
+// holds exactly the bytes before it.
+Py_ssize_t read_small_ints(PyObject* const* items, Py_ssize_t n, std::vector<uint8_t>& out) {
+    out.resize(static_cast<std::size_t>(n));
+    uint8_t* dst = out.data();
+    Py_ssize_t i = 0;
+    for (long v; i < n; ++i) {
+        if (!py::small_int_value(items[i], v) || v < 0 || v > 255) break;
+        dst[i] = static_cast<uint8_t>(v);
+    }
+    out.resize(static_cast<std::size_t>(i));
+    return i;
+}
+
 }  // namespace
 
 bool read_sequence_start(PyObject* o) noexcept {
@@ -143,13 +159,15 @@ bool read_byte_list(PyObject* o, std::vector<uint8_t>& out) noexcept {
         if (PyList_CheckExact(o)) {
             // Indexing with a fresh size check each step matches what the
             // list iterator would see if an element's conversion resized it.
-            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i) {
+            Py_ssize_t i = read_small_ints(PySequence_Fast_ITEMS(o), PyList_GET_SIZE(o), out);
+            for (; i < PyList_GET_SIZE(o); ++i) {
                 if (!read_byte_held(PyList_GET_ITEM(o, i), out)) return false;
             }
             return true;
         }
         if (PyTuple_CheckExact(o)) {
-            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(o); ++i) {
+            Py_ssize_t i = read_small_ints(PySequence_Fast_ITEMS(o), PyTuple_GET_SIZE(o), out);
+            for (; i < PyTuple_GET_SIZE(o); ++i) {
                 if (!read_byte_held(PyTuple_GET_ITEM(o, i), out)) return false;
             }
             return true;

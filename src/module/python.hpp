@@ -34,4 +34,20 @@ inline void restore_exception(PyObject* exc) noexcept {
 #endif
 }
 
+// The value of an exact `int` small enough to sit in one internal digit, read
+// without a call; false for anything else (which then takes the general path).
+inline bool small_int_value(PyObject* o, long& out) noexcept {
+    if (!PyLong_CheckExact(o)) return false;
+    auto* v = reinterpret_cast<PyLongObject*>(o);
+#if PY_VERSION_HEX >= 0x030C0000
+    if (!PyUnstable_Long_IsCompact(v)) return false;
+    out = static_cast<long>(PyUnstable_Long_CompactValue(v));
+#else
+    const Py_ssize_t size = Py_SIZE(o);
+    if (size < -1 || size > 1) return false;
+    out = size == 0 ? 0 : static_cast<long>(size) * static_cast<long>(v->ob_digit[0]);
+#endif
+    return true;
+}
+
 }  // namespace core::py
