@@ -229,3 +229,64 @@ def test_calls_keep_reference_counts_balanced():
             v + bad
     gc.collect()
     assert [sys.getrefcount(o) for o in (v, t, bad, Vec2)] == counts
+
+
+class LyingSequence:
+    """A sequence whose reported length has nothing to do with its items."""
+
+    def __init__(self, items, length):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if isinstance(self.length, Exception):
+            raise self.length
+        return self.length
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+@pytest.mark.parametrize("length", [sys.maxsize, 0, 10**6, ValueError("no length")])
+def test_sequence_length_is_only_a_hint(length):
+    # A length of sys.maxsize must not drive the allocation; the items decide.
+    from _core import SdfCollider, SdfPrimitive
+    record = SdfPrimitive.sphere(0, 0, 0, 1).to_bytes()
+    c = SdfCollider()
+    c.load_bytes(LyingSequence(record, length))
+    assert c.prim_count() == 1 and c.distance(0, 0, 0) == -1.0
+
+
+def test_sequence_whose_iteration_raises_changes_nothing():
+    from _core import SdfCollider, SdfPrimitive
+
+    class Broken:
+        def __len__(self):
+            return 3
+
+        def __getitem__(self, i):
+            if i == 2:
+                raise KeyError("broken")
+            return 1
+
+    c = SdfCollider()
+    c.load_bytes(SdfPrimitive.sphere(0, 0, 0, 1).to_bytes())
+    with pytest.raises(KeyError):
+        c.load_bytes(Broken())
+    assert c.prim_count() == 1
+
+
+@pytest.mark.parametrize("value, error, message", [
+    ("abc", TypeError, "argument 'data': Can't extract `str` to `Vec`"),
+    (5, TypeError, "argument 'data': 'int' object cannot be converted to 'Sequence'"),
+    ({1: 2}, TypeError, "argument 'data': 'dict' object cannot be converted to 'Sequence'"),
+    ([1, 2.5], TypeError, "argument 'data': 'float' object cannot be interpreted as an integer"),
+    ([0, 256], OverflowError, "out of range integral type conversion attempted"),
+    ([-1], OverflowError, "out of range integral type conversion attempted"),
+    ([2**40], OverflowError, "out of range integral type conversion attempted"),
+    ([2**80], OverflowError, "Python int too large to convert to C long"),
+])
+def test_byte_list_conversion_errors(value, error, message):
+    from _core import SdfCollider
+    with pytest.raises(error) as info:
+        SdfCollider().load_bytes(value)
+    assert str(info.value) == message

@@ -91,7 +91,7 @@ bool read_byte(PyObject* item, uint8_t& out) noexcept {
 
 // Converts one element that the caller does not own; the element's own
 // conversion may run Python code that drops the container's reference to it.
-bool read_byte_held(PyObject* item, std::vector<uint8_t>& out) noexcept {
+bool read_byte_held(PyObject* item, std::vector<uint8_t>& out) {
     uint8_t b;
     Py_INCREF(item);
     bool ok = read_byte(item, b);
