@@ -22,23 +22,24 @@ uint32_t read_u32_le(const uint8_t* in) noexcept {
     return v;
 }
 
-}  // namespace
-
-// How far a block can expand. A block is a run of sequences, each a token
-// byte, literals (with 255-valued length extension bytes), a 2-byte offset and
-// a match of 4 + 15 + extension bytes; the last sequence is literals only.
-// Literal bytes decode one to one, and a match sequence of i input bytes
-// carries e <= i - 3 match extension bytes, so it decodes to at most
-// 255 * e + 18 + (its literals) <= 255 * i - 747 bytes. The last sequence of
-// i bytes decodes to at most i - 1. A block of b bytes therefore decodes to
-// at most max(b - 1, 255 * b - 1002) bytes, and 255 * b lies at least 12
-// bytes beyond that (for b >= 1). Those 12 bytes matter: the decoder treats
-// literals or matches ending within 12 bytes of its buffer end specially, so
-// with this much room it accepts and produces exactly what it would with any
-// larger buffer.
-uint64_t lz4_decoded_size_limit(uint64_t block_size) noexcept {
-    return block_size >= UINT64_MAX / 255 ? UINT64_MAX : 255 * block_size;
+// How far a block can expand. A block is a run of sequences: a token byte,
+// literals (their length continued by extension bytes while those are 255),
+// a 2-byte offset and a match of 4 + (token nibble, up to 15) + (extension
+// bytes) bytes; the last sequence is literals only. Literal bytes decode one
+// to one, and a match sequence of i input bytes has at most i - 3 match
+// extension bytes e, so it decodes to at most 255 * e + 18 + (its literals)
+// <= 255 * i - 747 bytes. The last sequence of i bytes decodes to at most
+// i - 1. A block of b bytes therefore decodes to at most
+// max(b - 1, 255 * b - 1002) bytes, and 255 * b lies at least 12 bytes beyond
+// that (for b >= 1). Those 12 bytes matter: the decoder treats literals or
+// matches ending within 12 bytes of its buffer end specially, so with this
+// much room it accepts and produces exactly what it would with any larger
+// buffer.
+uint64_t decoded_size_limit(std::size_t block_size) noexcept {
+    return 255 * uint64_t{block_size};
 }
+
+}  // namespace
 
 std::vector<uint8_t> lz4_compress(std::span<const uint8_t> data) {
     if (data.size() > static_cast<std::size_t>(INT_MAX)) {
@@ -71,12 +72,12 @@ std::vector<uint8_t> lz4_decompress(std::span<const uint8_t> data) {
     // actually produce, so a short input cannot make us reserve gigabytes.
     const std::span<const uint8_t> block = data.subspan(kHeaderSize);
     if (block.size() > static_cast<std::size_t>(INT_MAX)) {
-        // No block of an accepted size is this long, and the decoder cannot
-        // take it.
+        // The decoder cannot take it, and no block of an accepted size is
+        // this long.
         throw RuntimeError("Decompression failed. Input invalid or too long?");
     }
     const auto capacity =
-        static_cast<int>(std::min<uint64_t>(size, lz4_decoded_size_limit(block.size())));
+        static_cast<int>(std::min<uint64_t>(size, decoded_size_limit(block.size())));
 
     std::vector<uint8_t> out(static_cast<std::size_t>(capacity));
     const int produced =
