@@ -214,10 +214,6 @@ bool raise_already_borrowed() noexcept {
     return false;
 }
 
-PyObject* checked(PyObject* result) noexcept {
-    return result != nullptr ? result : api_failed();
-}
-
 PyObject* text(std::string_view s) noexcept {
     return checked(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
 }

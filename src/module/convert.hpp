@@ -103,7 +103,11 @@ struct from_python<std::vector<uint8_t>> {
 
 PyObject* byte_list(const uint8_t* data, std::size_t n) noexcept;
 PyObject* text(std::string_view s) noexcept;
-PyObject* checked(PyObject* result) noexcept;  // nullptr becomes a panic
+// A result object the interpreter failed to create becomes a panic.
+inline PyObject* checked(PyObject* result) noexcept {
+    if (result != nullptr) [[likely]] return result;
+    return api_failed();
+}
 
 template <class T, class = void>
 struct to_python {
