@@ -18,9 +18,9 @@ from common import measure  # noqa: E402
 
 def load_cases():
     for path in sorted(HERE.glob("bench_*.py")):
-        spec = importlib.util.spec_from_file_location(path.stem, path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        found = importlib.util.spec_from_file_location(path.stem, path)
+        module = importlib.util.module_from_spec(found)
+        found.loader.exec_module(module)
         yield from module.cases()
 
 

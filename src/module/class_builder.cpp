@@ -106,9 +106,9 @@ PyTypeObject* TypeBuilder::create() {
     slots_.push_back({Py_tp_getset, fields_.data()});
     slots_.push_back({0, nullptr});
 
-    PyType_Spec spec{qualified_name_.c_str(), static_cast<int>(basicsize_), 0,
+    PyType_Spec type_spec{qualified_name_.c_str(), static_cast<int>(basicsize_), 0,
                      Py_TPFLAGS_DEFAULT, slots_.data()};
-    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
     if (type == nullptr) {
         raise_runtime_error_from("An error occurred while initializing class " + name_,
                                  py::take_exception());
