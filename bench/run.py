@@ -39,7 +39,7 @@ def main(argv: list[str]) -> int:
         if filters and not any(f in case.name for f in filters):
             continue
         r = measure(case)
-        goal = "" if case.goal is None else f"≤ {case.goal:g}"
+        goal = "" if case.goal is None else f"≤ {case.goal:.3g}"
         met = "" if case.goal is None else ("yes" if r.ratio <= case.goal else "NO")
         rows.append((case.name, case.work, case.anchor_name, fmt_time(r.ours_s),
                      fmt_time(r.anchor_s), f"{r.ratio:.2f}", goal, met))
@@ -63,9 +63,25 @@ def main(argv: list[str]) -> int:
         "|" + "|".join("---" for _ in header) + "|",
     ]
     lines += ["| " + " | ".join(row) + " |" for row in rows]
-    (HERE / "RESULTS.md").write_text("\n".join(lines) + "\n")
+    table = "\n".join(lines) + "\n"
+    (HERE / "RESULTS.md").write_text(table)
     print(f"wrote {HERE / 'RESULTS.md'}")
+    quote_in_readme(table)
     return 0
+
+
+def quote_in_readme(table: str) -> None:
+    """Replaces the README's quoted table (between the bench markers)."""
+    readme = HERE.parent / "README.md"
+    start, end = "<!-- bench:start -->", "<!-- bench:end -->"
+    text = readme.read_text()
+    if start not in text or end not in text:
+        return
+    body = table.split("\n", 2)[2]  # drop the title line
+    before, rest = text.split(start, 1)
+    after = rest.split(end, 1)[1]
+    readme.write_text(f"{before}{start}\n{body}{end}{after}")
+    print(f"updated {readme}")
 
 
 if __name__ == "__main__":

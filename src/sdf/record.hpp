@@ -1,12 +1,12 @@
 // The 48-byte primitive record shared with the GPU shader and the collider.
 // Every field is little-endian at a fixed offset; the records of a scene are
-// laid end to end with nothing between them. Readers and writers go byte by
-// byte, so a buffer needs no particular alignment.
+// laid end to end with nothing between them.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "common/little_endian.hpp"
 
 namespace core::record {
 
@@ -35,21 +35,5 @@ constexpr uint32_t kCone = 4;
 constexpr uint32_t kTorus = 5;
 constexpr uint32_t kPlane = 6;
 constexpr uint32_t kRoundedBox = 7;
-
-inline uint32_t load_u32(const uint8_t* p) noexcept {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-inline float load_f32(const uint8_t* p) noexcept { return std::bit_cast<float>(load_u32(p)); }
-
-inline void store_u32(uint8_t* p, uint32_t v) noexcept {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-inline void store_f32(uint8_t* p, float v) noexcept { store_u32(p, std::bit_cast<uint32_t>(v)); }
 
 }  // namespace core::record

@@ -6,21 +6,12 @@
 #include <climits>
 
 #include "common/errors.hpp"
+#include "common/little_endian.hpp"
 
 namespace core {
 namespace {
 
 constexpr std::size_t kHeaderSize = 4;
-
-void write_u32_le(uint8_t* out, uint32_t v) noexcept {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint32_t read_u32_le(const uint8_t* in) noexcept {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= uint32_t{in[i]} << (8 * i);
-    return v;
-}
 
 // How far a block can expand. A block is a run of sequences: a token byte,
 // literals (their length continued by extension bytes while those are 255),
@@ -50,7 +41,7 @@ std::vector<uint8_t> lz4_compress(std::span<const uint8_t> data) {
     if (bound <= 0) throw RuntimeError("Compression input too long.");
 
     std::vector<uint8_t> out(kHeaderSize + static_cast<std::size_t>(bound));
-    write_u32_le(out.data(), static_cast<uint32_t>(size));
+    store_u32(out.data(), static_cast<uint32_t>(size));
     const int written = LZ4_compress_default(reinterpret_cast<const char*>(data.data()),
                                              reinterpret_cast<char*>(out.data() + kHeaderSize),
                                              size, bound);
@@ -64,7 +55,7 @@ std::vector<uint8_t> lz4_decompress(std::span<const uint8_t> data) {
         throw RuntimeError("Source buffer must at least contain size prefix.");
     }
     if (data[3] >= 0x80) throw RuntimeError("Parsed size prefix in buffer must not be negative.");
-    const uint32_t size = read_u32_le(data.data());
+    const uint32_t size = load_u32(data.data());
     if (LZ4_compressBound(static_cast<int>(size)) <= 0) {
         throw RuntimeError("Given size parameter is too big");
     }

@@ -1,0 +1,118 @@
+"""Every public callable, fed hostile arguments, answers with a Python
+exception or a result: never a crash, never a PanicException."""
+import inspect
+import math
+import random
+
+import pytest
+
+import _core
+
+
+class RaisesOnFloat:
+    def __float__(self):
+        raise ZeroDivisionError("no float")
+
+    def __index__(self):
+        raise ZeroDivisionError("no index")
+
+
+class Reenters:
+    """Converts by calling back into whatever object it was handed."""
+
+    target = None
+
+    def __float__(self):
+        if Reenters.target is not None:
+            for name in dir(Reenters.target):
+                if not name.startswith("_"):
+                    try:
+                        attr = getattr(Reenters.target, name)
+                        if callable(attr):
+                            attr()
+                    except Exception:
+                        pass
+        return 1.0
+
+    def __index__(self):
+        self.__float__()
+        return 1
+
+
+HOSTILE = [
+    None, 0, -1, 1.5, math.nan, math.inf, -math.inf, 2**31, -2**31 - 1, 2**64, 10**400, True,
+    "", "abc", b"", b"\x00\xff" * 30, bytearray(b"abc"), [], [1, 2, 3], [300], (1.0, 2.0),
+    (1.0, 2.0, 3.0), {}, object(), RaisesOnFloat(), Reenters(), range(5), [0] * 100,
+    _core.Vec2(1, 2), _core.AABB(0, 0, 1, 1),
+]
+
+
+def instances():
+    yield _core.Vec2(1, 2)
+    yield _core.AABB(0, 0, 1, 1)
+    for name in ("Vec3", "Vec4", "Mat4x4", "Quaternion", "SdfPrimitive", "SdfScene",
+                 "SdfCollider", "TileCache"):
+        cls = getattr(_core, name, None)
+        if cls is None:
+            continue
+        if name == "Vec3":
+            yield cls(1, 2, 3)
+        elif name == "Vec4":
+            yield cls(1, 2, 3, 4)
+        elif name in ("Mat4x4", "Quaternion"):
+            yield cls.identity()
+        elif name == "SdfPrimitive":
+            yield cls.sphere(0, 0, 0, 1)
+        elif name == "TileCache":
+            c = cls(2)
+            c.put(0, 0, b"ab")
+            yield c
+        else:
+            yield cls()
+
+
+def callables():
+    for name in _core.__all__:
+        member = getattr(_core, name)
+        if inspect.isclass(member):
+            yield f"{name}()", member
+            for attr, value in vars(member).items():
+                if not attr.startswith("_") and callable(value):
+                    yield f"{name}.{attr}", getattr(member, attr)
+        else:
+            yield name, member
+    for obj in instances():
+        for attr in dir(obj):
+            if not attr.startswith("__"):
+                value = getattr(obj, attr)
+                if callable(value):
+                    yield f"{type(obj).__name__}().{attr}", value
+
+
+def test_hostile_arguments_never_crash():
+    rng = random.Random(7)
+    calls = 0
+    for label, fn in callables():
+        Reenters.target = getattr(fn, "__self__", None)
+        for _ in range(60):
+            args = [rng.choice(HOSTILE) for _ in range(rng.randrange(0, 8))]
+            try:
+                fn(*args)
+            except (TypeError, ValueError, OverflowError, RuntimeError, ZeroDivisionError,
+                    AttributeError):
+                pass
+            except BaseException as e:  # a PanicException or anything unexpected
+                pytest.fail(f"{label}{tuple(args)!r} raised {type(e).__name__}: {e}")
+            calls += 1
+    assert calls > 1000
+
+
+def test_hostile_operands_never_crash():
+    for obj in instances():
+        for other in HOSTILE + list(instances()):
+            for op in (lambda a, b: a + b, lambda a, b: a - b, lambda a, b: a * b,
+                       lambda a, b: b * a, lambda a, b: -a):
+                try:
+                    op(obj, other)
+                except (TypeError, ValueError, OverflowError, RuntimeError, ZeroDivisionError):
+                    pass
