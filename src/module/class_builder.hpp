@@ -70,7 +70,7 @@ public:
 
     template <auto F>
     Class& constructor() {
-        Bound<F>::sig = builder_.constructor_signature();
+        Bound<F>::bind(builder_.constructor_signature());
         builder_.set_constructor(&constructor_thunk<F>);
         return *this;
     }
@@ -85,7 +85,7 @@ public:
     template <auto F>
     Class& method(const char* text_signature, const char* doc = "") {
         const Signature* sig = builder_.method_signature(text_signature);
-        Bound<F>::sig = sig;
+        Bound<F>::bind(sig);
         constexpr std::size_t n = std::tuple_size_v<typename method_traits<decltype(F)>::args>;
         check_signature_arity(*sig, n);
         if constexpr (n == 0) {
@@ -102,7 +102,7 @@ public:
     template <auto F>
     Class& static_method(const char* text_signature, const char* doc = "") {
         const Signature* sig = builder_.method_signature(text_signature);
-        Bound<F>::sig = sig;
+        Bound<F>::bind(sig);
         check_signature_arity(*sig, std::tuple_size_v<typename callable_traits<decltype(F)>::args>);
         builder_.add_method(
             sig, text_signature, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_thunk<F>)),

@@ -36,7 +36,7 @@ PyObject* new_function(PyObject* module, const Signature* sig, const char* text_
 template <auto F>
 PyObject* function(PyObject* module, const char* text_signature, const char* doc = "") {
     const Signature* sig = parse_signature("", text_signature);
-    Bound<F>::sig = sig;
+    Bound<F>::bind(sig);
     check_signature_arity(*sig, std::tuple_size_v<typename callable_traits<decltype(F)>::args>);
     return new_function(module, sig, text_signature,
                         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_thunk<F>)),

@@ -75,6 +75,13 @@ void check_signature_arity(const Signature& sig, std::size_t cpp_arity) {
     }
 }
 
+void check_rebinding(const Signature* bound, const Signature* next) {
+    if (bound != nullptr && bound->display != next->display) {
+        throw std::logic_error(next->display + ": its C++ function is already bound as " +
+                               bound->display);
+    }
+}
+
 namespace {
 
 bool too_many_positional(const Signature& sig, Py_ssize_t given) noexcept {

@@ -32,6 +32,10 @@ const Signature* parse_signature(std::string_view owner, std::string_view text,
 // parameters disagree.
 void check_signature_arity(const Signature& sig, std::size_t cpp_arity);
 
+// Refuses (std::logic_error) to give a function that already has a
+// signature a different one.
+void check_rebinding(const Signature* bound, const Signature* next);
+
 // Fills out[0..sig.size()) with borrowed references from the call: positional
 // arguments, then keywords, then defaults. Returns false with TypeError set.
 bool match_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,

@@ -68,10 +68,17 @@ struct arg_values<std::tuple<A...>> {
 
 // ---- per-binding state ------------------------------------------------------
 
-// The parsed signature of the binding of F, set when F is bound.
+// The parsed signature of the binding of F, set when F is bound. One C++
+// function serves one Python name: binding it again under another name would
+// give the first one the second one's error messages, so that is refused.
 template <auto F>
 struct Bound {
     static inline const Signature* sig = nullptr;
+
+    static const Signature* bind(const Signature* s) {
+        check_rebinding(sig, s);
+        return sig = s;
+    }
 };
 
 // ---- conversion and call ------------------------------------------------------
