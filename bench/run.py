@@ -5,6 +5,7 @@ Usage: python bench/run.py [substring ...]   (only cases whose name matches)
 from __future__ import annotations
 
 import datetime
+import os
 import importlib.util
 import pathlib
 import platform
@@ -22,6 +23,16 @@ def load_cases():
         module = importlib.util.module_from_spec(found)
         found.loader.exec_module(module)
         yield from module.cases()
+
+
+def cpu_name() -> str:
+    try:
+        for line in pathlib.Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown CPU"
 
 
 def fmt_time(s: float) -> str:
@@ -53,7 +64,7 @@ def main(argv: list[str]) -> int:
         "# Benchmark results",
         "",
         f"Date: {datetime.date.today().isoformat()}. Machine: {platform.machine()}, "
-        f"{platform.processor() or 'unknown CPU'}, Python {platform.python_version()}, "
+        f"{cpu_name()}, {os.cpu_count()} cores, Python {platform.python_version()}, "
         f"{platform.system()} {platform.release()}.",
         "",
         "Best of 7 alternating repeats per operation, ours and the anchor in one process. "
