@@ -12,8 +12,6 @@ Vec2 make_vec2(float x, float y) { return {x, y}; }
 AABB make_aabb(float min_x, float min_y, float max_x, float max_y) {
     return {min_x, min_y, max_x, max_y};
 }
-std::string repr_vec2(const Vec2& v) { return repr(v); }
-std::string repr_aabb(const AABB& b) { return repr(b); }
 
 const Registration vec2{"Vec2", [](PyObject*) {
     return member(Class<Vec2>("Vec2", "(x, y)")
@@ -27,7 +25,7 @@ const Registration vec2{"Vec2", [](PyObject*) {
                       .add<&Vec2::operator+>()
                       .sub<&Vec2::operator- >()
                       .mul<&Vec2::operator*>()
-                      .repr<&repr_vec2>()
+                      .repr()
                       .finish());
 }};
 
@@ -43,7 +41,7 @@ const Registration aabb{"AABB", [](PyObject*) {
                       .method<&AABB::center>("center($self)")
                       .method<&AABB::size>("size($self)")
                       .method<&AABB::expand>("expand($self, amount)")
-                      .repr<&repr_aabb>()
+                      .repr()
                       .finish());
 }};
 

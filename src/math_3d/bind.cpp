@@ -12,10 +12,6 @@ using namespace bind;
 
 Vec3 make_vec3(float x, float y, float z) { return {x, y, z}; }
 Vec4 make_vec4(float x, float y, float z, float w) { return {x, y, z, w}; }
-std::string repr_vec3(const Vec3& v) { return repr(v); }
-std::string repr_vec4(const Vec4& v) { return repr(v); }
-std::string repr_mat4(const Mat4x4& a) { return repr(a); }
-std::string repr_quaternion(const Quaternion& q) { return repr(q); }
 
 const Registration vec3{"Vec3", [](PyObject*) {
     return member(Class<Vec3>("Vec3", "(x, y, z)")
@@ -36,7 +32,7 @@ const Registration vec3{"Vec3", [](PyObject*) {
                           &Vec3::operator-)>()
                       .mul<&Vec3::operator*>()
                       .neg<static_cast<Vec3 (Vec3::*)() const noexcept>(&Vec3::operator-)>()
-                      .repr<&repr_vec3>()
+                      .repr()
                       .finish());
 }};
 
@@ -50,7 +46,7 @@ const Registration vec4{"Vec4", [](PyObject*) {
                       .method<&Vec4::dot>("dot($self, other)")
                       .method<&Vec4::length>("length($self)")
                       .method<&Vec4::normalize>("normalize($self)")
-                      .repr<&repr_vec4>()
+                      .repr()
                       .finish());
 }};
 
@@ -75,7 +71,7 @@ const Registration mat4{"Mat4x4", [](PyObject*) {
             .method<&Mat4x4::transpose>("transpose($self)", "Transpose of this matrix.")
             .method<&Mat4x4::data>("data($self)",
                                    "Flat 16-element list, column-major, ready for GPU upload.")
-            .repr<&repr_mat4>()
+            .repr()
             .finish());
 }};
 
@@ -103,7 +99,7 @@ const Registration quaternion{"Quaternion", [](PyObject*) {
             .method<&Quaternion::to_mat4>("to_mat4($self)",
                                           "Convert to a column-major 4×4 rotation matrix.")
             .mul<&Quaternion::mul>()
-            .repr<&repr_quaternion>()
+            .repr()
             .finish());
 }};
 

@@ -58,6 +58,13 @@ private:
 };
 
 
+// Each unit writes `std::string repr(const T&)` next to its type; the
+// overload set cannot be named as a template argument, this can.
+template <class T>
+std::string repr_of(const T& v) {
+    return repr(v);
+}
+
 template <class T>
 class Class {
 public:
@@ -115,6 +122,8 @@ public:
     template <auto F> Class& mul() { return slot(Py_nb_multiply, &binary_slot<F>); }
     template <auto F> Class& neg() { return slot(Py_nb_negative, &unary_slot<F>); }
     template <auto F> Class& repr() { return slot(Py_tp_repr, &unary_slot<F>); }
+    // The `repr(const T&)` found beside T.
+    Class& repr() { return slot(Py_tp_repr, &unary_slot<&repr_of<T>>); }
 
     // A class attribute holding an instance, made by `make` once the type exists.
     Class& constant(const char* name, PyObject* (*make)()) {

@@ -9,8 +9,6 @@ namespace {
 using namespace bind;
 
 SdfScene make_scene() { return {}; }
-std::string repr_primitive(const SdfPrimitive& p) { return repr(p); }
-std::string repr_scene(const SdfScene& s) { return repr(s); }
 
 const Registration primitive{"SdfPrimitive", [](PyObject*) {
     return member(
@@ -34,7 +32,7 @@ const Registration primitive{"SdfPrimitive", [](PyObject*) {
             .method<&SdfPrimitive::to_bytes>(
                 "to_bytes($self)",
                 "Serialize to 48 bytes matching the WGSL `SdfPrimitive` struct layout.")
-            .repr<&repr_primitive>()
+            .repr()
             .finish());
 }};
 
@@ -48,7 +46,7 @@ const Registration scene{"SdfScene", [](PyObject*) {
                           "to_gpu_bytes($self)",
                           "Flat byte buffer of all primitives (48 bytes each) ready for GPU "
                           "upload.")
-                      .repr<&repr_scene>()
+                      .repr()
                       .finish());
 }};
 
