@@ -1,0 +1,64 @@
+// A set of bodies stored by value in one dense array and named by handles.
+// Removal swaps the last body into the freed slot, so array order (which
+// `step` and `raycast` report in) is not insertion order after a removal.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "physics/body.hpp"
+#include "physics/broad_phase.hpp"
+
+namespace core {
+
+using RayHit = std::tuple<uint32_t, float>;
+
+class PhysicsWorld {
+public:
+    // `first_handle` lets a test start the counter just short of wrapping.
+    explicit PhysicsWorld(uint32_t first_handle = 1) : next_handle_(first_handle) {}
+
+    void set_gravity(float gx, float gy, float gz) noexcept { gravity_ = {gx, gy, gz}; }
+    Float3 gravity() const noexcept { return gravity_; }
+
+    // Stores a copy of `body` under a new handle. The counter wraps at 2^32;
+    // a handle still in use is skipped, never issued twice.
+    uint32_t add_body(const RigidBody& body);
+    void remove_body(uint32_t handle);
+    uint64_t body_count() const noexcept { return bodies_.size(); }
+    std::optional<Float3> get_position(uint32_t handle) const;
+    void set_position(uint32_t handle, float x, float y, float z);
+
+    // Integrates every body, then returns the handle pairs whose boxes
+    // overlap, in array order.
+    std::vector<HandlePair> step(float dt);
+    std::vector<RayHit> raycast(float ox, float oy, float oz, float dx, float dy, float dz) const;
+
+    std::span<const RigidBody> bodies() const noexcept { return bodies_; }
+    const RigidBody* find(uint32_t handle) const;
+
+private:
+    // Mixes the handle with a per-process random seed.
+    struct HandleHash {
+        std::size_t operator()(uint32_t handle) const noexcept;
+    };
+
+    std::vector<RigidBody> bodies_;
+    std::unordered_map<uint32_t, uint32_t, HandleHash> index_;
+    uint32_t next_handle_;
+    Float3 gravity_{0.0f, -980.0f, 0.0f};
+    BroadPhase broad_phase_;
+    std::size_t last_pair_count_ = 0;
+};
+
+// Applies `RigidBody::integrate` to every body, split over the worker pool
+// when there are enough bodies to pay for it; the same result either way.
+void integrate_all(std::span<RigidBody> bodies, Float3 g, float dt);
+
+std::string repr(const PhysicsWorld& w);
+
+}  // namespace core
