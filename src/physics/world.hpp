@@ -19,8 +19,7 @@ using RayHit = std::tuple<uint32_t, float>;
 
 class PhysicsWorld {
 public:
-    // `first_handle` lets a test start the counter just short of wrapping.
-    explicit PhysicsWorld(uint32_t first_handle = 1) : next_handle_(first_handle) {}
+    PhysicsWorld() = default;
 
     void set_gravity(float gx, float gy, float gz) noexcept { gravity_ = {gx, gy, gz}; }
     Float3 gravity() const noexcept { return gravity_; }
@@ -39,6 +38,9 @@ public:
     std::vector<RayHit> raycast(float ox, float oy, float oz, float dx, float dy, float dz) const;
 
     std::span<const RigidBody> bodies() const noexcept { return bodies_; }
+    // Only add_body advances the counter; this lets a test reach the wrap
+    // without 2^32 calls.
+    void set_next_handle(uint32_t h) noexcept { next_handle_ = h; }
     const RigidBody* find(uint32_t handle) const;
 
 private:
@@ -49,7 +51,7 @@ private:
 
     std::vector<RigidBody> bodies_;
     std::unordered_map<uint32_t, uint32_t, HandleHash> index_;
-    uint32_t next_handle_;
+    uint32_t next_handle_ = 1;
     Float3 gravity_{0.0f, -980.0f, 0.0f};
     BroadPhase broad_phase_;
     std::size_t last_pair_count_ = 0;
