@@ -54,11 +54,21 @@ int64_t cell_key(float v) noexcept {
 
 }  // namespace
 
+// Cells are hashed by blocks of 2^kBlockShift on a side laid out densely
+// inside: most of a cell's neighbours share its block, and queries taken in
+// bucket order walk a block's buckets and boxes sequentially.
+constexpr int kBlockShift = 2;
+constexpr int64_t kBlockMask = (int64_t{1} << kBlockShift) - 1;
+
 uint32_t BroadPhase::bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept {
-    const uint64_t h = static_cast<uint64_t>(cx) * kCellHash.kx +
-                       static_cast<uint64_t>(cy) * kCellHash.ky +
-                       static_cast<uint64_t>(cz) * kCellHash.kz;
-    return static_cast<uint32_t>(h >> (64 - bucket_bits_));
+    const uint64_t h = static_cast<uint64_t>(cx >> kBlockShift) * kCellHash.kx +
+                       static_cast<uint64_t>(cy >> kBlockShift) * kCellHash.ky +
+                       static_cast<uint64_t>(cz >> kBlockShift) * kCellHash.kz;
+    const auto block = static_cast<uint32_t>(h >> (64 - block_bits_));
+    const auto local = static_cast<uint32_t>((cx & kBlockMask) |
+                                             (cy & kBlockMask) << kBlockShift |
+                                             (cz & kBlockMask) << (2 * kBlockShift));
+    return block << (3 * kBlockShift) | local;
 }
 
 void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<HandlePair>& out) {
@@ -66,71 +76,101 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     // nothing). `reach` is how many cells the widest box spans beyond its
     // own on each axis: x +- 0.5 rounds, so a box can cover up to three
     // cells (two odd neighbours near 2^23 touch although 2.0 apart).
-    entries_.clear();
+    boxes_.clear();
+    cells_.clear();
     int64_t reach[3] = {0, 0, 0};
     for (std::size_t i = 0; i < bodies.size(); ++i) {
-        Entry e;
-        bool placed = true;
+        const Float3& p = bodies[i].position;
+        if (std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2])) continue;
+        Box box;
+        Cells cells;
         for (int k = 0; k < 3; ++k) {
-            const float p = bodies[i].position[k];
-            e.lo[k] = p - 0.5f;
-            e.hi[k] = p + 0.5f;
-            if (std::isnan(p)) {
-                placed = false;
-                break;
-            }
-            e.cell[k] = cell_key(e.lo[k]);
-            reach[k] = std::max(reach[k], cell_key(e.hi[k]) - e.cell[k]);
+            box.lo[k] = p[k] - 0.5f;
+            box.hi[k] = p[k] + 0.5f;
+            cells.first[k] = cell_key(box.lo[k]);
+            cells.last[k] = cell_key(box.hi[k]);
+            reach[k] = std::max(reach[k], cells.last[k] - cells.first[k]);
         }
-        if (!placed) continue;
-        e.index = static_cast<uint32_t>(i);
-        entries_.push_back(e);
+        box.index = static_cast<uint32_t>(i);
+        boxes_.push_back(box);
+        cells_.push_back(cells);
     }
-    const std::size_t m = entries_.size();
+    const std::size_t m = boxes_.size();
     if (m < 2) return;
 
-    // Group by bucket with a stable counting sort, about two buckets per body.
-    bucket_bits_ = std::max(4, static_cast<int>(std::bit_width(m)));
-    const std::size_t buckets = std::size_t{1} << bucket_bits_;
+    // Group by bucket with a stable counting sort; about one block of 64
+    // buckets per 8 bodies.
+    block_bits_ = std::max(1, static_cast<int>(std::bit_width(m >> 3)));
+    const std::size_t buckets = std::size_t{1} << (block_bits_ + 3 * kBlockShift);
     starts_.assign(buckets + 2, 0);
-    for (Entry& e : entries_) {
-        e.bucket = bucket_of(e.cell[0], e.cell[1], e.cell[2]);
-        ++starts_[e.bucket + 2];
+    bucket_.resize(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        const Cells& c = cells_[i];
+        bucket_[i] = bucket_of(c.first[0], c.first[1], c.first[2]);
+        ++starts_[bucket_[i] + 2];
     }
     for (std::size_t b = 2; b < buckets + 2; ++b) starts_[b] += starts_[b - 1];
     grouped_.resize(m);
-    for (const Entry& e : entries_) grouped_[starts_[e.bucket + 1]++] = e;
+    grouped_cells_.resize(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        const uint32_t slot = starts_[bucket_[i] + 1]++;
+        grouped_[slot] = boxes_[i];
+        grouped_cells_[slot] = cells_[i];
+    }
     // Now bucket b is grouped_[starts_[b] .. starts_[b + 1]).
 
-    // A box b overlapping box a has its cell within [cell(a) - reach,
-    // key(hi of a)] on every axis. The cell check keeps a body from being
-    // met twice when two of the cells share a bucket.
-    for (const Entry& a : entries_) {
-        partners_.clear();
-        const int64_t end_x = cell_key(a.hi[0]);
-        const int64_t end_y = cell_key(a.hi[1]);
-        const int64_t end_z = cell_key(a.hi[2]);
-        for (int64_t cx = a.cell[0] - reach[0]; cx <= end_x; ++cx) {
-            for (int64_t cy = a.cell[1] - reach[1]; cy <= end_y; ++cy) {
-                for (int64_t cz = a.cell[2] - reach[2]; cz <= end_z; ++cz) {
-                    const uint32_t bucket = bucket_of(cx, cy, cz);
-                    for (uint32_t g = starts_[bucket]; g < starts_[bucket + 1]; ++g) {
-                        const Entry& b = grouped_[g];
-                        if (b.index <= a.index || b.cell[0] != cx || b.cell[1] != cy ||
-                            b.cell[2] != cz) {
-                            continue;
-                        }
-                        if (a.lo[0] <= b.hi[0] && b.lo[0] <= a.hi[0] && a.lo[1] <= b.hi[1] &&
-                            b.lo[1] <= a.hi[1] && a.lo[2] <= b.hi[2] && b.lo[2] <= a.hi[2]) {
-                            partners_.push_back(b.index);
-                        }
-                    }
+    // Boxes that overlap are at most `reach` cells apart on every axis (the
+    // lower cell of each is within the other's [first - reach, last]). So
+    // each query looks at its own bucket past itself and at the cells after
+    // its own in (x, y, z) order up to its upper bound; every overlapping
+    // pair is met at least once. Buckets also hold other cells, and two
+    // cells of one query can share a bucket, so a pair can be met twice;
+    // the exact test decides every meeting and duplicates go below.
+    hits_.clear();
+    for (std::size_t q = 0; q < m; ++q) {
+        const Box& a = grouped_[q];
+        const Cells& c = grouped_cells_[q];
+        const uint32_t own = bucket_of(c.first[0], c.first[1], c.first[2]);
+        scan(a, static_cast<uint32_t>(q + 1), starts_[own + 1]);
+        const int64_t span[3] = {c.last[0] - c.first[0], c.last[1] - c.first[1],
+                                 c.last[2] - c.first[2]};
+        for (int64_t dx = 0; dx <= span[0]; ++dx) {
+            for (int64_t dy = dx > 0 ? -reach[1] : 0; dy <= span[1]; ++dy) {
+                for (int64_t dz = dx > 0 || dy > 0 ? -reach[2] : 1; dz <= span[2]; ++dz) {
+                    const uint32_t b = bucket_of(c.first[0] + dx, c.first[1] + dy, c.first[2] + dz);
+                    scan(a, starts_[b], starts_[b + 1]);
                 }
             }
         }
-        std::sort(partners_.begin(), partners_.end());
-        const uint32_t handle = bodies[a.index].handle;
-        for (uint32_t j : partners_) out.emplace_back(handle, bodies[j].handle);
+    }
+
+    // Back to the order of the all-pairs loop: by i (a counting sort), then
+    // by j within each i.
+    const std::size_t n = bodies.size();
+    first_hit_.assign(n + 2, 0);
+    for (const auto& [i, j] : hits_) ++first_hit_[i + 2];
+    for (std::size_t i = 2; i < n + 2; ++i) first_hit_[i] += first_hit_[i - 1];
+    partners_.resize(hits_.size());
+    for (const auto& [i, j] : hits_) partners_[first_hit_[i + 1]++] = j;
+    out.reserve(out.size() + hits_.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto begin = partners_.begin() + first_hit_[i];
+        const auto end = partners_.begin() + first_hit_[i + 1];
+        std::sort(begin, end);
+        for (auto it = begin; it != end; ++it) {
+            if (it != begin && *it == it[-1]) continue;
+            out.emplace_back(bodies[i].handle, bodies[*it].handle);
+        }
+    }
+}
+
+void BroadPhase::scan(const Box& a, uint32_t begin, uint32_t end) {
+    for (uint32_t g = begin; g < end; ++g) {
+        const Box& b = grouped_[g];
+        if ((a.lo[0] <= b.hi[0]) & (b.lo[0] <= a.hi[0]) & (a.lo[1] <= b.hi[1]) &
+            (b.lo[1] <= a.hi[1]) & (a.lo[2] <= b.hi[2]) & (b.lo[2] <= a.hi[2])) {
+            hits_.emplace_back(std::min(a.index, b.index), std::max(a.index, b.index));
+        }
     }
 }
 

@@ -34,21 +34,30 @@ public:
     void find_pairs(std::span<const RigidBody> bodies, std::vector<HandlePair>& out);
 
 private:
-    struct Entry {
+    struct Box {
         float lo[3];
         float hi[3];
-        int64_t cell[3];
         uint32_t index;
-        uint32_t bucket;
     };
-
+    struct Cells {
+        int64_t first[3];  // cell of the lower bound
+        int64_t last[3];   // cell of the upper bound
+    };
     uint32_t bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept;
+    // Records (i, j), i < j, for every box of grouped_[begin .. end) that
+    // overlaps `a`.
+    void scan(const Box& a, uint32_t begin, uint32_t end);
 
-    std::vector<Entry> entries_;   // placed bodies, in array order
-    std::vector<Entry> grouped_;   // the same, grouped by bucket, array order within
-    std::vector<uint32_t> starts_; // bucket b holds grouped_[starts_[b] .. starts_[b + 1])
+    std::vector<Box> boxes_;           // placed bodies, in array order
+    std::vector<Cells> cells_;         // their cells, likewise
+    std::vector<uint32_t> bucket_;     // their buckets, likewise
+    std::vector<Box> grouped_;         // the boxes grouped by bucket, array order within
+    std::vector<Cells> grouped_cells_;
+    std::vector<uint32_t> starts_;     // bucket b is grouped_[starts_[b] .. starts_[b + 1])
+    std::vector<std::tuple<uint32_t, uint32_t>> hits_;  // (i, j), i < j, in query order
+    std::vector<uint32_t> first_hit_;  // hits of body i: partners_[first_hit_[i] ..]
     std::vector<uint32_t> partners_;
-    int bucket_bits_ = 4;
+    int block_bits_ = 0;
 };
 
 }  // namespace core

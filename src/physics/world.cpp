@@ -43,9 +43,13 @@ uint32_t PhysicsWorld::add_body(const RigidBody& body) {
     while (index_.contains(h)) ++h;
     RigidBody stored = body;
     stored.handle = h;
-    bodies_.reserve(bodies_.size() + 1);
-    index_.emplace(h, static_cast<uint32_t>(bodies_.size()));
-    bodies_.push_back(stored);  // cannot throw: room was reserved
+    bodies_.push_back(stored);
+    try {
+        index_.emplace(h, static_cast<uint32_t>(bodies_.size() - 1));
+    } catch (...) {
+        bodies_.pop_back();  // a failed add leaves the world as it was
+        throw;
+    }
     next_handle_ = h + 1;
     return h;
 }
