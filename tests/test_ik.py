@@ -115,7 +115,8 @@ def test_wrong_length_count():
     ({"target": (1, 1, 1)}, ValueError, "expected tuple of length 2, but got tuple of length 3"),
 ])
 def test_bad_arguments(kwargs, exc, text):
-    args = dict(chain_positions=[(0, 0), (1, 0)], target=(0.5, 0.5), lengths=[1.0], **kwargs)
+    args = {"chain_positions": [(0, 0), (1, 0)], "target": (0.5, 0.5), "lengths": [1.0],
+            **kwargs}
     with pytest.raises(exc, match=text.replace("(", r"\(").replace(")", r"\)")):
         solve_ik(**args)
 
