@@ -28,7 +28,7 @@ def disc(n, seed=1):
 
 def covers_vertices(ours, other):
     """Every vertex the anchor finds is in our hull. Not equality: at this
-    density the float32 scan keeps some points that lie off the true hull
+    density the float32 scan keeps some points that are not hull vertices
     (rounding in its orientation tests, see the README), while the anchors
     work in float64."""
     return {tuple(map(float, p)) for p in other} <= set(ours)
