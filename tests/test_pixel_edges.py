@@ -100,3 +100,20 @@ def test_bad_arguments(name, value, exc):
     args[name] = value
     with pytest.raises(exc):
         pixel_edge_points(**args)
+
+
+def test_long_scan_is_interruptible():
+    # Past the list every pixel is active under a negative threshold, so this
+    # walks 2**64 positions (few of them edges) unless the interrupt stops it.
+    import signal
+
+    def stop(*_):
+        raise KeyboardInterrupt
+    old = signal.signal(signal.SIGALRM, stop)
+    signal.setitimer(signal.ITIMER_REAL, 0.2, 0.2)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            pixel_edge_points([], U64, 1, 0, -1.0, 2**20)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
