@@ -33,7 +33,7 @@ enum class Want : uint8_t { Graph, NodeList, EdgeList, Node, Edge, Text, Params,
 
 struct Record {
     const char* name;      // "struct Node"
-    const char* fields[4];
+    std::string_view fields[4];
     uint8_t field_count;
     uint8_t min_length;    // array form
     Want wants[4];
@@ -103,7 +103,7 @@ public:
     constexpr static std::size_t max_key_size = std::size_t(-1);
     constexpr static std::size_t max_string_size = std::size_t(-1);
 
-    Builder(std::string_view doc, NodeGraph& graph) : doc_(doc), graph_(graph), ids_(graph.ids) {
+    Builder(std::string_view doc, NodeGraph& graph) : doc_(doc), graph_(graph) {
         stack_.reserve(kMaxDepth);
     }
 
@@ -271,7 +271,7 @@ private:
         for (uint8_t i = 0; i < r.field_count; ++i) {
             if (key == r.fields[i]) {
                 if (top.seen & (1u << i)) {
-                    return fail(ec, std::string("duplicate field `") + r.fields[i] + '`');
+                    return fail(ec, "duplicate field `" + std::string(r.fields[i]) + '`');
                 }
                 top.seen |= static_cast<uint8_t>(1u << i);
                 top.field = i;
@@ -300,7 +300,7 @@ private:
         } else {
             for (uint8_t i = 0; i < r.min_length; ++i) {
                 if (!(top.seen & (1u << i))) {
-                    return fail(ec, std::string("missing field `") + r.fields[i] + '`');
+                    return fail(ec, "missing field `" + std::string(r.fields[i]) + '`');
                 }
             }
         }
@@ -316,15 +316,16 @@ private:
                 graph_.params.push_back(Param{static_cast<ParamKey>(k), params_[k]});
             }
         }
-        graph_.nodes.push_back(Node{ids_.intern(fields_[0]), lookup(kNodeTypes, fields_[1], NodeType::Unknown),
+        graph_.nodes.push_back(Node{graph_.ids.intern(fields_[0]), lookup(kNodeTypes, fields_[1], NodeType::Unknown),
                                     fields_[1], first,
                                     static_cast<uint8_t>(graph_.params.size() - first)});
     }
 
     void add_edge() {
-        const uint32_t from = ids_.intern(fields_[0]);
-        const uint32_t to = ids_.intern(fields_[2]);
-        graph_.edges.push_back(Edge{from, to, fields_[1], lookup(kPorts, fields_[3], kPortCount)});
+        const uint32_t from = graph_.ids.intern(fields_[0]);
+        const uint32_t to = graph_.ids.intern(fields_[2]);
+        graph_.edges.push_back(
+            Edge{from, to, graph_.ports.intern(fields_[1]), lookup(kPorts, fields_[3], kPortCount)});
     }
 
     bool number(json::error_code& ec, ParamValue v, json::string_view s) {
@@ -375,7 +376,6 @@ private:
 
     std::string_view doc_;
     NodeGraph& graph_;
-    IdTable ids_;
     std::vector<Level> stack_;
     std::string_view fields_[4];          // the record being read
     ParamValue params_[kParamCount];      // its parameters, later keys winning

@@ -67,7 +67,7 @@ public:
     void line(Out& out, const Node& n) const {
         auto let = [&](std::string_view suffix, std::string_view rest) {
             out("    let ");
-            out(graph_.ids[n.id]);
+            out(graph_.ids.text(n.id));
             out("_");
             out(suffix);
             out(rest);
@@ -75,9 +75,9 @@ public:
         auto input = [&](Port port, std::string_view fallback) {
             const uint32_t e = first_edge_[std::size_t{n.id} * kPortCount + port];
             if (e == kNoEdge) return out(fallback);
-            out(graph_.ids[graph_.edges[e].from_node]);
+            out(graph_.ids.text(graph_.edges[e].from_node));
             out("_");
-            out(graph_.edges[e].from_port);
+            out(graph_.ports.text(graph_.edges[e].from_port));
         };
         auto number = [&](ParamKey key, float fallback) {
             out.number(number_param(n, key, fallback));

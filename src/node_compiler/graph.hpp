@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "node_compiler/id_table.hpp"
+
 namespace core {
 
 enum class NodeType : uint8_t {
@@ -66,17 +68,18 @@ struct Node {
 struct Edge {
     uint32_t from_node;
     uint32_t to_node;
-    std::string_view from_port;
+    uint32_t from_port;  // into NodeGraph::ports
     Port to_port;
 };
 
 struct NodeGraph {
-    std::vector<std::string_view> ids;  // interned id texts, by index
+    IdTable ids;
+    IdTable ports;  // the texts of from_port
     std::vector<Node> nodes;            // document order
     std::vector<Edge> edges;            // document order
     std::vector<Param> params;
-    // Texts that could not stay views into the document (escaped or split
-    // strings); a deque so that views into it survive growth.
+    // Type and parameter texts that could not stay views into the document
+    // (escaped or split strings); a deque so that views into it survive growth.
     std::deque<std::string> owned;
 };
 

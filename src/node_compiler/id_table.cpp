@@ -57,30 +57,33 @@ uint64_t keyed_hash(std::string_view s) noexcept {
 
 }  // namespace
 
-uint32_t IdTable::intern(std::string_view id) {
-    if (2 * (ids_.size() + 1) > slots_.size()) grow();
-    const uint64_t h = keyed_hash(id);
+uint32_t IdTable::intern(std::string_view text) {
+    if (2 * (size() + 1) > slots_.size()) grow();
+    const uint64_t h = keyed_hash(text);
+    const uint64_t tag = h >> 32 << 32;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        const uint32_t slot = slots_[i];
+        const uint64_t slot = slots_[i];
         if (slot == 0) {
-            const auto index = static_cast<uint32_t>(ids_.size());
-            ids_.push_back(id);
-            hashes_.push_back(h);
-            slots_[i] = index + 1;
+            const auto index = static_cast<uint32_t>(size());
+            chars_.append(text);
+            starts_.push_back(chars_.size());
+            slots_[i] = tag | (index + 1);
             return index;
         }
-        if (hashes_[slot - 1] == h && ids_[slot - 1] == id) return slot - 1;
+        const auto index = static_cast<uint32_t>(slot) - 1;
+        if ((slot & ~uint64_t{0xffffffff}) == tag && this->text(index) == text) return index;
     }
 }
 
 void IdTable::grow() {
-    std::vector<uint32_t> slots(slots_.empty() ? 64 : 2 * slots_.size(), 0);
+    std::vector<uint64_t> slots(slots_.empty() ? 64 : 2 * slots_.size(), 0);
     const std::size_t mask = slots.size() - 1;
-    for (uint32_t index = 0; index < hashes_.size(); ++index) {
-        std::size_t i = hashes_[index] & mask;
+    for (uint32_t index = 0; index < size(); ++index) {
+        const uint64_t h = keyed_hash(text(index));
+        std::size_t i = h & mask;
         while (slots[i] != 0) i = (i + 1) & mask;
-        slots[i] = index + 1;
+        slots[i] = h >> 32 << 32 | (index + 1);
     }
     slots_ = std::move(slots);
 }
