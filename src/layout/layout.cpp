@@ -29,8 +29,9 @@ uint64_t round_up(uint64_t x, uint64_t align) { return (x + align - 1) & ~(align
 
 }  // namespace
 
-std::vector<std::pair<std::string, uint64_t>> channel_offsets(const std::vector<Channel>& channels) {
-    std::vector<std::pair<std::string, uint64_t>> items;
+Mapping<std::string, uint64_t> compute_layout(const std::vector<Channel>& channels) {
+    Mapping<std::string, uint64_t> layout;
+    auto& items = layout.items;
     items.reserve(channels.size() + 1);
     uint64_t offset = 0, max_align = 1;
     for (const auto& [name, type] : channels) {
@@ -41,7 +42,7 @@ std::vector<std::pair<std::string, uint64_t>> channel_offsets(const std::vector<
         max_align = std::max(max_align, t.align);
     }
     items.emplace_back("stride", round_up(offset, max_align));
-    return items;
+    return layout;
 }
 
 std::string generate_wgsl_struct(std::string_view struct_name, const std::vector<Channel>& channels) {

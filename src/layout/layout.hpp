@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <tuple>
-#include <utility>
 #include <vector>
+
+#include "common/mapping.hpp"
 
 namespace core {
 
@@ -14,7 +16,7 @@ using Channel = std::tuple<std::string, std::string>;  // name, type
 
 // Each channel's offset (a repeated name keeps the later channel's offset),
 // then "stride"; throws ValueError "Unknown WGSL type: {}".
-std::vector<std::pair<std::string, uint64_t>> channel_offsets(const std::vector<Channel>& channels);
+Mapping<std::string, uint64_t> compute_layout(const std::vector<Channel>& channels);
 
 std::string generate_wgsl_struct(std::string_view struct_name, const std::vector<Channel>& channels);
 

@@ -1,7 +1,6 @@
 // Python surface of the node-graph compiler.
 #include "module/bind.hpp"
 #include "node_compiler/graph.hpp"
-#include "node_compiler/interim_convert.hpp"
 
 namespace core {
 namespace {

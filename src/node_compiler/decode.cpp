@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "node_compiler/graph.hpp"
 #include "node_compiler/id_table.hpp"
 
@@ -108,6 +109,7 @@ public:
     }
 
     const std::string& fault() const { return fault_; }
+    bool interrupted() const { return interrupted_; }
 
     bool on_document_begin(json::error_code&) { return true; }
     bool on_document_end(json::error_code&) { return true; }
@@ -143,11 +145,11 @@ public:
         if (want != Want::Ignore) value = keep(value);
         text_part_.clear();
         switch (want) {
-            case Want::Ignore: return completed();
-            case Want::Text: fields_[field] = value; return completed();
+            case Want::Ignore: return completed(ec);
+            case Want::Text: fields_[field] = value; return completed(ec);
             case Want::ParamValue:
                 params_[field] = ParamValue{ParamValue::Text, 0, 0, 0.0, value};
-                return completed();
+                return completed(ec);
             default: {
                 std::string found = "string \"";
                 found.append(value);
@@ -220,8 +222,17 @@ private:
         return graph_.owned.emplace_back(std::move(text_part_));
     }
 
-    bool completed() {
+    // Called once per value, so a huge document stays interruptible. The
+    // parser is left by a failed callback, never by an exception.
+    bool completed(json::error_code& ec) {
         if (!stack_.empty()) ++stack_.back().count;
+        try {
+            poll_.tick();
+        } catch (const Interrupted&) {
+            interrupted_ = true;
+            ec = json::error::test_failure;
+            return false;
+        }
         return true;
     }
 
@@ -287,7 +298,7 @@ private:
             case Frame::Skip:
             case Frame::ParamsObject:
             case Frame::NodeList:
-            case Frame::EdgeList: return completed();
+            case Frame::EdgeList: return completed(ec);
             default: break;
         }
         const Record& r = record_of(top.frame);
@@ -306,7 +317,7 @@ private:
         }
         if (&r == &kNode) add_node();
         if (&r == &kEdge) add_edge();
-        return completed();
+        return completed(ec);
     }
 
     void add_node() {
@@ -336,9 +347,9 @@ private:
         if (want == Want::ParamValue) {
             if (v.kind == ParamValue::Float) v.f = exact_double(digits, v.f);
             params_[field] = v;
-            ok = completed();
+            ok = completed(ec);
         } else if (want == Want::Ignore) {
-            ok = completed();
+            ok = completed(ec);
         } else {
             std::string found = v.kind == ParamValue::Float ? "floating point `" : "integer `";
             if (v.kind == ParamValue::Float) append_double(found, v.f);
@@ -371,7 +382,7 @@ private:
         const auto [want, field] = wanted();
         if (want == Want::ParamValue) params_[field] = ParamValue{ParamValue::Other};
         else if (want != Want::Ignore) return invalid_type(ec, found, want);
-        return completed();
+        return completed(ec);
     }
 
     std::string_view doc_;
@@ -381,6 +392,8 @@ private:
     ParamValue params_[kParamCount];      // its parameters, later keys winning
     std::string key_, text_part_, number_;  // pieces the parser handed out split
     std::string fault_;
+    InterruptPoll<> poll_;
+    bool interrupted_ = false;
 };
 
 // ---- syntax faults -------------------------------------------------------------
@@ -498,6 +511,7 @@ NodeGraph decode_node_graph(std::string_view text) {
     json::error_code ec;
     std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
     std::string message;
+    if (parser.handler().interrupted()) throw Interrupted{};
     if (!parser.handler().fault().empty()) {
         message = parser.handler().fault();
     } else if (ec) {
