@@ -4,6 +4,30 @@ from typing import final
 __all__: list[str]
 
 
+def convex_hull(points: Sequence[tuple[float, float]]) -> list[tuple[float, float]]: ...
+
+def bounding_box(points: Sequence[tuple[float, float]]) -> tuple[float, float, float, float]: ...
+
+def pixel_edge_points(
+    pixel_data: Sequence[float],
+    pixel_count: int,
+    stride_floats: int,
+    channel_offset_f32: int,
+    threshold: float,
+    width: int,
+) -> list[tuple[float, float]]: ...
+
+def solve_ik(
+    chain_positions: Sequence[tuple[float, float]],
+    target: tuple[float, float],
+    lengths: Sequence[float],
+    max_iter: int = 10,
+    tolerance: float = 0.001,
+) -> list[tuple[float, float]]: ...
+
+def compute_bone_lengths(positions: Sequence[tuple[float, float]]) -> list[float]: ...
+
+
 @final
 class Vec2:
     x: float
@@ -31,9 +55,15 @@ class AABB:
     def size(self) -> Vec2: ...
     def expand(self, amount: float) -> AABB: ...
 
+def compile_node_graph(node_graph_json: str) -> str: ...
+
 def lz4_compress(data: bytes) -> list[int]: ...
 
 def lz4_decompress(data: bytes) -> list[int]: ...
+
+def compute_layout(channels: Sequence[tuple[str, str]]) -> dict[str, int]: ...
+
+def generate_wgsl_struct(struct_name: str, channels: Sequence[tuple[str, str]]) -> str: ...
 
 
 @final

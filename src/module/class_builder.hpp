@@ -57,6 +57,33 @@ private:
     const char** name_cell_;
 };
 
+// Int-like enumerations: `==` and `!=` against a member (`other_member`
+// non-null) or anything the integer protocol reads as a signed 64-bit value;
+// NotImplemented for everything else, ordering included.
+PyObject* compare_int_like(int64_t value, PyObject* other, const int64_t* other_member,
+                           int op) noexcept;
+
+template <auto ToInt>
+PyObject* int_like_int(PyObject* self) noexcept {
+    using T = typename method_traits<decltype(ToInt)>::self;
+    return checked(PyLong_FromLongLong(ToInt(as_instance<T>(self)->value)));
+}
+
+template <auto ToInt>
+PyObject* int_like_compare(PyObject* a, PyObject* b, int op) noexcept {
+    using T = typename method_traits<decltype(ToInt)>::self;
+    if (!is_instance<T>(a)) Py_RETURN_NOTIMPLEMENTED;
+    int64_t member = 0;
+    const bool is_member = is_instance<T>(b);
+    if (is_member) member = ToInt(as_instance<T>(b)->value);
+    return compare_int_like(ToInt(as_instance<T>(a)->value), b, is_member ? &member : nullptr, op);
+}
+
+// A class attribute of an enumeration: the member holding V.
+template <class E, E V>
+PyObject* enum_constant() {
+    return new_instance<E>(V);
+}
 
 // Each unit writes `std::string repr(const T&)` next to its type; the
 // overload set cannot be named as a template argument, this can.
@@ -124,6 +151,15 @@ public:
     template <auto F> Class& repr() { return slot(Py_tp_repr, &unary_slot<F>); }
     // The `repr(const T&)` found beside T.
     Class& repr() { return slot(Py_tp_repr, &unary_slot<&repr_of<T>>); }
+
+    // An int-like enumeration: `int()` gives ToInt(value) (`int64_t ToInt(const T&)`),
+    // `==`/`!=` compare that value, and members are not hashable.
+    template <auto ToInt>
+    Class& int_like() {
+        slot(Py_nb_int, &int_like_int<ToInt>);
+        slot(Py_tp_richcompare, &int_like_compare<ToInt>);
+        return slot(Py_tp_hash, &PyObject_HashNotImplemented);
+    }
 
     // A class attribute holding an instance, made by `make` once the type exists.
     Class& constant(const char* name, PyObject* (*make)()) {

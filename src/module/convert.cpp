@@ -192,6 +192,114 @@ bool read_byte_list(PyObject* o, std::vector<uint8_t>& out) noexcept {
     }
 }
 
+bool read_text(PyObject* o, std::string_view& out) noexcept {
+    if (!PyUnicode_Check(o)) {
+        raise_cannot_convert(o, "PyString");
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(o, &size);  // cached on the str
+    if (data == nullptr) return false;                      // lone surrogates
+    out = {data, static_cast<std::size_t>(size)};
+    return true;
+}
+
+PyObject* const* read_tuple_items(PyObject* o, Py_ssize_t n) noexcept {
+    if (!PyTuple_Check(o)) {
+        raise_cannot_convert(o, "PyTuple");
+        return nullptr;
+    }
+    if (PyTuple_GET_SIZE(o) != n) {
+        PyErr_Format(PyExc_ValueError, "expected tuple of length %zd, but got tuple of length %zd",
+                     n, PyTuple_GET_SIZE(o));
+        return nullptr;
+    }
+    return &PyTuple_GET_ITEM(o, 0);
+}
+
+namespace {
+
+// Converts one element that the caller does not own: its conversion may run
+// Python code that drops the container's reference to it.
+bool read_held(const ListSink& sink, PyObject* item) {
+    py::Ref hold(Py_NewRef(item));
+    return sink.read(sink.out, item);
+}
+
+// A list's size is read again each step, as the list iterator would, in
+// case an element's conversion resized it.
+bool read_list_items(PyObject* o, const ListSink& sink) {
+    const bool is_list = PyList_CheckExact(o);
+    auto size = [&] { return is_list ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o); };
+    Py_ssize_t i = 0;
+    if (sink.bulk != nullptr) i = sink.bulk(sink.out, PySequence_Fast_ITEMS(o), size());
+    for (; i < size(); ++i) {
+        PyObject* item = is_list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i);
+        if (!read_held(sink, item)) return false;
+    }
+    return true;
+}
+
+bool read_iterated(PyObject* o, const ListSink& sink) {
+    py::Ref it(PyObject_GetIter(o));
+    if (!it) return false;
+    while (PyObject* next = PyIter_Next(it.get())) {
+        py::Ref item(next);
+        if (!sink.read(sink.out, next)) return false;
+    }
+    return !PyErr_Occurred();
+}
+
+inline bool exact_float(PyObject* o, float& out) noexcept {
+    if (!PyFloat_CheckExact(o)) return false;
+    out = static_cast<float>(PyFloat_AS_DOUBLE(o));
+    return true;
+}
+
+}  // namespace
+
+bool read_list(PyObject* o, const ListSink& sink) noexcept {
+    if (!read_sequence_start(o)) return false;
+    try {
+        sink.reserve(sink.out, static_cast<std::size_t>(sequence_size_hint(o)));
+        if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) return read_list_items(o, sink);
+        return read_iterated(o, sink);
+    } catch (...) {
+        raise_from_cpp_exception();
+        return false;
+    }
+}
+
+Py_ssize_t read_exact_floats(PyObject* const* items, Py_ssize_t n, float* dst) noexcept {
+    Py_ssize_t i = 0;
+    while (i < n && exact_float(items[i], dst[i])) ++i;
+    return i;
+}
+
+Py_ssize_t read_exact_float_pairs(PyObject* const* items, Py_ssize_t n, float* dst) noexcept {
+    Py_ssize_t i = 0;
+    for (; i < n; ++i) {
+        PyObject* t = items[i];
+        if (!PyTuple_CheckExact(t) || PyTuple_GET_SIZE(t) != 2) break;
+        if (!exact_float(PyTuple_GET_ITEM(t, 0), dst[2 * i]) ||
+            !exact_float(PyTuple_GET_ITEM(t, 1), dst[2 * i + 1])) {
+            break;
+        }
+    }
+    return i;
+}
+
+bool dict_set_stolen(PyObject* dict, PyObject* key, PyObject* value) noexcept {
+    bool ok = key != nullptr && value != nullptr;
+    if (ok && PyDict_SetItem(dict, key, value) < 0) {
+        api_failed();
+        ok = false;
+    }
+    Py_XDECREF(key);
+    Py_XDECREF(value);
+    return ok;
+}
+
 bool read_instance(PyObject* o, PyTypeObject* type, const char* name) noexcept {
     if (Py_TYPE(o) != type || type == nullptr) {
         raise_cannot_convert(o, name);

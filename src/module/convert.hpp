@@ -14,8 +14,10 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "common/mapping.hpp"
 #include "module/errors.hpp"
 #include "module/instance.hpp"
 
@@ -30,6 +32,27 @@ bool read_u64(PyObject* o, uint64_t& out) noexcept;
 bool read_bytes_view(PyObject* o, std::span<const uint8_t>& out) noexcept;
 bool read_byte_list(PyObject* o, std::vector<uint8_t>& out) noexcept;
 bool read_instance(PyObject* o, PyTypeObject* type, const char* name) noexcept;
+bool read_text(PyObject* o, std::string_view& out) noexcept;
+
+// The items of a tuple of exactly `n` elements, or nullptr with the error set.
+PyObject* const* read_tuple_items(PyObject* o, Py_ssize_t n) noexcept;
+
+// Every list kind is read by one walker; the element kind plugs in as a sink.
+struct ListSink {
+    void* out;                                  // the std::vector being filled
+    void (*reserve)(void* out, std::size_t n);  // may throw
+    bool (*read)(void* out, PyObject* item);    // converts one element; may throw
+    // Optional: converts a leading run of items that need no Python code and
+    // returns how many it took; the walker continues from there.
+    Py_ssize_t (*bulk)(void* out, PyObject* const* items, Py_ssize_t n) = nullptr;
+};
+bool read_list(PyObject* o, const ListSink& sink) noexcept;
+
+// Bulk readers for the common element kinds: exact floats, and exact
+// 2-tuples of exact floats. Each writes floats to `dst` and stops at the first
+// item that needs the general path.
+Py_ssize_t read_exact_floats(PyObject* const* items, Py_ssize_t n, float* dst) noexcept;
+Py_ssize_t read_exact_float_pairs(PyObject* const* items, Py_ssize_t n, float* dst) noexcept;
 
 // Shared by every list kind: refuses `str` and non-sequences, then gives the
 // number of elements worth reserving (a hint, capped unless the size is exact).
@@ -93,6 +116,94 @@ struct from_python<std::span<const uint8_t>> {
 };
 
 template <>
+struct from_python<std::string_view> {
+    // A view of the str's own UTF-8 buffer: valid while the argument lives,
+    // which is the whole call. Inside lists use std::string.
+    static bool convert(PyObject* o, std::string_view& out) noexcept { return read_text(o, out); }
+};
+
+template <>
+struct from_python<std::string> {
+    static bool convert(PyObject* o, std::string& out) noexcept {
+        std::string_view view;
+        if (!read_text(o, view)) return false;
+        try {
+            out.assign(view);
+        } catch (...) {
+            raise_from_cpp_exception();
+            return false;
+        }
+        return true;
+    }
+};
+
+template <class... T>
+struct from_python<std::tuple<T...>> {
+    static bool convert(PyObject* o, std::tuple<T...>& out) noexcept {
+        PyObject* const* items = read_tuple_items(o, sizeof...(T));
+        if (items == nullptr) return false;
+        return std::apply(
+            [items](T&... field) {
+                std::size_t i = 0;
+                return (from_python<T>::convert(items[i++], field) && ...);
+            },
+            out);
+    }
+};
+
+template <class T, std::size_t N>
+struct from_python<std::array<T, N>> {
+    static bool convert(PyObject* o, std::array<T, N>& out) noexcept {
+        PyObject* const* items = read_tuple_items(o, N);
+        if (items == nullptr) return false;
+        for (std::size_t i = 0; i < N; ++i) {
+            if (!from_python<T>::convert(items[i], out[i])) return false;
+        }
+        return true;
+    }
+};
+
+// A list of X. Lists of bytes have their own reader above.
+template <class T>
+struct from_python<std::vector<T>> {
+    using Vec = std::vector<T>;
+
+    static bool convert(PyObject* o, Vec& out) noexcept {
+        out.clear();
+        ListSink sink{&out, &reserve, &read, nullptr};
+        if constexpr (std::is_same_v<T, float>) {
+            sink.bulk = &bulk<1, &read_exact_floats>;
+        } else if constexpr (std::is_same_v<T, std::array<float, 2>>) {
+            sink.bulk = &bulk<2, &read_exact_float_pairs>;
+        }
+        return read_list(o, sink);
+    }
+
+private:
+    static void reserve(void* out, std::size_t n) { static_cast<Vec*>(out)->reserve(n); }
+
+    static bool read(void* out, PyObject* item) {
+        T value;
+        if (!from_python<T>::convert(item, value)) return false;
+        static_cast<Vec*>(out)->push_back(std::move(value));
+        return true;
+    }
+
+    // Sizes the vector for all items, lets the bulk reader fill what it can
+    // and trims to that.
+    template <std::size_t Floats, Py_ssize_t (*Reader)(PyObject* const*, Py_ssize_t, float*) noexcept>
+    static Py_ssize_t bulk(void* out, PyObject* const* items, Py_ssize_t n) {
+        static_assert(sizeof(T) == Floats * sizeof(float));
+        auto& v = *static_cast<Vec*>(out);
+        const std::size_t base = v.size();
+        v.resize(base + static_cast<std::size_t>(n));
+        Py_ssize_t done = Reader(items, n, reinterpret_cast<float*>(v.data() + base));
+        v.resize(base + static_cast<std::size_t>(done));
+        return done;
+    }
+};
+
+template <>
 struct from_python<std::vector<uint8_t>> {
     static bool convert(PyObject* o, std::vector<uint8_t>& out) noexcept {
         return read_byte_list(o, out);
@@ -111,8 +222,10 @@ inline PyObject* checked(PyObject* result) noexcept {
 
 template <class T, class = void>
 struct to_python {
-    // A bound class: a new instance holding the value.
+    // A bound class: a new instance holding the value, moved in when the
+    // result is a temporary.
     static PyObject* convert(const T& v) noexcept { return new_instance<T>(v); }
+    static PyObject* convert(T&& v) noexcept { return new_instance<T>(std::move(v)); }
 };
 
 template <>
@@ -138,6 +251,29 @@ struct to_python<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T,
 template <>
 struct to_python<std::string> {
     static PyObject* convert(const std::string& v) noexcept { return text(v); }
+};
+
+template <>
+struct to_python<std::string_view> {
+    static PyObject* convert(std::string_view v) noexcept { return text(v); }
+};
+
+// A mapping is a dict, filled in order.
+bool dict_set_stolen(PyObject* dict, PyObject* key, PyObject* value) noexcept;
+
+template <class K, class V>
+struct to_python<core::Mapping<K, V>> {
+    static PyObject* convert(const core::Mapping<K, V>& m) noexcept {
+        PyObject* dict = checked(PyDict_New());
+        if (dict == nullptr) return nullptr;
+        for (const auto& [key, value] : m.items) {
+            if (!dict_set_stolen(dict, to_python<K>::convert(key), to_python<V>::convert(value))) {
+                Py_DECREF(dict);
+                return nullptr;
+            }
+        }
+        return dict;
+    }
 };
 
 template <class T>

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace core::bind {
 
@@ -41,6 +42,9 @@ PyObject* api_failed() noexcept {
 void raise_from_cpp_exception() noexcept {
     try {
         throw;
+    } catch (const core::Interrupted&) {
+        // The signal handler's exception (KeyboardInterrupt) is already set.
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const core::ValueError& e) {
         PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const core::RuntimeError& e) {

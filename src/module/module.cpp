@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/interrupt.hpp"
 #include "module/registry.hpp"
 
 namespace core::bind {
@@ -107,6 +108,7 @@ PyMODINIT_FUNC PyInit__core() {
         return nullptr;
     }
     if (g_module != nullptr) return Py_NewRef(g_module);
+    core::interrupt_requested = []() noexcept { return PyErr_CheckSignals() != 0; };
 
     PyObject* module = PyModule_Create(&g_definition);
     if (module == nullptr) return nullptr;

@@ -7,6 +7,20 @@
 
 namespace core::py {
 
+// Owns one reference (or none) for a scope.
+class Ref {
+public:
+    explicit Ref(PyObject* o) noexcept : o_(o) {}
+    ~Ref() { Py_XDECREF(o_); }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    PyObject* get() const noexcept { return o_; }
+    explicit operator bool() const noexcept { return o_ != nullptr; }
+
+private:
+    PyObject* o_;
+};
+
 // Takes the pending exception (new reference, or nullptr when none is set).
 inline PyObject* take_exception() noexcept {
 #if PY_VERSION_HEX >= 0x030C0000

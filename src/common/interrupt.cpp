@@ -1,0 +1,7 @@
+#include "common/interrupt.hpp"
+
+namespace core {
+
+bool (*interrupt_requested)() noexcept = nullptr;
+
+}  // namespace core

@@ -1,0 +1,15 @@
+// Graham scan over plain (x, y) pairs, counter-clockwise from the lowest point.
+#pragma once
+
+#include <array>
+#include <vector>
+
+namespace core {
+
+using Point = std::array<float, 2>;
+
+// Fewer than three points come back as given. Throws ValueError when a
+// coordinate is NaN or when infinities make an orientation test NaN.
+std::vector<Point> convex_hull(std::vector<Point> points);
+
+}  // namespace core

@@ -1,0 +1,527 @@
+// Decoding of the node-graph document. Boost.JSON's push parser validates the
+// text and calls our handler, which builds the records directly: there is no
+// generic JSON tree, and values that no record field reads (extra keys,
+// unread parameters) are parsed and dropped as they stream past.
+#include <boost/json/basic_parser_impl.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "common/errors.hpp"
+#include "common/interrupt.hpp"
+#include "node_compiler/graph.hpp"
+#include "node_compiler/id_table.hpp"
+
+namespace core {
+namespace {
+
+namespace json = boost::json;
+
+constexpr std::size_t kMaxDepth = 127;
+constexpr uint8_t kIgnored = 0xff;  // a key that names no field
+
+// ---- the records' shapes ---------------------------------------------------------
+
+enum class Frame : uint8_t {
+    GraphObject, GraphArray, NodeList, EdgeList, NodeObject, NodeArray,
+    EdgeObject, EdgeArray, ParamsObject, Skip,
+};
+
+// What the next value must be.
+enum class Want : uint8_t { Graph, NodeList, EdgeList, Node, Edge, Text, Params, ParamValue, Ignore };
+
+struct Record {
+    const char* name;      // "struct Node"
+    std::string_view fields[4];
+    uint8_t field_count;
+    uint8_t min_length;    // array form
+    Want wants[4];
+};
+
+constexpr Record kGraph{"struct NodeGraph", {"nodes", "edges"}, 2, 2,
+                        {Want::NodeList, Want::EdgeList}};
+constexpr Record kNode{"struct Node", {"id", "type", "params"}, 3, 2,
+                       {Want::Text, Want::Text, Want::Params}};
+constexpr Record kEdge{"struct Edge", {"from_node", "from_port", "to_node", "to_port"}, 4, 4,
+                       {Want::Text, Want::Text, Want::Text, Want::Text}};
+
+const Record& record_of(Frame f) {
+    switch (f) {
+        case Frame::GraphObject:
+        case Frame::GraphArray: return kGraph;
+        case Frame::NodeObject:
+        case Frame::NodeArray: return kNode;
+        default: return kEdge;
+    }
+}
+
+bool is_array_form(Frame f) {
+    return f == Frame::GraphArray || f == Frame::NodeArray || f == Frame::EdgeArray;
+}
+
+const char* expected_text(Want w) {
+    switch (w) {
+        case Want::Graph: return "struct NodeGraph";
+        case Want::Node: return "struct Node";
+        case Want::Edge: return "struct Edge";
+        case Want::NodeList:
+        case Want::EdgeList: return "a sequence";
+        case Want::Text: return "a string";
+        default: return "a map";
+    }
+}
+
+constexpr std::string_view kNodeTypes[] = {
+    "UV", "SampleTexture", "PixelColor", "PixelChannel", "Lerp", "Add",
+    "Multiply", "Clamp", "GravityWarp", "Discard", "FinalColor",
+};
+constexpr std::string_view kPorts[] = {"uv", "a", "b", "t", "val", "color"};
+constexpr std::string_view kParamKeys[] = {"channel", "min", "max", "strength", "radius"};
+
+template <class Result, std::size_t N>
+Result lookup(const std::string_view (&names)[N], std::string_view s, Result none) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (names[i] == s) return static_cast<Result>(i);
+    }
+    return none;
+}
+
+// ---- the handler ----------------------------------------------------------------
+
+struct Level {
+    Frame frame;
+    uint8_t field = kIgnored;  // objects: the field of the current key
+    uint8_t seen = 0;          // record objects: one bit per field given
+    uint64_t count = 0;        // arrays: elements completed
+};
+
+class Builder {
+public:
+    constexpr static std::size_t max_object_size = std::size_t(-1);
+    constexpr static std::size_t max_array_size = std::size_t(-1);
+    constexpr static std::size_t max_key_size = std::size_t(-1);
+    constexpr static std::size_t max_string_size = std::size_t(-1);
+
+    Builder(std::string_view doc, NodeGraph& graph) : doc_(doc), graph_(graph) {
+        stack_.reserve(kMaxDepth);
+    }
+
+    const std::string& fault() const { return fault_; }
+    bool interrupted() const { return interrupted_; }
+
+    bool on_document_begin(json::error_code&) { return true; }
+    bool on_document_end(json::error_code&) { return true; }
+    bool on_comment_part(json::string_view, json::error_code&) { return true; }
+    bool on_comment(json::string_view, json::error_code&) { return true; }
+
+    bool on_object_begin(json::error_code& ec) { return begin(ec, true); }
+    bool on_array_begin(json::error_code& ec) { return begin(ec, false); }
+    bool on_object_end(std::size_t, json::error_code& ec) { return end(ec); }
+    bool on_array_end(std::size_t, json::error_code& ec) { return end(ec); }
+
+    bool on_key_part(json::string_view s, std::size_t, json::error_code&) {
+        key_.append(s.data(), s.size());
+        return true;
+    }
+
+    bool on_key(json::string_view s, std::size_t, json::error_code& ec) {
+        std::string_view key(s.data(), s.size());
+        if (!key_.empty()) key = key_.append(key);
+        bool ok = set_key(key, ec);
+        key_.clear();
+        return ok;
+    }
+
+    bool on_string_part(json::string_view s, std::size_t, json::error_code&) {
+        if (wanted().first != Want::Ignore) text_part_.append(s.data(), s.size());
+        return true;
+    }
+
+    bool on_string(json::string_view s, std::size_t, json::error_code& ec) {
+        const auto [want, field] = wanted();
+        std::string_view value(s.data(), s.size());
+        if (want != Want::Ignore) value = keep(value);
+        text_part_.clear();
+        switch (want) {
+            case Want::Ignore: return completed(ec);
+            case Want::Text: fields_[field] = value; return completed(ec);
+            case Want::ParamValue:
+                params_[field] = ParamValue{ParamValue::Text, 0, 0, 0.0, value};
+                return completed(ec);
+            default: {
+                std::string found = "string \"";
+                found.append(value);
+                found += '"';
+                return invalid_type(ec, found, want);
+            }
+        }
+    }
+
+    bool on_number_part(json::string_view s, json::error_code&) {
+        number_.append(s.data(), s.size());
+        return true;
+    }
+    bool on_int64(int64_t v, json::string_view s, json::error_code& ec) {
+        return number(ec, ParamValue{ParamValue::Signed, 0, v, 0.0, {}}, s);
+    }
+    bool on_uint64(uint64_t v, json::string_view s, json::error_code& ec) {
+        return number(ec, ParamValue{ParamValue::Unsigned, v, 0, 0.0, {}}, s);
+    }
+    bool on_double(double v, json::string_view s, json::error_code& ec) {
+        return number(ec, ParamValue{ParamValue::Float, 0, 0, v, {}}, s);
+    }
+
+    bool on_bool(bool v, json::error_code& ec) {
+        return other_scalar(ec, v ? "boolean `true`" : "boolean `false`");
+    }
+    bool on_null(json::error_code& ec) { return other_scalar(ec, "null"); }
+
+private:
+    // The kind of the value about to start, and the field it fills.
+    std::pair<Want, uint8_t> wanted() const {
+        if (stack_.empty()) return {Want::Graph, 0};
+        const Level& top = stack_.back();
+        switch (top.frame) {
+            case Frame::NodeList: return {Want::Node, 0};
+            case Frame::EdgeList: return {Want::Edge, 0};
+            case Frame::Skip: return {Want::Ignore, 0};
+            case Frame::ParamsObject:
+                return {top.field == kIgnored ? Want::Ignore : Want::ParamValue, top.field};
+            default: break;
+        }
+        const Record& r = record_of(top.frame);
+        const uint64_t field = is_array_form(top.frame) ? top.count : top.field;
+        if (field >= r.field_count) return {Want::Ignore, 0};
+        return {r.wants[field], static_cast<uint8_t>(field)};
+    }
+
+    bool fail(json::error_code& ec, std::string message) {
+        fault_ = std::move(message);
+        ec = json::error::test_failure;  // the text in fault_ is what is reported
+        return false;
+    }
+
+    bool invalid_type(json::error_code& ec, std::string_view found, Want want) {
+        std::string m = "invalid type: ";
+        m.append(found);
+        m += ", expected ";
+        m += expected_text(want);
+        return fail(ec, std::move(m));
+    }
+
+    // A view that outlives the parse: into the document when the parser
+    // handed out a piece of it, else into storage the graph owns.
+    std::string_view keep(std::string_view s) {
+        if (text_part_.empty() && s.data() >= doc_.data() &&
+            s.data() + s.size() <= doc_.data() + doc_.size()) {
+            return s;
+        }
+        text_part_.append(s);
+        return graph_.owned.emplace_back(std::move(text_part_));
+    }
+
+    // Called once per value, so a huge document stays interruptible. The
+    // parser is left by a failed callback, never by an exception.
+    bool completed(json::error_code& ec) {
+        if (!stack_.empty()) ++stack_.back().count;
+        try {
+            poll_.tick();
+        } catch (const Interrupted&) {
+            interrupted_ = true;
+            ec = json::error::test_failure;
+            return false;
+        }
+        return true;
+    }
+
+    bool begin(json::error_code& ec, bool object) {
+        if (stack_.size() >= kMaxDepth) return fail(ec, "recursion limit exceeded");
+        const auto [want, field] = wanted();
+        Frame frame = Frame::Skip;
+        switch (want) {
+            case Want::Graph: frame = object ? Frame::GraphObject : Frame::GraphArray; break;
+            case Want::Node:
+                frame = object ? Frame::NodeObject : Frame::NodeArray;
+                fields_[0] = fields_[1] = {};
+                std::fill(std::begin(params_), std::end(params_), ParamValue{});
+                break;
+            case Want::Edge:
+                frame = object ? Frame::EdgeObject : Frame::EdgeArray;
+                std::fill(std::begin(fields_), std::end(fields_), std::string_view{});
+                break;
+            case Want::NodeList:
+            case Want::EdgeList:
+                if (object) return invalid_type(ec, "map", want);
+                frame = want == Want::NodeList ? Frame::NodeList : Frame::EdgeList;
+                break;
+            case Want::Params:
+                if (!object) return invalid_type(ec, "sequence", want);
+                frame = Frame::ParamsObject;
+                break;
+            case Want::Text: return invalid_type(ec, object ? "map" : "sequence", want);
+            case Want::ParamValue: params_[field] = ParamValue{ParamValue::Other}; break;
+            case Want::Ignore: break;
+        }
+        stack_.push_back(Level{frame});
+        return true;
+    }
+
+    bool set_key(std::string_view key, json::error_code& ec) {
+        Level& top = stack_.back();
+        switch (top.frame) {
+            case Frame::Skip: return true;
+            case Frame::ParamsObject:
+                top.field = lookup(kParamKeys, key, static_cast<uint8_t>(kIgnored));
+                return true;
+            default: break;
+        }
+        const Record& r = record_of(top.frame);
+        top.field = kIgnored;
+        for (uint8_t i = 0; i < r.field_count; ++i) {
+            if (key == r.fields[i]) {
+                if (top.seen & (1u << i)) {
+                    return fail(ec, "duplicate field `" + std::string(r.fields[i]) + '`');
+                }
+                top.seen |= static_cast<uint8_t>(1u << i);
+                top.field = i;
+            }
+        }
+        return true;
+    }
+
+    bool end(json::error_code& ec) {
+        const Level top = stack_.back();
+        stack_.pop_back();
+        switch (top.frame) {
+            case Frame::Skip:
+            case Frame::ParamsObject:
+            case Frame::NodeList:
+            case Frame::EdgeList: return completed(ec);
+            default: break;
+        }
+        const Record& r = record_of(top.frame);
+        if (is_array_form(top.frame)) {
+            if (top.count < r.min_length || top.count > r.field_count) {
+                return fail(ec, "invalid length " + std::to_string(top.count) + ", expected " +
+                                    r.name + " with " + std::to_string(r.field_count) +
+                                    " elements");
+            }
+        } else {
+            for (uint8_t i = 0; i < r.min_length; ++i) {
+                if (!(top.seen & (1u << i))) {
+                    return fail(ec, "missing field `" + std::string(r.fields[i]) + '`');
+                }
+            }
+        }
+        if (&r == &kNode) add_node();
+        if (&r == &kEdge) add_edge();
+        return completed(ec);
+    }
+
+    void add_node() {
+        const auto first = static_cast<uint32_t>(graph_.params.size());
+        for (uint8_t k = 0; k < kParamCount; ++k) {
+            if (params_[k].kind != ParamValue::Absent) {
+                graph_.params.push_back(Param{static_cast<ParamKey>(k), params_[k]});
+            }
+        }
+        graph_.nodes.push_back(Node{graph_.ids.intern(fields_[0]), lookup(kNodeTypes, fields_[1], NodeType::Unknown),
+                                    fields_[1], first,
+                                    static_cast<uint8_t>(graph_.params.size() - first)});
+    }
+
+    void add_edge() {
+        const uint32_t from = graph_.ids.intern(fields_[0]);
+        const uint32_t to = graph_.ids.intern(fields_[2]);
+        graph_.edges.push_back(
+            Edge{from, to, graph_.ports.intern(fields_[1]), lookup(kPorts, fields_[3], kPortCount)});
+    }
+
+    bool number(json::error_code& ec, ParamValue v, json::string_view s) {
+        std::string_view digits(s.data(), s.size());
+        if (!number_.empty()) digits = number_.append(digits);
+        const auto [want, field] = wanted();
+        bool ok = true;
+        if (want == Want::ParamValue) {
+            if (v.kind == ParamValue::Float) v.f = exact_double(digits, v.f);
+            params_[field] = v;
+            ok = completed(ec);
+        } else if (want == Want::Ignore) {
+            ok = completed(ec);
+        } else {
+            std::string found = v.kind == ParamValue::Float ? "floating point `" : "integer `";
+            if (v.kind == ParamValue::Float) append_double(found, v.f);
+            else found.append(digits);
+            found += '`';
+            ok = invalid_type(ec, found, want);
+        }
+        number_.clear();
+        return ok;
+    }
+
+    // The parser's own conversion may be off in the last bit; the text is
+    // read again with correct rounding. Out of range keeps the parser's
+    // infinity or signed zero.
+    static double exact_double(std::string_view digits, double approx) {
+        double v;
+        auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+        return r.ec == std::errc() ? v : approx;
+    }
+
+    static void append_double(std::string& out, double v) {
+        char buf[32];
+        auto r = std::to_chars(buf, buf + sizeof buf, v);
+        std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
+        out.append(s);
+        if (s.find_first_of(".eni") == std::string_view::npos) out += ".0";
+    }
+
+    bool other_scalar(json::error_code& ec, const char* found) {
+        const auto [want, field] = wanted();
+        if (want == Want::ParamValue) params_[field] = ParamValue{ParamValue::Other};
+        else if (want != Want::Ignore) return invalid_type(ec, found, want);
+        return completed(ec);
+    }
+
+    std::string_view doc_;
+    NodeGraph& graph_;
+    std::vector<Level> stack_;
+    std::string_view fields_[4];          // the record being read
+    ParamValue params_[kParamCount];      // its parameters, later keys winning
+    std::string key_, text_part_, number_;  // pieces the parser handed out split
+    std::string fault_;
+    InterruptPoll<> poll_;
+    bool interrupted_ = false;
+};
+
+// ---- syntax faults -------------------------------------------------------------
+
+// The parser names syntax faults coarsely; this rescans the text before the
+// fault (which the parser accepted, so the scan is exact) to say what was
+// expected there.
+std::string describe_syntax_fault(std::string_view text, std::size_t at, json::error_code ec) {
+    if (ec == json::error::exponent_overflow) return "number out of range";
+    if (ec == json::error::too_deep) return "recursion limit exceeded";
+    enum State : uint8_t { Value, ArrayFirst, ObjectFirst, Key, Colon, AfterValue };
+    State state = Value;
+    bool after_comma = false, in_string = false, escaped = false, in_token = false, string_is_key = false;
+    char token_first = 0;
+    std::string stack;  // '[' and '{' of the open containers
+    auto structural = [](char c) {
+        return c == '[' || c == ']' || c == '{' || c == '}' || c == ',' || c == ':' || c == '"' ||
+               c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    };
+    for (std::size_t i = 0; i < at; ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') {
+                in_string = false;
+                state = string_is_key ? Colon : AfterValue;
+            }
+            continue;
+        }
+        if (in_token) {
+            if (!structural(c)) continue;
+            in_token = false;
+            state = AfterValue;
+        }
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+        after_comma = false;
+        switch (c) {
+            case '"':
+                in_string = true;
+                string_is_key = state == ObjectFirst || state == Key;
+                break;
+            case '[': stack += c; state = ArrayFirst; break;
+            case '{': stack += c; state = ObjectFirst; break;
+            case ']': case '}': stack.pop_back(); state = AfterValue; break;
+            case ',':
+                after_comma = true;
+                state = stack.back() == '{' ? Key : Value;
+                break;
+            case ':': state = Value; break;
+            default: in_token = true; token_first = c; break;
+        }
+    }
+    const bool eof = at >= text.size();
+    if (in_string) {
+        if (eof) return "EOF while parsing a string";
+        if (static_cast<unsigned char>(text[at]) < 0x20) {
+            return "control character (\\u0000-\\u001F) found while parsing a string";
+        }
+        if (ec == json::error::illegal_leading_surrogate || ec == json::error::illegal_trailing_surrogate ||
+            ec == json::error::expected_utf16_escape ||
+            (at >= 6 && text[at - 6] == '\\' && text[at - 5] == 'u')) {
+            return "lone surrogate in hex escape";
+        }
+        return "invalid escape";
+    }
+    if (eof) {
+        if (in_token || stack.empty() || state == Value) return "EOF while parsing a value";
+        return stack.back() == '[' ? "EOF while parsing a list" : "EOF while parsing an object";
+    }
+    if (in_token) {
+        return token_first == '-' || (token_first >= '0' && token_first <= '9') ? "invalid number"
+                                                                               : "expected ident";
+    }
+    const char c = text[at];
+    switch (state) {
+        case Value:
+        case ArrayFirst: return after_comma && c == ']' ? "trailing comma" : "expected value";
+        case ObjectFirst:
+        case Key: return after_comma && c == '}' ? "trailing comma" : "key must be a string";
+        case Colon: return "expected `:`";
+        case AfterValue:
+            if (stack.empty()) return "trailing characters";
+            return stack.back() == '[' ? "expected `,` or `]`" : "expected `,` or `}`";
+    }
+    return ec.message();
+}
+
+// " at line {} column {}", counting characters, not bytes, from 1. A fault
+// at the end of the text points at its last character.
+std::string at_position(std::string_view text, std::size_t at) {
+    const bool eof = at >= text.size();
+    at = std::min(at, text.size());
+    std::size_t line = 1, line_start = 0;
+    for (const char* p = text.data(); (p = static_cast<const char*>(
+                                           std::memchr(p, '\n', text.data() + at - p))) != nullptr;
+         ++p) {
+        ++line;
+        line_start = static_cast<std::size_t>(p - text.data()) + 1;
+    }
+    std::size_t column = eof ? 0 : 1;
+    for (std::size_t i = line_start; i < at; ++i) {
+        column += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+    }
+    return " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
+}  // namespace
+
+NodeGraph decode_node_graph(std::string_view text) {
+    NodeGraph graph;
+    json::parse_options options;
+    options.max_depth = kMaxDepth + 1;  // the handler enforces the limit
+    json::basic_parser<Builder> parser(options, text, graph);
+    json::error_code ec;
+    std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
+    std::string message;
+    if (parser.handler().interrupted()) throw Interrupted{};
+    if (!parser.handler().fault().empty()) {
+        message = parser.handler().fault();
+    } else if (ec) {
+        message = describe_syntax_fault(text, used, ec);
+    } else if (used < text.size()) {
+        message = "trailing characters";
+    } else {
+        return graph;
+    }
+    throw ValueError(message + at_position(text, used));
+}
+
+}  // namespace core

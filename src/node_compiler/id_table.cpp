@@ -1,0 +1,91 @@
+#include "node_compiler/id_table.hpp"
+
+#include <cstring>
+#include <random>
+
+namespace core {
+namespace {
+
+uint64_t mix(uint64_t a, uint64_t b) noexcept {
+    const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
+    return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+}
+
+uint64_t load64(const char* p) noexcept {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+uint64_t load32(const char* p) noexcept {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+const uint64_t kSeed = [] {
+    std::random_device device;
+    return (static_cast<uint64_t>(device()) << 32) ^ device();
+}();
+
+constexpr uint64_t kOdd1 = 0xa0761d6478bd642fULL;
+constexpr uint64_t kOdd2 = 0xe7037ed1a0b428dbULL;
+
+// A multiply-fold hash in the manner of wyhash: 16 bytes per round, the tail
+// read as (possibly overlapping) words.
+uint64_t keyed_hash(std::string_view s) noexcept {
+    const char* p = s.data();
+    std::size_t n = s.size();
+    uint64_t h = kSeed ^ mix(n ^ kOdd1, kOdd2);
+    while (n > 16) {
+        h = mix(load64(p) ^ kOdd1, load64(p + 8) ^ h);
+        p += 16;
+        n -= 16;
+    }
+    uint64_t a = 0, b = 0;
+    if (n > 8) {
+        a = load64(p);
+        b = load64(p + n - 8);
+    } else if (n >= 4) {
+        a = load32(p) << 32 | load32(p + n - 4);
+    } else if (n > 0) {
+        const auto byte = [](char c) { return static_cast<uint64_t>(static_cast<unsigned char>(c)); };
+        a = byte(p[0]) << 16 | byte(p[n / 2]) << 8 | byte(p[n - 1]);
+    }
+    return mix(kOdd1 ^ s.size(), mix(a ^ kOdd2, b ^ h));
+}
+
+}  // namespace
+
+uint32_t IdTable::intern(std::string_view text) {
+    if (2 * (size() + 1) > slots_.size()) grow();
+    const uint64_t h = keyed_hash(text);
+    const uint64_t tag = h >> 32 << 32;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        const uint64_t slot = slots_[i];
+        if (slot == 0) {
+            const auto index = static_cast<uint32_t>(size());
+            chars_.append(text);
+            starts_.push_back(chars_.size());
+            slots_[i] = tag | (index + 1);
+            return index;
+        }
+        const auto index = static_cast<uint32_t>(slot) - 1;
+        if ((slot & ~uint64_t{0xffffffff}) == tag && this->text(index) == text) return index;
+    }
+}
+
+void IdTable::grow() {
+    std::vector<uint64_t> slots(slots_.empty() ? 64 : 2 * slots_.size(), 0);
+    const std::size_t mask = slots.size() - 1;
+    for (uint32_t index = 0; index < size(); ++index) {
+        const uint64_t h = keyed_hash(text(index));
+        std::size_t i = h & mask;
+        while (slots[i] != 0) i = (i + 1) & mask;
+        slots[i] = h >> 32 << 32 | (index + 1);
+    }
+    slots_ = std::move(slots);
+}
+
+}  // namespace core

@@ -1,0 +1,70 @@
+"""A wgpu device shared by the GPU tests (created once), or a pytest skip
+when no adapter can be created on this machine."""
+from __future__ import annotations
+
+import functools
+
+import pytest
+
+
+@functools.cache
+def _adapter():
+    try:
+        import wgpu
+    except ImportError as exc:  # pragma: no cover - wgpu is a test dependency
+        return None, f"wgpu cannot be imported: {exc}"
+    try:
+        adapter = wgpu.gpu.request_adapter_sync(power_preference="high-performance")
+    except Exception as exc:  # noqa: BLE001 - any failure here means no adapter
+        return None, f"no GPU adapter can be created: {exc}"
+    if adapter is None:
+        return None, "no GPU adapter can be created"
+    return adapter, ""
+
+
+@functools.cache
+def _device():
+    adapter, _ = _adapter()
+    return adapter.request_device_sync()
+
+
+def device():
+    """The shared device; skips the calling test when there is no adapter."""
+    adapter, reason = _adapter()
+    if adapter is None:
+        pytest.skip(reason)
+    return _device()
+
+
+FULLSCREEN_VERTEX = """
+struct VertexOutput {
+    @builtin(position) pos: vec4<f32>,
+    @location(0) uv: vec2<f32>,
+}
+
+@vertex
+fn vs_main(@builtin(vertex_index) i: u32) -> VertexOutput {
+    let p = vec2<f32>(f32(i & 1u), f32(i >> 1u));
+    var out: VertexOutput;
+    out.pos = vec4<f32>(p * 2.0 - 1.0, 0.0, 1.0);
+    out.uv = p;
+    return out;
+}
+"""
+
+
+def render_pipeline(fragment_wgsl: str, entry_point: str = "fs_main"):
+    """Compiles `fragment_wgsl` into a render pipeline behind a full-screen
+    vertex stage; raises when the GPU's shader compiler refuses it."""
+    import wgpu
+
+    dev = device()
+    vertex = dev.create_shader_module(code=FULLSCREEN_VERTEX)
+    fragment = dev.create_shader_module(code=fragment_wgsl)
+    return dev.create_render_pipeline(
+        layout="auto",
+        vertex={"module": vertex, "entry_point": "vs_main"},
+        primitive={"topology": wgpu.PrimitiveTopology.triangle_strip},
+        fragment={"module": fragment, "entry_point": entry_point,
+                  "targets": [{"format": wgpu.TextureFormat.rgba8unorm}]},
+    )

@@ -1,0 +1,172 @@
+"""convex_hull and bounding_box against float32 reference models."""
+import functools
+import math
+import random
+
+import numpy as np
+import pytest
+import scipy.spatial
+
+from _core import bounding_box, convex_hull
+from conftest import f32, same_f32
+
+FLT_MAX = 3.4028234663852886e38
+TOL = f32(1e-9)
+
+
+# ---- reference: the Graham scan written out, every operation in float32 -------
+
+def ref_hull(points):
+    pts = [(f32(x), f32(y)) for x, y in points]
+    if len(pts) < 3:
+        return pts
+    best = 0
+    for i, q in enumerate(pts):
+        if q[1] < pts[best][1] or (q[1] == pts[best][1] and q[0] < pts[best][0]):
+            best = i
+    pts[0], pts[best] = pts[best], pts[0]
+    px, py = pts[0]
+
+    def cross(ux, uy, vx, vy):
+        return f32(f32(ux * vy) - f32(uy * vx))
+
+    def cmp(a, b):
+        ax, ay, bx, by = f32(a[0] - px), f32(a[1] - py), f32(b[0] - px), f32(b[1] - py)
+        c = cross(ax, ay, bx, by)
+        if abs(c) < TOL:
+            da = f32(f32(ax * ax) + f32(ay * ay))
+            db = f32(f32(bx * bx) + f32(by * by))
+            return -1 if da < db else (1 if db < da else 0)
+        return -1 if c > 0 else 1
+
+    order = [pts[0]] + sorted(pts[1:], key=functools.cmp_to_key(cmp))
+    stack = []
+    for q in order:
+        while len(stack) >= 2:
+            (bx, by), (tx, ty) = stack[-2], stack[-1]
+            if cross(f32(tx - bx), f32(ty - by), f32(q[0] - bx), f32(q[1] - by)) > 0:
+                break
+            stack.pop()
+        stack.append(q)
+    return stack
+
+
+def same_points(got, want):
+    return len(got) == len(want) and all(
+        isinstance(g, tuple) and same_f32(g[0], w[0]) and same_f32(g[1], w[1])
+        for g, w in zip(got, want))
+
+
+# ---- examples -----------------------------------------------------------------
+
+@pytest.mark.parametrize("points, hull", [
+    ([], []),
+    ([(1, 2)], [(1.0, 2.0)]),
+    ([(0, 0), (0, 0)], [(0.0, 0.0), (0.0, 0.0)]),
+    ([(math.nan, 1), (2, math.inf)], [(math.nan, 1.0), (2.0, math.inf)]),
+    ([(1, 1), (0, 0), (0.5, 0.5), (1, 0), (0, 1)], [(0, 0), (1, 0), (1, 1), (0, 1)]),
+    ([(0, 0), (2, 0), (1, 0)], [(0, 0), (2, 0)]),
+    ([(5, 5)] * 3, [(5, 5), (5, 5)]),
+    ([(3, 0), (1, 0), (2, 2)], [(1, 0), (3, 0), (2, 2)]),
+    ([(0, 0), (2, 0), (1, 1), (1, 0)], [(0, 0), (2, 0), (1, 1)]),
+    ([(0.1, 0), (1, 0), (0.5, 1)], [(f32(0.1), 0), (1, 0), (0.5, 1)]),
+    # Infinite coordinates are fine as long as every orientation stays defined.
+    ([(0, 0), (1, 0), (0, math.inf)], [(0, 0), (1, 0), (0, math.inf)]),
+])
+def test_examples(points, hull):
+    assert same_points(convex_hull(points), hull)
+
+
+@pytest.mark.parametrize("points", [
+    [(0, 0), (1, math.nan), (2, 2)],
+    [(math.nan, math.nan)] * 3,
+    [(0, 0), (math.inf, 1), (1, 0)],            # inf * 0 in the angular order
+    [(0, -math.inf), (1, -math.inf), (2, 0)],   # the pivot itself is infinite
+    [(-3e38, -3e38), (3e38, 3e38), (3e38, 2e38)],  # finite, but offsets overflow
+])
+def test_undefined_orientation_raises(points):
+    with pytest.raises(ValueError, match="convex_hull"):
+        convex_hull(points)
+
+
+def test_bad_arguments():
+    with pytest.raises(TypeError, match="argument 'points': 'list' object cannot be converted"):
+        convex_hull([[0, 0], [1, 1], [2, 0]])
+    with pytest.raises(ValueError, match="expected tuple of length 2, but got tuple of length 3"):
+        convex_hull([(0, 0, 0)])
+    with pytest.raises(TypeError, match="Can't extract `str` to `Vec`"):
+        bounding_box("abc")
+
+
+# ---- differential ----------------------------------------------------------------
+
+def cloud(rng, kind, n):
+    if kind == "grid":  # duplicates and long collinear runs
+        return [(rng.randint(-4, 4), rng.randint(-4, 4)) for _ in range(n)]
+    if kind == "disc":
+        out = []
+        for _ in range(n):
+            r, t = math.sqrt(rng.random()), rng.random() * 2 * math.pi
+            out.append((r * math.cos(t), r * math.sin(t)))
+        return out
+    if kind == "line":
+        return [(v, 2 * v + 1) for v in (rng.randint(-50, 50) for _ in range(n))]
+    if kind == "narrowed":  # doubles that round when narrowed, mixed magnitudes
+        return [(rng.uniform(-1, 1) * 10 ** rng.randint(-3, 15),
+                 rng.uniform(-1, 1) * 10 ** rng.randint(-3, 15)) for _ in range(n)]
+    if kind == "subnormal":
+        return [(rng.randint(-8, 8) * 1e-45, rng.randint(-8, 8) * 1e-45) for _ in range(n)]
+    raise AssertionError(kind)
+
+
+@pytest.mark.parametrize("kind", ["grid", "disc", "line", "narrowed", "subnormal"])
+@pytest.mark.parametrize("n", [3, 4, 7, 40, 300])
+def test_matches_reference(kind, n):
+    rng = random.Random(f"{kind}-{n}")
+    for _ in range(20):
+        pts = cloud(rng, kind, n)
+        assert same_points(convex_hull(pts), ref_hull(pts)), pts
+
+
+def test_large_cloud_matches_reference():
+    rng = random.Random(7)
+    pts = cloud(rng, "disc", 20000) + cloud(rng, "grid", 2000)
+    assert same_points(convex_hull(pts), ref_hull(pts))
+
+
+def test_vertices_match_scipy_in_general_position():
+    rng = np.random.default_rng(3)
+    for n in (10, 100, 5000):
+        pts = rng.uniform(-100, 100, (n, 2)).astype(np.float32).astype(np.float64)
+        want = {tuple(p) for p in pts[scipy.spatial.ConvexHull(pts).vertices]}
+        got = convex_hull([tuple(p) for p in pts.tolist()])
+        assert set(got) == want and len(got) == len(want)
+        # counter-clockwise: every turn is to the left
+        for a, b, c in zip(got, got[1:] + got[:1], got[2:] + got[:2]):
+            assert (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]) > 0
+
+
+def test_nearly_collinear_input_is_deterministic():
+    # Many points within the collinearity tolerance of one ray and of each
+    # other: the angular order is not transitive here.
+    rng = random.Random(11)
+    pts = [(0.0, 0.0)] + [(i * 1e-5, i * 1e-5 + rng.uniform(-1e-9, 1e-9) * i)
+                          for i in range(1, 400)] + [(1.0, 0.0), (0.0, 1.0)]
+    rng.shuffle(pts)
+    first = convex_hull(pts)
+    assert all(convex_hull(pts) == first for _ in range(3))
+    assert set(first) <= {(f32(x), f32(y)) for x, y in pts}
+
+
+# ---- bounding_box -------------------------------------------------------------------
+
+@pytest.mark.parametrize("points, box", [
+    ([], (0.0, 0.0, 0.0, 0.0)),
+    ([(1, -2), (3, 4)], (1.0, -2.0, 3.0, 4.0)),
+    ([(math.nan, 1.0)], (FLT_MAX, 1.0, -FLT_MAX, 1.0)),
+    ([(math.inf, -math.inf)], (FLT_MAX, -math.inf, math.inf, -FLT_MAX)),
+    ([(0.1, 1e300), (-1e-50, 0)], (-0.0, 0.0, f32(0.1), math.inf)),
+])
+def test_bounding_box(points, box):
+    got = bounding_box(points)
+    assert isinstance(got, tuple) and all(same_f32(g, w) for g, w in zip(got, box))
