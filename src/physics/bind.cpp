@@ -7,53 +7,18 @@ namespace {
 
 using namespace bind;
 
-// ---- temporary: int-like enumeration until the binding layer has it ----
-template <BodyType E>
-PyObject* body_type_constant() {
-    return new_instance<BodyType>(E);
-}
-
-PyObject* body_type_int(PyObject* self) noexcept {
-    return PyLong_FromLongLong(to_int(as_instance<BodyType>(self)->value));
-}
-
-PyObject* body_type_compare(PyObject* self, PyObject* other, int op) noexcept {
-    if ((op != Py_EQ && op != Py_NE) || !is_instance<BodyType>(self)) Py_RETURN_NOTIMPLEMENTED;
-    long long rhs;
-    if (is_instance<BodyType>(other)) {
-        rhs = to_int(as_instance<BodyType>(other)->value);
-    } else {
-        PyObject* index = PyNumber_Index(other);
-        if (index == nullptr) return not_implemented();
-        int overflow = 0;
-        rhs = PyLong_AsLongLongAndOverflow(index, &overflow);
-        Py_DECREF(index);
-        if (overflow != 0 || (rhs == -1 && PyErr_Occurred())) return not_implemented();
-    }
-    const bool equal = to_int(as_instance<BodyType>(self)->value) == rhs;
-    return Py_NewRef((equal == (op == Py_EQ)) ? Py_True : Py_False);
-}
-
-PyTypeObject* make_int_like(PyTypeObject* type) {
-    if (type == nullptr) return nullptr;
-    type->tp_as_number->nb_int = &body_type_int;
-    type->tp_richcompare = &body_type_compare;
-    type->tp_hash = PyObject_HashNotImplemented;
-    PyType_Modified(type);
-    return type;
-}
-// ---- end temporary ----
-
 RigidBody make_body(float mass) { return RigidBody(mass); }
+// The world is returned by value and moved into its Python object.
 PhysicsWorld make_world() { return PhysicsWorld(); }
 
 const Registration body_type{"BodyType", [](PyObject*) {
-    return member(make_int_like(Class<BodyType>("BodyType")
-                                    .constant("Dynamic", &body_type_constant<BodyType::Dynamic>)
-                                    .constant("Kinematic", &body_type_constant<BodyType::Kinematic>)
-                                    .constant("Static", &body_type_constant<BodyType::Static>)
-                                    .repr()
-                                    .finish()));
+    return member(Class<BodyType>("BodyType")
+                      .constant("Dynamic", &enum_constant<BodyType, BodyType::Dynamic>)
+                      .constant("Kinematic", &enum_constant<BodyType, BodyType::Kinematic>)
+                      .constant("Static", &enum_constant<BodyType, BodyType::Static>)
+                      .int_like<&to_int>()
+                      .repr()
+                      .finish());
 }};
 
 const Registration rigid_body{"RigidBody", [](PyObject*) {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <random>
 
+#include "common/interrupt.hpp"
+
 namespace core {
 namespace {
 
@@ -127,7 +129,10 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     // cells of one query can share a bucket, so a pair can be met twice;
     // the exact test decides every meeting and duplicates go below.
     hits_.clear();
+    // Bodies piled into few cells make a query long, so poll often.
+    InterruptPoll<16> poll;
     for (std::size_t q = 0; q < m; ++q) {
+        poll.tick();
         const Box& a = grouped_[q];
         const Cells& c = grouped_cells_[q];
         const uint32_t own = bucket_of(c.first[0], c.first[1], c.first[2]);

@@ -32,25 +32,29 @@ void mark_forked() noexcept {
 
 const int kAtForkRegistered = pthread_atfork(nullptr, nullptr, &mark_forked);
 
-void integrate_range(std::span<RigidBody> bodies, const Float3& g, float dt) noexcept {
-    for (RigidBody& b : bodies) b.integrate(g[0], g[1], g[2], dt);
+void integrate_range(const RigidBody* in, RigidBody* out, std::size_t n, const Float3& g,
+                     float dt) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = in[i];
+        out[i].integrate(g[0], g[1], g[2], dt);
+    }
 }
 
 }  // namespace
 
-void integrate_all(std::span<RigidBody> bodies, Float3 g, float dt) {
+void integrate_all(std::span<const RigidBody> in, std::span<RigidBody> out, Float3 g, float dt) {
     (void)kAtForkRegistered;
-    if (bodies.size() <= kGrain || g_pool_lost.load(std::memory_order_relaxed)) {
-        integrate_range(bodies, g, dt);
+    if (in.size() <= kGrain || g_pool_lost.load(std::memory_order_relaxed)) {
+        integrate_range(in.data(), out.data(), in.size(), g, dt);
         return;
     }
     g_pool_started.store(true, std::memory_order_relaxed);
     // Halves are split recursively down to the grain; every body is written
     // by exactly one task.
     tbb::parallel_for(
-        tbb::blocked_range<std::size_t>(0, bodies.size(), kGrain),
+        tbb::blocked_range<std::size_t>(0, in.size(), kGrain),
         [&](const tbb::blocked_range<std::size_t>& r) {
-            integrate_range(bodies.subspan(r.begin(), r.size()), g, dt);
+            integrate_range(in.data() + r.begin(), out.data() + r.begin(), r.size(), g, dt);
         },
         tbb::simple_partitioner());
 }

@@ -84,10 +84,12 @@ void PhysicsWorld::set_position(uint32_t handle, float x, float y, float z) {
 }
 
 std::vector<HandlePair> PhysicsWorld::step(float dt) {
-    integrate_all(bodies_, gravity_, dt);
+    stepped_.resize(bodies_.size());
+    integrate_all(bodies_, stepped_, gravity_, dt);
     std::vector<HandlePair> pairs;
     pairs.reserve(last_pair_count_);
-    broad_phase_.find_pairs(bodies_, pairs);
+    broad_phase_.find_pairs(stepped_, pairs);
+    bodies_.swap(stepped_);
     last_pair_count_ = pairs.size();
     return pairs;
 }

@@ -33,7 +33,9 @@ public:
     void set_position(uint32_t handle, float x, float y, float z);
 
     // Integrates every body, then returns the handle pairs whose boxes
-    // overlap, in array order.
+    // overlap, in array order. The new states are kept aside until the
+    // pairs are found, so a step stopped by an interrupt or a failed
+    // allocation leaves the world as it was.
     std::vector<HandlePair> step(float dt);
     std::vector<RayHit> raycast(float ox, float oy, float oz, float dx, float dy, float dz) const;
 
@@ -50,6 +52,7 @@ private:
     };
 
     std::vector<RigidBody> bodies_;
+    std::vector<RigidBody> stepped_;  // the next states during a step
     std::unordered_map<uint32_t, uint32_t, HandleHash> index_;
     uint32_t next_handle_ = 1;
     Float3 gravity_{0.0f, -980.0f, 0.0f};
@@ -57,9 +60,10 @@ private:
     std::size_t last_pair_count_ = 0;
 };
 
-// Applies `RigidBody::integrate` to every body, split over the worker pool
-// when there are enough bodies to pay for it; the same result either way.
-void integrate_all(std::span<RigidBody> bodies, Float3 g, float dt);
+// Writes each body of `in`, advanced by `RigidBody::integrate`, to the same
+// slot of `out` (of the same size). Split over the worker pool when there
+// are enough bodies to pay for it; the same result either way.
+void integrate_all(std::span<const RigidBody> in, std::span<RigidBody> out, Float3 g, float dt);
 
 std::string repr(const PhysicsWorld& w);
 

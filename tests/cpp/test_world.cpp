@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "common/interrupt.hpp"
 #include "physics/world.hpp"
 
 namespace {
@@ -111,9 +112,35 @@ void step_reports_each_pair_once_after_wrap() {
     CHECK(w.step(0.0f).size() == 1);
 }
 
+// A step stopped by an interrupt in the broad phase has not moved anything:
+// the integrated states only replace the old ones once the pairs are found.
+int g_polls = 0;
+
+void interrupted_step_changes_nothing() {
+    core::PhysicsWorld w;
+    for (int i = 0; i < 200; ++i) add_at(w, 0.0f);  // one cell: long queries
+    core::interrupt_requested = []() noexcept { return ++g_polls == 3; };
+    bool interrupted = false;
+    try {
+        w.step(0.5f);
+    } catch (const core::Interrupted&) {
+        interrupted = true;
+    }
+    core::interrupt_requested = nullptr;
+    CHECK(interrupted);
+    for (uint32_t h = 1; h <= 200; ++h) {
+        const auto p = w.get_position(h);
+        CHECK(p.has_value() && (*p)[1] == 0.0f);
+    }
+    CHECK(w.step(0.5f).size() == 200 * 199 / 2);
+    const auto p = w.get_position(1);
+    CHECK(p.has_value() && (*p)[1] == -245.0f);  // 0.5 * (-980 * 0.5)
+}
+
 }  // namespace
 
 int main() {
+    interrupted_step_changes_nothing();
     wrap_skips_live_handles();
     random_churn_near_the_wrap();
     step_reports_each_pair_once_after_wrap();
