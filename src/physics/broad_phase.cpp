@@ -56,13 +56,23 @@ int64_t cell_key(float v) noexcept {
 
 }  // namespace
 
-// Cells are hashed by blocks of 2^kBlockShift on a side laid out densely
-// inside: most of a cell's neighbours share its block, and queries taken in
-// bucket order walk a block's buckets and boxes sequentially.
+// Where the occupied cells fill their bounding box well enough, buckets are
+// the cells of that box, x fastest: a query's neighbours then sit at fixed
+// offsets and queries in bucket order sweep memory. Elsewhere cells are
+// hashed by blocks of 4 x 4 x 4 laid out densely inside, so most neighbours
+// still share a block. Cells outside the dense box map to a bucket kept empty.
 constexpr int kBlockShift = 2;
 constexpr int64_t kBlockMask = (int64_t{1} << kBlockShift) - 1;
 
 uint32_t BroadPhase::bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept {
+    if (dense_) {
+        // Unsigned differences: a cell below the origin wraps to a huge value.
+        const uint64_t x = static_cast<uint64_t>(cx) - static_cast<uint64_t>(origin_[0]);
+        const uint64_t y = static_cast<uint64_t>(cy) - static_cast<uint64_t>(origin_[1]);
+        const uint64_t z = static_cast<uint64_t>(cz) - static_cast<uint64_t>(origin_[2]);
+        if (x >= extent_[0] || y >= extent_[1] || z >= extent_[2]) return empty_bucket_;
+        return static_cast<uint32_t>(x + extent_[0] * (y + extent_[1] * z));
+    }
     const uint64_t h = static_cast<uint64_t>(cx >> kBlockShift) * kCellHash.kx +
                        static_cast<uint64_t>(cy >> kBlockShift) * kCellHash.ky +
                        static_cast<uint64_t>(cz >> kBlockShift) * kCellHash.kz;
@@ -71,6 +81,44 @@ uint32_t BroadPhase::bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcep
                                              (cy & kBlockMask) << kBlockShift |
                                              (cz & kBlockMask) << (2 * kBlockShift));
     return block << (3 * kBlockShift) | local;
+}
+
+std::size_t BroadPhase::choose_buckets(std::size_t m) {
+    int64_t lo[3];
+    int64_t hi[3];
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = hi[k] = cells_[0].first[k];
+    }
+    for (const Cells& c : cells_) {
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], c.first[k]);
+            hi[k] = std::max(hi[k], c.first[k]);
+        }
+    }
+    // At most about eight cells per body, so the bucket array stays O(n).
+    const uint64_t limit = 8 * uint64_t{m} + 4096;
+    uint64_t volume = 1;
+    dense_ = true;
+    for (int k = 0; k < 3; ++k) {
+        const uint64_t extent = static_cast<uint64_t>(hi[k]) - static_cast<uint64_t>(lo[k]) + 1;
+        if (extent == 0 || extent > limit || volume * extent > limit) {
+            dense_ = false;
+            break;
+        }
+        volume *= extent;
+        origin_[k] = lo[k];
+        extent_[k] = extent;
+    }
+    if (dense_) {
+        empty_bucket_ = static_cast<uint32_t>(volume);
+        return volume + 1;
+    }
+    // About one block of 64 buckets per 8 bodies; the last bucket is never
+    // hashed to, but is the same empty one in both layouts.
+    block_bits_ = std::max(1, static_cast<int>(std::bit_width(m >> 3)));
+    const std::size_t hashed = std::size_t{1} << (block_bits_ + 3 * kBlockShift);
+    empty_bucket_ = static_cast<uint32_t>(hashed);
+    return hashed + 1;
 }
 
 void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<HandlePair>& out) {
@@ -100,10 +148,8 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     const std::size_t m = boxes_.size();
     if (m < 2) return;
 
-    // Group by bucket with a stable counting sort; about one block of 64
-    // buckets per 8 bodies.
-    block_bits_ = std::max(1, static_cast<int>(std::bit_width(m >> 3)));
-    const std::size_t buckets = std::size_t{1} << (block_bits_ + 3 * kBlockShift);
+    // Group by bucket with a stable counting sort.
+    const std::size_t buckets = choose_buckets(m);
     starts_.assign(buckets + 2, 0);
     bucket_.resize(m);
     for (std::size_t i = 0; i < m; ++i) {

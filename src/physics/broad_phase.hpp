@@ -44,6 +44,8 @@ private:
         int64_t last[3];   // cell of the upper bound
     };
     uint32_t bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept;
+    // Picks the bucket layout for the placed cells; returns the bucket count.
+    std::size_t choose_buckets(std::size_t m);
     // Records (i, j), i < j, for every box of grouped_[begin .. end) that
     // overlaps `a`.
     void scan(const Box& a, uint32_t begin, uint32_t end);
@@ -57,7 +59,11 @@ private:
     std::vector<std::tuple<uint32_t, uint32_t>> hits_;  // (i, j), i < j, in query order
     std::vector<uint32_t> first_hit_;  // hits of body i: partners_[first_hit_[i] ..]
     std::vector<uint32_t> partners_;
-    int block_bits_ = 0;
+    bool dense_ = false;
+    int64_t origin_[3] = {0, 0, 0};    // dense layout: the lowest cell
+    uint64_t extent_[3] = {1, 1, 1};   // and the box size in cells
+    int block_bits_ = 1;               // hashed layout: log2 of the block count
+    uint32_t empty_bucket_ = 0;
 };
 
 }  // namespace core
