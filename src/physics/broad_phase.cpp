@@ -64,7 +64,7 @@ int64_t cell_key(float v) noexcept {
 constexpr int kBlockShift = 2;
 constexpr int64_t kBlockMask = (int64_t{1} << kBlockShift) - 1;
 
-uint32_t BroadPhase::bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept {
+inline uint32_t BroadPhase::bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept {
     if (dense_) {
         // Unsigned differences: a cell below the origin wraps to a huge value.
         const uint64_t x = static_cast<uint64_t>(cx) - static_cast<uint64_t>(origin_[0]);
@@ -170,29 +170,15 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     // Boxes that overlap are at most `reach` cells apart on every axis (the
     // lower cell of each is within the other's [first - reach, last]). So
     // each query looks at its own bucket past itself and at the cells after
-    // its own in (x, y, z) order up to its upper bound; every overlapping
-    // pair is met at least once. Buckets also hold other cells, and two
-    // cells of one query can share a bucket, so a pair can be met twice;
+    // its own in (z, y, x) order up to its upper bound; every overlapping
+    // pair is met at least once. Hashed buckets also hold other cells, and
+    // two cells of one query can share a bucket, so a pair can be met twice;
     // the exact test decides every meeting and duplicates go below.
     hits_.clear();
-    // Bodies piled into few cells make a query long, so poll often.
-    InterruptPoll<16> poll;
-    for (std::size_t q = 0; q < m; ++q) {
-        poll.tick();
-        const Box& a = grouped_[q];
-        const Cells& c = grouped_cells_[q];
-        const uint32_t own = bucket_of(c.first[0], c.first[1], c.first[2]);
-        scan(a, static_cast<uint32_t>(q + 1), starts_[own + 1]);
-        const int64_t span[3] = {c.last[0] - c.first[0], c.last[1] - c.first[1],
-                                 c.last[2] - c.first[2]};
-        for (int64_t dx = 0; dx <= span[0]; ++dx) {
-            for (int64_t dy = dx > 0 ? -reach[1] : 0; dy <= span[1]; ++dy) {
-                for (int64_t dz = dx > 0 || dy > 0 ? -reach[2] : 1; dz <= span[2]; ++dz) {
-                    const uint32_t b = bucket_of(c.first[0] + dx, c.first[1] + dy, c.first[2] + dz);
-                    scan(a, starts_[b], starts_[b + 1]);
-                }
-            }
-        }
+    if (dense_) {
+        query_dense(reach);
+    } else {
+        query_hashed(reach);
     }
 
     // Back to the order of the all-pairs loop: by i (a counting sort), then
@@ -215,7 +201,60 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     }
 }
 
-void BroadPhase::scan(const Box& a, uint32_t begin, uint32_t end) {
+// In the dense layout the cells of one row (fixed y and z) are consecutive
+// buckets, so each row of a query's half-neighbourhood is one scan.
+void BroadPhase::query_dense(const int64_t reach[3]) {
+    const auto nx = static_cast<int64_t>(extent_[0]);
+    const auto ny = static_cast<int64_t>(extent_[1]);
+    const auto nz = static_cast<int64_t>(extent_[2]);
+    // Bodies piled into few cells make a query long, so poll often.
+    InterruptPoll<16> poll;
+    for (std::size_t q = 0; q < grouped_.size(); ++q) {
+        poll.tick();
+        const Box& a = grouped_[q];
+        const Cells& c = grouped_cells_[q];
+        const int64_t x = c.first[0] - origin_[0];
+        const int64_t y = c.first[1] - origin_[1];
+        const int64_t z = c.first[2] - origin_[2];
+        const int64_t x_to = std::min(nx - 1, c.last[0] - origin_[0]);
+        const int64_t x_from = std::max(int64_t{0}, x - reach[0]);
+        // Its own row: the rest of its cell, then the cells up to x_to.
+        scan(a, static_cast<uint32_t>(q + 1), starts_[nx * (y + ny * z) + x_to + 1]);
+        const int64_t y_to = std::min(ny - 1, c.last[1] - origin_[1]);
+        const int64_t z_to = std::min(nz - 1, c.last[2] - origin_[2]);
+        for (int64_t zz = z; zz <= z_to; ++zz) {
+            const int64_t y_from = zz > z ? std::max(int64_t{0}, y - reach[1]) : y + 1;
+            for (int64_t yy = y_from; yy <= y_to; ++yy) {
+                const int64_t row = nx * (yy + ny * zz);
+                scan(a, starts_[row + x_from], starts_[row + x_to + 1]);
+            }
+        }
+    }
+}
+
+void BroadPhase::query_hashed(const int64_t reach[3]) {
+    InterruptPoll<16> poll;
+    for (std::size_t q = 0; q < grouped_.size(); ++q) {
+        poll.tick();
+        const Box& a = grouped_[q];
+        const Cells& c = grouped_cells_[q];
+        const uint32_t own = bucket_of(c.first[0], c.first[1], c.first[2]);
+        scan(a, static_cast<uint32_t>(q + 1), starts_[own + 1]);
+        const int64_t span[3] = {c.last[0] - c.first[0], c.last[1] - c.first[1],
+                                 c.last[2] - c.first[2]};
+        for (int64_t dz = 0; dz <= span[2]; ++dz) {
+            for (int64_t dy = dz > 0 ? -reach[1] : 0; dy <= span[1]; ++dy) {
+                for (int64_t dx = dz > 0 || dy > 0 ? -reach[0] : 1; dx <= span[0]; ++dx) {
+                    const uint32_t b =
+                        bucket_of(c.first[0] + dx, c.first[1] + dy, c.first[2] + dz);
+                    scan(a, starts_[b], starts_[b + 1]);
+                }
+            }
+        }
+    }
+}
+
+inline void BroadPhase::scan(const Box& a, uint32_t begin, uint32_t end) {
     for (uint32_t g = begin; g < end; ++g) {
         const Box& b = grouped_[g];
         if ((a.lo[0] <= b.hi[0]) & (b.lo[0] <= a.hi[0]) & (a.lo[1] <= b.hi[1]) &

@@ -46,6 +46,8 @@ private:
     uint32_t bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept;
     // Picks the bucket layout for the placed cells; returns the bucket count.
     std::size_t choose_buckets(std::size_t m);
+    void query_dense(const int64_t reach[3]);
+    void query_hashed(const int64_t reach[3]);
     // Records (i, j), i < j, for every box of grouped_[begin .. end) that
     // overlaps `a`.
     void scan(const Box& a, uint32_t begin, uint32_t end);
