@@ -47,7 +47,10 @@ const CellHash kCellHash = process_cell_hash();
 // reach of any query and still in order. Infinities land there too.
 int64_t cell_key(float v) noexcept {
     constexpr float kFloorLimit = 0x1p62f;
-    if (std::fabs(v) < kFloorLimit) return static_cast<int64_t>(std::floor(v));
+    if (std::fabs(v) < kFloorLimit) {
+        const auto toward_zero = static_cast<int64_t>(v);  // exact: v is below 2^62
+        return toward_zero - (v < static_cast<float>(toward_zero));
+    }
     uint32_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     const int64_t key = (int64_t{1} << 62) + 4 * int64_t{bits & 0x7fffffffU};
@@ -57,20 +60,19 @@ int64_t cell_key(float v) noexcept {
 }  // namespace
 
 // Where the occupied cells fill their bounding box well enough, buckets are
-// the cells of that box, x fastest: a query's neighbours then sit at fixed
-// offsets and queries in bucket order sweep memory. Elsewhere cells are
-// hashed by blocks of 4 x 4 x 4 laid out densely inside, so most neighbours
-// still share a block. Cells outside the dense box map to a bucket kept empty.
+// the cells of that box, x fastest: a row of cells is then a run of
+// consecutive buckets and queries in bucket order sweep memory. Elsewhere
+// cells are hashed by blocks of 4 x 4 x 4 laid out densely inside, so most
+// neighbours still share a block.
 constexpr int kBlockShift = 2;
 constexpr int64_t kBlockMask = (int64_t{1} << kBlockShift) - 1;
 
+// In the dense layout only cells inside the box are asked for.
 inline uint32_t BroadPhase::bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept {
     if (dense_) {
-        // Unsigned differences: a cell below the origin wraps to a huge value.
-        const uint64_t x = static_cast<uint64_t>(cx) - static_cast<uint64_t>(origin_[0]);
-        const uint64_t y = static_cast<uint64_t>(cy) - static_cast<uint64_t>(origin_[1]);
-        const uint64_t z = static_cast<uint64_t>(cz) - static_cast<uint64_t>(origin_[2]);
-        if (x >= extent_[0] || y >= extent_[1] || z >= extent_[2]) return empty_bucket_;
+        const auto x = static_cast<uint64_t>(cx - origin_[0]);
+        const auto y = static_cast<uint64_t>(cy - origin_[1]);
+        const auto z = static_cast<uint64_t>(cz - origin_[2]);
         return static_cast<uint32_t>(x + extent_[0] * (y + extent_[1] * z));
     }
     const uint64_t h = static_cast<uint64_t>(cx >> kBlockShift) * kCellHash.kx +
@@ -83,25 +85,19 @@ inline uint32_t BroadPhase::bucket_of(int64_t cx, int64_t cy, int64_t cz) const 
     return block << (3 * kBlockShift) | local;
 }
 
-std::size_t BroadPhase::choose_buckets(std::size_t m) {
-    int64_t lo[3];
-    int64_t hi[3];
-    for (int k = 0; k < 3; ++k) {
-        lo[k] = hi[k] = cells_[0].first[k];
-    }
-    for (const Cells& c : cells_) {
-        for (int k = 0; k < 3; ++k) {
-            lo[k] = std::min(lo[k], c.first[k]);
-            hi[k] = std::max(hi[k], c.first[k]);
-        }
-    }
+BroadPhase::Cells BroadPhase::cells_of(const Box& b) noexcept {
+    return {{cell_key(b.lo[0]), cell_key(b.lo[1]), cell_key(b.lo[2])},
+            {cell_key(b.hi[0]), cell_key(b.hi[1]), cell_key(b.hi[2])}};
+}
+
+std::size_t BroadPhase::choose_layout(const int64_t lo[3], const int64_t hi[3], std::size_t m) {
     // At most about eight cells per body, so the bucket array stays O(n).
     const uint64_t limit = 8 * uint64_t{m} + 4096;
     uint64_t volume = 1;
     dense_ = true;
     for (int k = 0; k < 3; ++k) {
         const uint64_t extent = static_cast<uint64_t>(hi[k]) - static_cast<uint64_t>(lo[k]) + 1;
-        if (extent == 0 || extent > limit || volume * extent > limit) {
+        if (extent == 0 || extent > limit / volume) {
             dense_ = false;
             break;
         }
@@ -109,16 +105,10 @@ std::size_t BroadPhase::choose_buckets(std::size_t m) {
         origin_[k] = lo[k];
         extent_[k] = extent;
     }
-    if (dense_) {
-        empty_bucket_ = static_cast<uint32_t>(volume);
-        return volume + 1;
-    }
-    // About one block of 64 buckets per 8 bodies; the last bucket is never
-    // hashed to, but is the same empty one in both layouts.
+    if (dense_) return volume;
+    // About one block of 64 buckets per 8 bodies.
     block_bits_ = std::max(1, static_cast<int>(std::bit_width(m >> 3)));
-    const std::size_t hashed = std::size_t{1} << (block_bits_ + 3 * kBlockShift);
-    empty_bucket_ = static_cast<uint32_t>(hashed);
-    return hashed + 1;
+    return std::size_t{1} << (block_bits_ + 3 * kBlockShift);
 }
 
 void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<HandlePair>& out) {
@@ -127,44 +117,41 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     // own on each axis: x +- 0.5 rounds, so a box can cover up to three
     // cells (two odd neighbours near 2^23 touch although 2.0 apart).
     boxes_.clear();
-    cells_.clear();
     int64_t reach[3] = {0, 0, 0};
+    int64_t lowest[3] = {INT64_MAX, INT64_MAX, INT64_MAX};
+    int64_t highest[3] = {INT64_MIN, INT64_MIN, INT64_MIN};
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         const Float3& p = bodies[i].position;
         if (std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2])) continue;
         Box box;
-        Cells cells;
         for (int k = 0; k < 3; ++k) {
             box.lo[k] = p[k] - 0.5f;
             box.hi[k] = p[k] + 0.5f;
-            cells.first[k] = cell_key(box.lo[k]);
-            cells.last[k] = cell_key(box.hi[k]);
-            reach[k] = std::max(reach[k], cells.last[k] - cells.first[k]);
         }
         box.index = static_cast<uint32_t>(i);
+        const Cells c = cells_of(box);
+        for (int k = 0; k < 3; ++k) {
+            reach[k] = std::max(reach[k], c.last[k] - c.first[k]);
+            lowest[k] = std::min(lowest[k], c.first[k]);
+            highest[k] = std::max(highest[k], c.first[k]);
+        }
         boxes_.push_back(box);
-        cells_.push_back(cells);
     }
     const std::size_t m = boxes_.size();
     if (m < 2) return;
 
     // Group by bucket with a stable counting sort.
-    const std::size_t buckets = choose_buckets(m);
+    const std::size_t buckets = choose_layout(lowest, highest, m);
     starts_.assign(buckets + 2, 0);
     bucket_.resize(m);
     for (std::size_t i = 0; i < m; ++i) {
-        const Cells& c = cells_[i];
+        const Cells c = cells_of(boxes_[i]);
         bucket_[i] = bucket_of(c.first[0], c.first[1], c.first[2]);
         ++starts_[bucket_[i] + 2];
     }
     for (std::size_t b = 2; b < buckets + 2; ++b) starts_[b] += starts_[b - 1];
     grouped_.resize(m);
-    grouped_cells_.resize(m);
-    for (std::size_t i = 0; i < m; ++i) {
-        const uint32_t slot = starts_[bucket_[i] + 1]++;
-        grouped_[slot] = boxes_[i];
-        grouped_cells_[slot] = cells_[i];
-    }
+    for (std::size_t i = 0; i < m; ++i) grouped_[starts_[bucket_[i] + 1]++] = boxes_[i];
     // Now bucket b is grouped_[starts_[b] .. starts_[b + 1]).
 
     // Boxes that overlap are at most `reach` cells apart on every axis (the
@@ -174,7 +161,7 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     // pair is met at least once. Hashed buckets also hold other cells, and
     // two cells of one query can share a bucket, so a pair can be met twice;
     // the exact test decides every meeting and duplicates go below.
-    hits_.clear();
+    hit_count_ = 0;
     if (dense_) {
         query_dense(reach);
     } else {
@@ -185,6 +172,7 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     // by j within each i.
     const std::size_t n = bodies.size();
     first_hit_.assign(n + 2, 0);
+    hits_.resize(hit_count_);
     for (const auto& [i, j] : hits_) ++first_hit_[i + 2];
     for (std::size_t i = 2; i < n + 2; ++i) first_hit_[i] += first_hit_[i - 1];
     partners_.resize(hits_.size());
@@ -212,7 +200,7 @@ void BroadPhase::query_dense(const int64_t reach[3]) {
     for (std::size_t q = 0; q < grouped_.size(); ++q) {
         poll.tick();
         const Box& a = grouped_[q];
-        const Cells& c = grouped_cells_[q];
+        const Cells c = cells_of(a);
         const int64_t x = c.first[0] - origin_[0];
         const int64_t y = c.first[1] - origin_[1];
         const int64_t z = c.first[2] - origin_[2];
@@ -237,7 +225,7 @@ void BroadPhase::query_hashed(const int64_t reach[3]) {
     for (std::size_t q = 0; q < grouped_.size(); ++q) {
         poll.tick();
         const Box& a = grouped_[q];
-        const Cells& c = grouped_cells_[q];
+        const Cells c = cells_of(a);
         const uint32_t own = bucket_of(c.first[0], c.first[1], c.first[2]);
         scan(a, static_cast<uint32_t>(q + 1), starts_[own + 1]);
         const int64_t span[3] = {c.last[0] - c.first[0], c.last[1] - c.first[1],
@@ -255,13 +243,20 @@ void BroadPhase::query_hashed(const int64_t reach[3]) {
 }
 
 inline void BroadPhase::scan(const Box& a, uint32_t begin, uint32_t end) {
+    // Every box is written and only a hit advances the count: whether a
+    // box overlaps is unpredictable, and a branch on it costs more.
+    if (hits_.size() < hit_count_ + (end - begin)) {
+        hits_.resize(std::max(2 * hits_.size(), hit_count_ + (end - begin)));
+    }
+    auto* hit = hits_.data() + hit_count_;
     for (uint32_t g = begin; g < end; ++g) {
         const Box& b = grouped_[g];
-        if ((a.lo[0] <= b.hi[0]) & (b.lo[0] <= a.hi[0]) & (a.lo[1] <= b.hi[1]) &
-            (b.lo[1] <= a.hi[1]) & (a.lo[2] <= b.hi[2]) & (b.lo[2] <= a.hi[2])) {
-            hits_.emplace_back(std::min(a.index, b.index), std::max(a.index, b.index));
-        }
+        const bool overlap = (a.lo[0] <= b.hi[0]) & (b.lo[0] <= a.hi[0]) & (a.lo[1] <= b.hi[1]) &
+                             (b.lo[1] <= a.hi[1]) & (a.lo[2] <= b.hi[2]) & (b.lo[2] <= a.hi[2]);
+        *hit = {std::min(a.index, b.index), std::max(a.index, b.index)};
+        hit += overlap;
     }
+    hit_count_ = static_cast<std::size_t>(hit - hits_.data());
 }
 
 }  // namespace core
