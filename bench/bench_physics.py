@@ -65,4 +65,18 @@ def cases():
             work="8x the bodies",
             goal=10.0,
         ))
+        # The same 2k step repeated runs from L1 cache with its branches
+        # learnt. Against one step of each of eight different 2k worlds (as
+        # many bodies as the 16k world) the ratio times 8 is the growth
+        # without that help.
+        others = [world(positions(SIZES[0], layout, seed)) for seed in range(10, 18)]
+        out.append(Case(
+            name=f"PhysicsWorld.step {layout} growth 16k/2k (8 worlds)",
+            ours="large.step(0.016)",
+            anchor="[w.step(0.016) for w in others]",
+            anchor_name="8 different 2k worlds",
+            env={"large": large, "others": others},
+            work="16k vs 8 x 2k bodies",
+            goal=None,
+        ))
     return out
