@@ -2,22 +2,14 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <random>
 
 #include "common/interrupt.hpp"
+#include "physics/seed.hpp"
 
 namespace core {
 namespace {
-
-uint64_t splitmix64(uint64_t& state) noexcept {
-    uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-}
 
 // Odd multipliers drawn once per process, so that chosen coordinates cannot
 // pile their cells into one bucket.
@@ -26,14 +18,7 @@ struct CellHash {
 };
 
 CellHash process_cell_hash() noexcept {
-    uint64_t state = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    try {
-        std::random_device device;
-        state ^= (uint64_t{device()} << 32) | device();
-    } catch (...) {
-        // No entropy source: the clock alone still varies between runs.
-    }
+    uint64_t state = process_seed();
     return {splitmix64(state) | 1, splitmix64(state) | 1, splitmix64(state) | 1};
 }
 

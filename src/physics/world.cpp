@@ -2,12 +2,11 @@
 
 #include <chrono>
 #include <random>
-#include <stdexcept>
 
 #include "common/errors.hpp"
+#include "physics/seed.hpp"
 
 namespace core {
-namespace {
 
 uint64_t process_seed() noexcept {
     uint64_t seed = static_cast<uint64_t>(
@@ -21,15 +20,15 @@ uint64_t process_seed() noexcept {
     return seed;
 }
 
+namespace {
+
 const uint64_t kHandleSeed = process_seed();
 
 }  // namespace
 
 std::size_t PhysicsWorld::HandleHash::operator()(uint32_t handle) const noexcept {
-    uint64_t z = handle + kHandleSeed;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return static_cast<std::size_t>(z ^ (z >> 31));
+    uint64_t state = handle + kHandleSeed;
+    return static_cast<std::size_t>(splitmix64(state));
 }
 
 uint32_t PhysicsWorld::add_body(const RigidBody& body) {
