@@ -68,3 +68,31 @@ def render_pipeline(fragment_wgsl: str, entry_point: str = "fs_main"):
         fragment={"module": fragment, "entry_point": entry_point,
                   "targets": [{"format": wgpu.TextureFormat.rgba8unorm}]},
     )
+
+
+def run_compute(code: str, inputs: list[bytes], out_size: int, workgroups: int,
+                entry_point: str = "main") -> bytes:
+    """Runs a compute shader whose bindings 0 .. len(inputs) - 1 of group 0 are
+    read-only storage buffers holding `inputs` and whose next binding is a
+    read-write storage buffer of `out_size` bytes; returns that buffer."""
+    import wgpu
+
+    dev = device()
+    pipeline = dev.create_compute_pipeline(
+        layout="auto", compute={"module": dev.create_shader_module(code=code),
+                                "entry_point": entry_point})
+    buffers = [dev.create_buffer_with_data(data=data, usage=wgpu.BufferUsage.STORAGE)
+               for data in inputs]
+    out = dev.create_buffer(size=out_size,
+                            usage=wgpu.BufferUsage.STORAGE | wgpu.BufferUsage.COPY_SRC)
+    bind_group = dev.create_bind_group(
+        layout=pipeline.get_bind_group_layout(0),
+        entries=[{"binding": i, "resource": {"buffer": b}} for i, b in enumerate(buffers + [out])])
+    encoder = dev.create_command_encoder()
+    compute = encoder.begin_compute_pass()
+    compute.set_pipeline(pipeline)
+    compute.set_bind_group(0, bind_group)
+    compute.dispatch_workgroups(workgroups)
+    compute.end()
+    dev.queue.submit([encoder.finish()])
+    return bytes(dev.queue.read_buffer(out))
