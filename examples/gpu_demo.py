@@ -175,23 +175,6 @@ FILTER = {
     ],
 }
 
-VERTEX = """
-struct VertexOutput {
-    @builtin(position) pos: vec4<f32>,
-    @location(0) uv: vec2<f32>,
-}
-
-@vertex
-fn vs_main(@builtin(vertex_index) i: u32) -> VertexOutput {
-    let p = vec2<f32>(f32(i & 1u), f32(i >> 1u));
-    var out: VertexOutput;
-    out.pos = vec4<f32>(p * 2.0 - 1.0, 0.0, 1.0);
-    out.uv = vec2<f32>(p.x, 1.0 - p.y);
-    return out;
-}
-"""
-
-
 def source_picture(n: int = 128) -> np.ndarray:
     """A checkerboard of hues with rings: straight lines show a warp well."""
     y, x = (np.mgrid[0:n, 0:n] + 0.5) / n
@@ -209,7 +192,7 @@ def filter_picture(dev, path: pathlib.Path, size: int = 256) -> Image.Image:
     wgsl = compile_node_graph(json.dumps(FILTER))
     pipeline = dev.create_render_pipeline(
         layout="auto",
-        vertex={"module": dev.create_shader_module(code=VERTEX), "entry_point": "vs_main"},
+        vertex={"module": dev.create_shader_module(code=gfxcore.fullscreen_vertex_wgsl()), "entry_point": "vs_main"},
         primitive={"topology": wgpu.PrimitiveTopology.triangle_strip},
         fragment={"module": dev.create_shader_module(code=wgsl), "entry_point": "fs_main",
                   "targets": [{"format": wgpu.TextureFormat.rgba8unorm}]})

@@ -6,6 +6,8 @@ import functools
 
 import pytest
 
+import gfxcore
+
 
 @functools.cache
 def _adapter():
@@ -36,21 +38,6 @@ def device():
     return _device()
 
 
-FULLSCREEN_VERTEX = """
-struct VertexOutput {
-    @builtin(position) pos: vec4<f32>,
-    @location(0) uv: vec2<f32>,
-}
-
-@vertex
-fn vs_main(@builtin(vertex_index) i: u32) -> VertexOutput {
-    let p = vec2<f32>(f32(i & 1u), f32(i >> 1u));
-    var out: VertexOutput;
-    out.pos = vec4<f32>(p * 2.0 - 1.0, 0.0, 1.0);
-    out.uv = p;
-    return out;
-}
-"""
 
 
 def render_pipeline(fragment_wgsl: str, entry_point: str = "fs_main", layout="auto",
@@ -60,7 +47,7 @@ def render_pipeline(fragment_wgsl: str, entry_point: str = "fs_main", layout="au
     import wgpu
 
     dev = device()
-    vertex = dev.create_shader_module(code=FULLSCREEN_VERTEX)
+    vertex = dev.create_shader_module(code=gfxcore.fullscreen_vertex_wgsl())
     fragment = dev.create_shader_module(code=fragment_wgsl)
     return dev.create_render_pipeline(
         layout=layout,
@@ -76,7 +63,7 @@ def render_node_graph(fragment_wgsl: str, texture, size: tuple[int, int]):
     height) rgba32float target, with `texture` (a float32 array of shape
     (rows, columns, 4)) bound as t_color and a nearest, clamp-to-edge sampler
     as s_color; returns the target as an array of shape (height, width, 4).
-    Row 0 is the top of the target, where uv.y is 1."""
+    Row 0 is the top of the target, where uv.y is 0."""
     import numpy as np
     import wgpu
 

@@ -33,7 +33,7 @@ class Reference:
         self.doc, self.tex = doc, tex
         width, height = size
         u = (np.arange(width, dtype=F) + F(0.5)) / F(width)
-        v = F(1) - (np.arange(height, dtype=F) + F(0.5)) / F(height)
+        v = (np.arange(height, dtype=F) + F(0.5)) / F(height)
         self.uv = np.stack(np.meshgrid(u, v), axis=-1).astype(F)
         self.ambiguous = np.zeros((height, width), dtype=bool)
         self.nodes = {n["id"]: n for n in doc["nodes"]}
@@ -213,11 +213,11 @@ def test_random_graphs_match_numpy(seed):
     check(random_graph(random.Random(seed), 3 + seed))
 
 
-def test_target_rows_run_from_uv_y_one_down_to_zero():
+def test_texture_is_drawn_upright():
     # Each texel holds its own row and column, so a mix-up of the texture's
     # orientation or of the target's cannot cancel out in the comparison.
     rows, columns = np.mgrid[0:TEXTURE_ROWS, 0:TEXTURE_COLUMNS].astype(F)
     tex = np.stack([rows, columns, rows * 0, rows * 0 + 1], axis=-1)
     got = gpu.render_node_graph(compile_node_graph(json.dumps(HAND_GRAPHS["sample-at-uv"])), tex, SIZE)
-    assert got[0, 0].tolist() == [TEXTURE_ROWS - 1, 0, 0, 1]
-    assert got[-1, -1].tolist() == [0, TEXTURE_COLUMNS - 1, 0, 1]
+    assert got[0, 0].tolist() == [0, 0, 0, 1]
+    assert got[-1, -1].tolist() == [TEXTURE_ROWS - 1, TEXTURE_COLUMNS - 1, 0, 1]
