@@ -22,7 +22,7 @@ test: build
 	mkdir -p build
 	g++ -std=c++20 -O2 -ffp-contract=off -Isrc -o build/test_physics_core tests/cpp/test_world.cpp \
 	    $(filter-out src/physics/bind.cpp,$(wildcard src/physics/*.cpp)) src/common/format.cpp \
-	    src/common/interrupt.cpp -ltbb
+	    src/common/interrupt.cpp src/common/seed.cpp -ltbb
 	build/test_physics_core
 	$(PY) -m mypy.stubtest _core --concise
 	$(PY) -m pytest -q tests

@@ -1,7 +1,7 @@
 #include "node_compiler/id_table.hpp"
 
 #include <cstring>
-#include <random>
+#include "common/seed.hpp"
 
 namespace core {
 namespace {
@@ -23,10 +23,7 @@ uint64_t load32(const char* p) noexcept {
     return v;
 }
 
-const uint64_t kSeed = [] {
-    std::random_device device;
-    return (static_cast<uint64_t>(device()) << 32) ^ device();
-}();
+const uint64_t kSeed = process_seed();
 
 constexpr uint64_t kOdd1 = 0xa0761d6478bd642fULL;
 constexpr uint64_t kOdd2 = 0xe7037ed1a0b428dbULL;

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "common/interrupt.hpp"
-#include "physics/seed.hpp"
+#include "common/seed.hpp"
 
 namespace core {
 namespace {

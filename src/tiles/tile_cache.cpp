@@ -1,7 +1,6 @@
 #include "tiles/tile_cache.hpp"
 
-#include <chrono>
-#include <random>
+#include "common/seed.hpp"
 
 namespace core {
 namespace {
@@ -15,28 +14,14 @@ TileKey unpack(uint64_t key) noexcept {
             static_cast<int32_t>(static_cast<uint32_t>(key))};
 }
 
-uint64_t process_seed() noexcept {
-    uint64_t seed = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    try {
-        std::random_device device;
-        seed ^= (uint64_t{device()} << 32) | device();
-    } catch (...) {
-        // No entropy source: the clock alone still varies between runs.
-    }
-    return seed;
-}
-
 const uint64_t kSeed = process_seed();
 
 }  // namespace
 
 std::size_t TileCache::KeyHash::operator()(uint64_t key) const noexcept {
-    // splitmix64's finaliser: every input bit reaches every output bit.
-    uint64_t z = key + kSeed;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return static_cast<std::size_t>(z ^ (z >> 31));
+    // Every input bit reaches every output bit.
+    uint64_t state = key + kSeed;
+    return static_cast<std::size_t>(splitmix64(state));
 }
 
 TileCache::TileCache(const TileCache& other) : capacity_(other.capacity_) {

@@ -1,5 +1,6 @@
-// Randomness drawn once per process for the physics hash tables, so that
-// chosen handles or coordinates cannot steer their layout.
+// Randomness drawn once per process for the hash tables, so that chosen keys
+// (tile coordinates, handles, cell coordinates, node ids) cannot steer their
+// layout.
 #pragma once
 
 #include <cstdint>
