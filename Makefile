@@ -19,6 +19,11 @@ build: $(DEPS)
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
 
 test: build
+	mkdir -p build
+	g++ -std=c++20 -O2 -ffp-contract=off -Isrc -o build/test_physics_core tests/cpp/test_world.cpp \
+	    $(filter-out src/physics/bind.cpp,$(wildcard src/physics/*.cpp)) src/common/format.cpp \
+	    src/common/interrupt.cpp -ltbb
+	build/test_physics_core
 	$(PY) -m mypy.stubtest _core --concise
 	$(PY) -m pytest -q tests
 

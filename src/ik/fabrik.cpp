@@ -18,7 +18,10 @@ inline float length(float x, float y) { return std::sqrt(x * x + y * y); }
 // leaves it on the anchor, and a NaN length falls back to the guard.
 inline Joint place(const Joint& anchor, const Joint& toward, float l) {
     float dx = toward[0] - anchor[0], dy = toward[1] - anchor[1];
-    float lambda = l / std::fmax(length(dx, dy), kEps);
+    // max(length, EPS) with a NaN length giving EPS, as fmax would; written
+    // out because the library call sits on the chain's critical path.
+    float len = length(dx, dy);
+    float lambda = l / (len > kEps ? len : kEps);
     return {anchor[0] + dx * lambda, anchor[1] + dy * lambda};
 }
 

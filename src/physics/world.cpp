@@ -1,0 +1,96 @@
+#include "physics/world.hpp"
+
+#include <chrono>
+#include <random>
+
+#include "common/errors.hpp"
+#include "physics/seed.hpp"
+
+namespace core {
+
+uint64_t process_seed() noexcept {
+    uint64_t seed = static_cast<uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    try {
+        std::random_device device;
+        seed ^= (uint64_t{device()} << 32) | device();
+    } catch (...) {
+        // No entropy source: the clock alone still varies between runs.
+    }
+    return seed;
+}
+
+namespace {
+
+const uint64_t kHandleSeed = process_seed();
+
+}  // namespace
+
+std::size_t PhysicsWorld::HandleHash::operator()(uint32_t handle) const noexcept {
+    uint64_t state = handle + kHandleSeed;
+    return static_cast<std::size_t>(splitmix64(state));
+}
+
+uint32_t PhysicsWorld::add_body(const RigidBody& body) {
+    // Array indices are 32-bit; this many bodies cannot fit in memory anyway.
+    if (bodies_.size() >= UINT32_MAX) throw RuntimeError("too many bodies in one world");
+    // After the counter wraps, reissuing a live handle would leave the older
+    // body unreachable and let a later swap-remove repoint its entry, so the
+    // next free handle is taken instead. Fewer than 2^32 handles are live,
+    // so one is always free.
+    uint32_t h = next_handle_;
+    while (index_.contains(h)) ++h;
+    RigidBody stored = body;
+    stored.handle = h;
+    bodies_.push_back(stored);
+    try {
+        index_.emplace(h, static_cast<uint32_t>(bodies_.size() - 1));
+    } catch (...) {
+        bodies_.pop_back();  // a failed add leaves the world as it was
+        throw;
+    }
+    next_handle_ = h + 1;
+    return h;
+}
+
+void PhysicsWorld::remove_body(uint32_t handle) {
+    const auto it = index_.find(handle);
+    if (it == index_.end()) return;
+    const uint32_t i = it->second;
+    index_.erase(it);
+    const uint32_t last = static_cast<uint32_t>(bodies_.size() - 1);
+    if (i != last) {
+        bodies_[i] = bodies_[last];
+        index_.find(bodies_[i].handle)->second = i;
+    }
+    bodies_.pop_back();
+}
+
+const RigidBody* PhysicsWorld::find(uint32_t handle) const {
+    const auto it = index_.find(handle);
+    return it == index_.end() ? nullptr : &bodies_[it->second];
+}
+
+std::optional<Float3> PhysicsWorld::get_position(uint32_t handle) const {
+    const RigidBody* b = find(handle);
+    if (b == nullptr) return std::nullopt;
+    return b->position;
+}
+
+void PhysicsWorld::set_position(uint32_t handle, float x, float y, float z) {
+    const auto it = index_.find(handle);
+    if (it != index_.end()) bodies_[it->second].set_position(x, y, z);
+}
+
+std::vector<HandlePair> PhysicsWorld::step(float dt) {
+    stepped_.resize(bodies_.size());
+    integrate_all(bodies_, stepped_, gravity_, dt);
+    std::vector<HandlePair> pairs;
+    pairs.reserve(last_pair_count_);
+    broad_phase_.find_pairs(stepped_, pairs);
+    bodies_.swap(stepped_);
+    last_pair_count_ = pairs.size();
+    return pairs;
+}
+
+}  // namespace core

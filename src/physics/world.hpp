@@ -1,0 +1,70 @@
+// A set of bodies stored by value in one dense array and named by handles.
+// Removal swaps the last body into the freed slot, so array order (which
+// `step` and `raycast` report in) is not insertion order after a removal.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "physics/body.hpp"
+#include "physics/broad_phase.hpp"
+
+namespace core {
+
+using RayHit = std::tuple<uint32_t, float>;
+
+class PhysicsWorld {
+public:
+    PhysicsWorld() = default;
+
+    void set_gravity(float gx, float gy, float gz) noexcept { gravity_ = {gx, gy, gz}; }
+    Float3 gravity() const noexcept { return gravity_; }
+
+    // Stores a copy of `body` under a new handle. The counter wraps at 2^32;
+    // a handle still in use is skipped, never issued twice.
+    uint32_t add_body(const RigidBody& body);
+    void remove_body(uint32_t handle);
+    uint64_t body_count() const noexcept { return bodies_.size(); }
+    std::optional<Float3> get_position(uint32_t handle) const;
+    void set_position(uint32_t handle, float x, float y, float z);
+
+    // Integrates every body, then returns the handle pairs whose boxes
+    // overlap, in array order. The new states are kept aside until the
+    // pairs are found, so a step stopped by an interrupt or a failed
+    // allocation leaves the world as it was.
+    std::vector<HandlePair> step(float dt);
+    std::vector<RayHit> raycast(float ox, float oy, float oz, float dx, float dy, float dz) const;
+
+    std::span<const RigidBody> bodies() const noexcept { return bodies_; }
+    // Only add_body advances the counter; this lets a test reach the wrap
+    // without 2^32 calls.
+    void set_next_handle(uint32_t h) noexcept { next_handle_ = h; }
+    const RigidBody* find(uint32_t handle) const;
+
+private:
+    // Mixes the handle with a per-process random seed.
+    struct HandleHash {
+        std::size_t operator()(uint32_t handle) const noexcept;
+    };
+
+    std::vector<RigidBody> bodies_;
+    std::vector<RigidBody> stepped_;  // the next states during a step
+    std::unordered_map<uint32_t, uint32_t, HandleHash> index_;
+    uint32_t next_handle_ = 1;
+    Float3 gravity_{0.0f, -980.0f, 0.0f};
+    BroadPhase broad_phase_;
+    std::size_t last_pair_count_ = 0;
+};
+
+// Writes each body of `in`, advanced by `RigidBody::integrate`, to the same
+// slot of `out` (of the same size). Split over the worker pool when there
+// are enough bodies to pay for it; the same result either way.
+void integrate_all(std::span<const RigidBody> in, std::span<RigidBody> out, Float3 g, float dt);
+
+std::string repr(const PhysicsWorld& w);
+
+}  // namespace core
