@@ -2,7 +2,6 @@
 entry point, and reading floats with the special values well represented."""
 import math
 import os
-import struct
 import sys
 
 import atheris
@@ -26,10 +25,6 @@ def floats(fdp, n):
         else:
             out.append(fdp.ConsumeIntInRange(-8, 8) / 2)
     return out
-
-
-def bits32(x):
-    return struct.pack("<f", x) if math.isfinite(x) or math.isnan(x) else struct.pack("<f", x)
 
 
 def main(test_one):
