@@ -13,17 +13,10 @@ import sys
 import pytest
 
 import _core
+from test_robustness import RaisesOnFloat
 
 ROUNDS = 400     # a leak of one block per call shows as hundreds
 SLACK = 48       # freelists and caches settling
-
-
-class RaisesOnFloat:
-    def __float__(self):
-        raise ZeroDivisionError("no float")
-
-    def __index__(self):
-        raise ZeroDivisionError("no index")
 
 
 class BrokenSequence:
