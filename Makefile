@@ -4,7 +4,7 @@ VENV   := .venv
 PY     := $(VENV)/bin/python
 DEPS   := $(VENV)/.deps-installed
 
-.PHONY: build test demo bench deps clean
+.PHONY: build test demo bench deps clean test-asan test-pythons wheel fuzz fuzz-smoke
 
 deps: $(DEPS)
 
@@ -33,5 +33,27 @@ demo: build
 bench: build
 	$(PY) bench/run.py
 
+# The whole suite against a build with AddressSanitizer and UBSan.
+test-asan: $(DEPS)
+	PYTHON=$(PYTHON) scripts/test-asan
+
+# The suite on every other supported Python the machine has.
+test-pythons: $(DEPS)
+	scripts/test-pythons
+
+# A wheel with liblz4, oneTBB and Boost.JSON bundled, in dist/; checked by
+# installing it where none of them is on the library path.
+wheel: $(DEPS)
+	scripts/build-wheel
+
+# Each fuzz harness for FUZZ_SECONDS (default 300) against a coverage-
+# instrumented build; fuzz-smoke is the short run CI makes.
+FUZZ_SECONDS ?= 300
+fuzz: $(DEPS)
+	scripts/fuzz $(FUZZ_SECONDS)
+
+fuzz-smoke: $(DEPS)
+	scripts/fuzz 20
+
 clean:
-	rm -rf build
+	rm -rf build dist

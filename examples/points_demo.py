@@ -95,7 +95,7 @@ def main():
     try:
         convex_hull([(0, 0), (1, float("nan")), (2, 2)])
     except ValueError as e:
-        print("ValueError:", e)
+        print("deliberate bad input, refused as expected -> ValueError:", e)
     print(f"pictures: {folder}/hull.png, edges.png, chain.png")
 
 

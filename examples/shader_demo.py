@@ -27,7 +27,7 @@ def main():
     print(f"{len(wgsl)} bytes of WGSL; the body of fs_main:")
     print(body, end="")
 
-    # Faults name their place in the document.
+    # Faults name their place in the document (three deliberately broken ones).
     for bad in ['{"nodes": []}', '{"nodes": [], "edges": [],}',
                 json.dumps({"nodes": [{"id": "a", "type": "UV"}],
                             "edges": [{"from_node": "a", "from_port": "uv",
@@ -35,7 +35,7 @@ def main():
         try:
             compile_node_graph(bad)
         except ValueError as e:
-            print("ValueError:", e)
+            print("deliberate bad input, refused as expected -> ValueError:", e)
 
     # One element of an array<Particle>: vec3f aligns to 16 bytes, so the
     # f32 after it fills its last four.

@@ -25,7 +25,7 @@ def main():
     try:
         lz4_decompress(b"\x05\x00\x00\x00\x50abcd")  # block one byte short
     except RuntimeError as e:
-        print("RuntimeError:", e)
+        print("deliberate bad input, refused as expected -> RuntimeError:", e)
 
 
 if __name__ == "__main__":

@@ -291,3 +291,115 @@ def test_byte_list_conversion_errors(value, error, message):
     with pytest.raises(error) as info:
         SdfCollider().load_bytes(value)
     assert str(info.value) == message
+
+
+@pytest.mark.parametrize("kind", ["list", "tuple", "iterator", "bytes"])
+def test_byte_list_forms_and_iterator_release(kind):
+    from _core import SdfCollider
+    record = list(range(48))
+    it = iter(record + [300])
+
+    class Iterable:
+        def __len__(self):
+            return 49
+
+        def __getitem__(self, i):
+            return (record + [300])[i]
+
+        def __iter__(self):
+            return it
+
+    good = {"list": record, "tuple": tuple(record), "iterator": Iterable(), "bytes": bytes(record)}
+    c = SdfCollider()
+    before = sys.getrefcount(it)
+    if kind == "iterator":
+        with pytest.raises(OverflowError):
+            c.load_bytes(good[kind])
+        assert sys.getrefcount(it) == before  # the walker gave its reference back
+        it = iter(record)
+        good[kind] = Iterable()
+    c.load_bytes(good[kind])
+    assert c.prim_count() == 1
+    # Fast items then one that needs the general path, then fast again.
+    c.load_bytes([True] + record[1:])
+    assert c.prim_count() == 1
+
+
+CONVERSION_PROBE = """
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+#include "module/convert.hpp"
+using namespace core::bind;
+#ifdef REFUSED
+bool a(PyObject* o) { std::map<int, int> v; return from_python<std::map<int, int>>::convert(o, v); }
+bool b(PyObject* o) { int16_t v; return from_python<int16_t>::convert(o, v); }
+bool c(PyObject* o) { const char* v; return from_python<const char*>::convert(o, v); }
+PyObject* d() { return to_python<std::pair<int, int>>::convert({1, 2}); }
+PyObject* e() { return to_python<std::unique_ptr<int>>::convert(nullptr); }
+#else
+struct Bound { float x; };
+bool a(PyObject* o) { std::vector<std::tuple<std::string, float>> v; return from_python<decltype(v)>::convert(o, v); }
+bool b(PyObject* o) { Bound v; return from_python<Bound>::convert(o, v); }
+PyObject* c() { return to_python<std::array<std::vector<float>, 2>>::convert({}); }
+#endif
+"""
+
+
+@pytest.mark.parametrize("refused", [False, True])
+def test_unsupported_conversion_kinds_do_not_compile(tmp_path, refused):
+    """A C++ type without a conversion must be a build error, not a runtime crash."""
+    import shutil
+    import sysconfig
+    from pathlib import Path
+    compiler = shutil.which("g++") or shutil.which("clang++")
+    if compiler is None:
+        pytest.skip("no C++ compiler")
+    src = tmp_path / "probe.cpp"
+    src.write_text(CONVERSION_PROBE)
+    root = Path(__file__).resolve().parent.parent / "src"
+    cmd = [compiler, "-std=c++20", "-fsyntax-only", f"-I{root}",
+           f"-I{sysconfig.get_paths()['include']}", str(src)] + (["-DREFUSED"] if refused else [])
+    out = subprocess.run(cmd, capture_output=True, text=True, timeout=300)
+    if not refused:
+        assert out.returncode == 0, out.stderr
+    else:
+        assert out.returncode != 0
+        assert out.stderr.count("no conversion from Python for this C++ type") == 3, out.stderr
+        assert out.stderr.count("no conversion to Python for this C++ type") == 2, out.stderr
+
+
+NO_MEMORY = """
+import _testcapi, _core
+v = _core.Vec2(1, 2)
+_testcapi.set_nomemory(0, {stop})
+try:
+    v + v
+    outcome = "no error"
+except BaseException as e:
+    _testcapi.remove_mem_hooks()
+    outcome = f"{{type(e).__name__}}|{{e}}|{{type(e.__cause__).__name__}}"
+_testcapi.remove_mem_hooks()
+print(outcome)
+print(_core.Vec2(1, 2) + v)
+"""
+
+
+@pytest.mark.parametrize("stop", [1, 2, 3])
+def test_result_allocation_failure_raises_a_set_error(stop):
+    """The result's allocation fails; so may the creation of PanicException itself
+    and of what reports it. Each leaves a real exception, and the process goes on."""
+    pytest.importorskip("_testcapi")
+    out = subprocess.run([sys.executable, "-c", NO_MEMORY.format(stop=stop)],
+                         capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr
+    outcome, after = out.stdout.splitlines()
+    name, text, cause = outcome.split("|")
+    fault = "unwrap of a failed result: cannot allocate a new builtins.Vec2 instance"
+    assert (name == "PanicException" and text.startswith(fault)
+            or name == "SystemError" and text.startswith("internal fault: " + fault)
+            and cause == "MemoryError"
+            or name == "MemoryError"), outcome
+    assert after == "Vec2(2, 4)"
+    assert "internal fault: " + fault in out.stderr

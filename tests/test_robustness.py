@@ -116,3 +116,18 @@ def test_hostile_operands_never_crash():
                     op(obj, other)
                 except (TypeError, ValueError, OverflowError, RuntimeError, ZeroDivisionError):
                     pass
+
+
+@pytest.mark.parametrize("plane, x, expected", [
+    ((1e38, 0, 0, 0), 0.0, (0.0, 0.0, 0.0)),          # squared length overflows
+    ((-3e38, 0, 0, 0), 1.134, (math.nan, 0.0, 0.0)),  # one difference is infinite
+    ((0, 0, 0, 0), 0.0, (0.0, 1.0, 0.0)),             # the gradient vanishes
+])
+def test_normal_near_the_float_limit_follows_the_arithmetic(plane, x, expected):
+    scene = _core.SdfScene()
+    scene.add(_core.SdfPrimitive.plane(*plane))
+    collider = _core.SdfCollider()
+    collider.load_bytes(scene.to_gpu_bytes())
+    got = collider.normal(x, 0, 0)
+    assert [math.isnan(v) for v in got] == [math.isnan(v) for v in expected]
+    assert [v for v in got if not math.isnan(v)] == [v for v in expected if not math.isnan(v)]

@@ -58,6 +58,19 @@ void append_shortest(std::string& out, float v) {
     }
 }
 
+std::string call_text(const char* name, std::initializer_list<float> values) {
+    std::string s = name;
+    s += '(';
+    const char* sep = "";
+    for (float v : values) {
+        s += sep;
+        append_shortest(s, v);
+        sep = ", ";
+    }
+    s += ')';
+    return s;
+}
+
 void append_fixed(std::string& out, float v, int decimals) {
     if (append_non_finite(out, v)) return;
     char buf[128];

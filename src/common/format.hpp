@@ -1,6 +1,7 @@
 // Decimal text of 32-bit floats, as the reprs print them.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 namespace core {
@@ -13,5 +14,8 @@ void append_shortest(std::string& out, float v);
 // Exactly `decimals` digits after the point, correctly rounded from the exact
 // binary value with ties to even: 0.0625f, 3 -> "0.062"; NaN -> "NaN".
 void append_fixed(std::string& out, float v, int decimals);
+
+// "Name(a, b, ...)" with each value in its shortest form.
+std::string call_text(const char* name, std::initializer_list<float> values);
 
 }  // namespace core

@@ -4,14 +4,7 @@
 
 namespace core {
 
-std::string repr(const Vec2& v) {
-    std::string s = "Vec2(";
-    append_shortest(s, v.x);
-    s += ", ";
-    append_shortest(s, v.y);
-    s += ')';
-    return s;
-}
+std::string repr(const Vec2& v) { return call_text("Vec2", {v.x, v.y}); }
 
 std::string repr(const AABB& b) {
     std::string s = "AABB((";

@@ -1,5 +1,3 @@
-#include <initializer_list>
-
 #include "common/format.hpp"
 #include "math_3d/mat4.hpp"
 #include "math_3d/quaternion.hpp"
@@ -7,23 +5,6 @@
 #include "math_3d/vec4.hpp"
 
 namespace core {
-namespace {
-
-// "Name(a, b, ...)" with each value in its shortest form.
-std::string call_text(const char* name, std::initializer_list<float> values) {
-    std::string s = name;
-    s += '(';
-    const char* sep = "";
-    for (float v : values) {
-        s += sep;
-        append_shortest(s, v);
-        sep = ", ";
-    }
-    s += ')';
-    return s;
-}
-
-}  // namespace
 
 std::string repr(const Vec3& v) { return call_text("Vec3", {v.x, v.y, v.z}); }
 std::string repr(const Vec4& v) { return call_text("Vec4", {v.x, v.y, v.z, v.w}); }

@@ -22,15 +22,8 @@ PyObject* constructor_via_vectorcall(PyTypeObject* type, PyObject* args, PyObjec
 
 // Chains `cause` (stolen) as the cause of a new RuntimeError `message`.
 void raise_runtime_error_from(const std::string& message, PyObject* cause) noexcept {
-    PyObject* text = PyUnicode_FromStringAndSize(message.data(), message.size());
-    PyObject* error = text ? PyObject_CallOneArg(PyExc_RuntimeError, text) : nullptr;
-    Py_XDECREF(text);
-    if (error == nullptr) {
-        Py_XDECREF(cause);
-        return;
-    }
-    if (cause != nullptr) PyException_SetCause(error, cause);
-    py::restore_exception(error);
+    raise_with_cause(PyExc_RuntimeError,
+                     PyUnicode_FromStringAndSize(message.data(), message.size()), cause);
 }
 
 }  // namespace

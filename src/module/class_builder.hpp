@@ -66,17 +66,20 @@ PyObject* compare_int_like(int64_t value, PyObject* other, const int64_t* other_
 template <auto ToInt>
 PyObject* int_like_int(PyObject* self) noexcept {
     using T = typename method_traits<decltype(ToInt)>::self;
-    return checked(PyLong_FromLongLong(ToInt(as_instance<T>(self)->value)));
+    return guarded([&] { return to_python<int64_t>::convert(ToInt(as_instance<T>(self)->value)); });
 }
 
 template <auto ToInt>
 PyObject* int_like_compare(PyObject* a, PyObject* b, int op) noexcept {
     using T = typename method_traits<decltype(ToInt)>::self;
     if (!is_instance<T>(a)) Py_RETURN_NOTIMPLEMENTED;
-    int64_t member = 0;
-    const bool is_member = is_instance<T>(b);
-    if (is_member) member = ToInt(as_instance<T>(b)->value);
-    return compare_int_like(ToInt(as_instance<T>(a)->value), b, is_member ? &member : nullptr, op);
+    return guarded([&] {
+        int64_t member = 0;
+        const bool is_member = is_instance<T>(b);
+        if (is_member) member = ToInt(as_instance<T>(b)->value);
+        return compare_int_like(ToInt(as_instance<T>(a)->value), b, is_member ? &member : nullptr,
+                                op);
+    });
 }
 
 // A class attribute of an enumeration: the member holding V.

@@ -89,30 +89,29 @@ bool read_byte(PyObject* item, uint8_t& out) noexcept {
     return true;
 }
 
-// Converts one element that the caller does not own; the element's own
-// conversion may run Python code that drops the container's reference to it.
-bool read_byte_held(PyObject* item, std::vector<uint8_t>& out) {
+bool push_byte(void* out, PyObject* item) {
     uint8_t b;
-    Py_INCREF(item);
-    bool ok = read_byte(item, b);
-    Py_DECREF(item);
-    if (ok) out.push_back(b);
-    return ok;
+    if (!read_byte(item, b)) return false;
+    static_cast<std::vector<uint8_t>*>(out)->push_back(b);
+    return true;
 }
 
+void reserve_bytes(void* out, std::size_t n) { static_cast<std::vector<uint8_t>*>(out)->reserve(n); }
+
 // The common case of a list or tuple of exact ints 0..255: no conversion
-// runs Python code, so the items are read in one tight pass. Stops at the
-// first item that needs the general path and returns its index; `out` then
-// holds exactly the bytes before it.
-Py_ssize_t read_small_ints(PyObject* const* items, Py_ssize_t n, std::vector<uint8_t>& out) {
-    out.resize(static_cast<std::size_t>(n));
-    uint8_t* dst = out.data();
+// runs Python code, so the items are read in one tight pass up to the first
+// item that needs the general path.
+Py_ssize_t read_small_ints(void* out, PyObject* const* items, Py_ssize_t n) {
+    auto& bytes = *static_cast<std::vector<uint8_t>*>(out);
+    const std::size_t base = bytes.size();
+    bytes.resize(base + static_cast<std::size_t>(n));
+    uint8_t* dst = bytes.data() + base;
     Py_ssize_t i = 0;
     for (long v; i < n; ++i) {
         if (!py::small_int_value(items[i], v) || v < 0 || v > 255) break;
         dst[i] = static_cast<uint8_t>(v);
     }
-    out.resize(static_cast<std::size_t>(i));
+    bytes.resize(base + static_cast<std::size_t>(i));
     return i;
 }
 
@@ -142,54 +141,23 @@ Py_ssize_t sequence_size_hint(PyObject* o) noexcept {
 }
 
 bool read_byte_list(PyObject* o, std::vector<uint8_t>& out) noexcept {
-    if (PyBytes_CheckExact(o)) {
-        auto* p = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(o));
-        out.assign(p, p + PyBytes_GET_SIZE(o));
-        return true;
-    }
-    if (PyByteArray_CheckExact(o)) {
-        auto* p = reinterpret_cast<const uint8_t*>(PyByteArray_AS_STRING(o));
-        out.assign(p, p + PyByteArray_GET_SIZE(o));
-        return true;
-    }
-    if (!read_sequence_start(o)) return false;
     try {
-        out.clear();
-        out.reserve(static_cast<std::size_t>(sequence_size_hint(o)));
-        if (PyList_CheckExact(o)) {
-            // Indexing with a fresh size check each step matches what the
-            // list iterator would see if an element's conversion resized it.
-            Py_ssize_t i = read_small_ints(PySequence_Fast_ITEMS(o), PyList_GET_SIZE(o), out);
-            for (; i < PyList_GET_SIZE(o); ++i) {
-                if (!read_byte_held(PyList_GET_ITEM(o, i), out)) return false;
-            }
+        if (PyBytes_CheckExact(o)) {
+            auto* p = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(o));
+            out.assign(p, p + PyBytes_GET_SIZE(o));
             return true;
         }
-        if (PyTuple_CheckExact(o)) {
-            Py_ssize_t i = read_small_ints(PySequence_Fast_ITEMS(o), PyTuple_GET_SIZE(o), out);
-            for (; i < PyTuple_GET_SIZE(o); ++i) {
-                if (!read_byte_held(PyTuple_GET_ITEM(o, i), out)) return false;
-            }
+        if (PyByteArray_CheckExact(o)) {
+            auto* p = reinterpret_cast<const uint8_t*>(PyByteArray_AS_STRING(o));
+            out.assign(p, p + PyByteArray_GET_SIZE(o));
             return true;
         }
-        PyObject* it = PyObject_GetIter(o);
-        if (it == nullptr) return false;
-        while (PyObject* item = PyIter_Next(it)) {
-            uint8_t b;
-            bool ok = read_byte(item, b);
-            Py_DECREF(item);
-            if (!ok) {
-                Py_DECREF(it);
-                return false;
-            }
-            out.push_back(b);
-        }
-        Py_DECREF(it);
-        return !PyErr_Occurred();
     } catch (...) {
         raise_from_cpp_exception();
         return false;
     }
+    out.clear();
+    return read_list(o, ListSink{&out, &reserve_bytes, &push_byte, &read_small_ints});
 }
 
 bool read_text(PyObject* o, std::string_view& out) noexcept {
@@ -301,7 +269,11 @@ bool dict_set_stolen(PyObject* dict, PyObject* key, PyObject* value) noexcept {
 }
 
 bool read_instance(PyObject* o, PyTypeObject* type, const char* name) noexcept {
-    if (Py_TYPE(o) != type || type == nullptr) {
+    if (type == nullptr) [[unlikely]] {
+        raise_panic("a parameter's class is not registered");
+        return false;
+    }
+    if (Py_TYPE(o) != type) {
         raise_cannot_convert(o, name);
         return false;
     }
@@ -354,13 +326,24 @@ PyObject* allocate_instance(PyTypeObject* type, std::size_t size) noexcept {
     }
     auto* o = static_cast<PyObject*>(PyObject_Malloc(size));
     if (o == nullptr) {
-        std::string text = "unwrap of a failed result: cannot allocate a new ";
-        text += type->tp_name;
-        text += " instance (MemoryError: out of memory)";
-        raise_panic(text.c_str());
+        try {
+            std::string text = "unwrap of a failed result: cannot allocate a new ";
+            text += type->tp_name;
+            text += " instance (MemoryError: out of memory)";
+            raise_panic(text.c_str());
+        } catch (...) {
+            raise_panic("unwrap of a failed result: cannot allocate a new instance "
+                        "(MemoryError: out of memory)");
+        }
         return nullptr;
     }
     return PyObject_Init(o, type);
+}
+
+void free_instance(PyObject* o) noexcept {
+    PyTypeObject* type = Py_TYPE(o);
+    PyObject_Free(o);
+    Py_DECREF(type);  // heap types are held by their instances
 }
 
 }  // namespace core::bind

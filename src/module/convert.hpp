@@ -67,13 +67,37 @@ inline bool read_f64(PyObject* o, double& out) noexcept {
     return read_f64_slow(o, out);
 }
 
+// Only types without a trait of their own reach the primary templates, and
+// of those only a class or enumeration of our own can be a bound class. A
+// standard template (map, pair, unique_ptr, ...), a pointer or an integer
+// width without a kind is refused at compile time rather than turned into a
+// class lookup that fails at run time.
+template <class T>
+struct is_template_instance : std::false_type {};
+template <template <class...> class C, class... A>
+struct is_template_instance<C<A...>> : std::true_type {};
+
+template <class T>
+inline constexpr bool can_be_bound_class =
+    (std::is_class_v<T> || std::is_enum_v<T>) && !is_template_instance<T>::value &&
+    !std::is_const_v<T> && !std::is_volatile_v<T>;
+
 template <class T, class = void>
 struct from_python {
+    static_assert(can_be_bound_class<T>,
+                  "no conversion from Python for this C++ type: use one of the supported "
+                  "kinds, or bind the type as a class");
+
     // A bound class by value: an instance of exactly that class, copied under
     // a momentary shared borrow.
     static bool convert(PyObject* o, T& out) noexcept {
         if (!read_instance(o, ClassInfo<T>::type, ClassInfo<T>::name)) return false;
-        out = as_instance<T>(o)->value;
+        try {
+            out = as_instance<T>(o)->value;  // a copy may allocate
+        } catch (...) {
+            raise_from_cpp_exception();
+            return false;
+        }
         return true;
     }
 };
@@ -222,6 +246,10 @@ inline PyObject* checked(PyObject* result) noexcept {
 
 template <class T, class = void>
 struct to_python {
+    static_assert(can_be_bound_class<T>,
+                  "no conversion to Python for this C++ type: use one of the supported "
+                  "kinds, or bind the type as a class");
+
     // A bound class: a new instance holding the value, moved in when the
     // result is a temporary.
     static PyObject* convert(const T& v) noexcept { return new_instance<T>(v); }
@@ -314,21 +342,28 @@ struct to_python<std::tuple<T...>> {
     }
 };
 
+// Fills a new list or tuple of `n` slots (stolen, may be nullptr) with the
+// converted items; on a failure the container is dropped with the slots
+// filled so far.
+template <class T>
+PyObject* new_sequence(PyObject* seq, const T* items, std::size_t n) noexcept {
+    if (seq == nullptr) return api_failed();
+    PyObject** slots = PySequence_Fast_ITEMS(seq);
+    for (std::size_t i = 0; i < n; ++i) {
+        slots[i] = to_python<T>::convert(items[i]);
+        if (slots[i] == nullptr) {
+            Py_DECREF(seq);
+            return nullptr;
+        }
+    }
+    return seq;
+}
+
 // A fixed-size array is a tuple.
 template <class T, std::size_t N>
 struct to_python<std::array<T, N>> {
     static PyObject* convert(const std::array<T, N>& v) noexcept {
-        PyObject* t = checked(PyTuple_New(N));
-        if (t == nullptr) return nullptr;
-        for (std::size_t i = 0; i < N; ++i) {
-            PyObject* item = to_python<T>::convert(v[i]);
-            if (item == nullptr) {
-                Py_DECREF(t);
-                return nullptr;
-            }
-            PyTuple_SET_ITEM(t, i, item);
-        }
-        return t;
+        return new_sequence(PyTuple_New(N), v.data(), N);
     }
 };
 
@@ -339,17 +374,7 @@ struct to_python<std::span<const T>> {
         if constexpr (std::is_same_v<T, uint8_t>) {
             return byte_list(v.data(), v.size());
         } else {
-            PyObject* list = checked(PyList_New(static_cast<Py_ssize_t>(v.size())));
-            if (list == nullptr) return nullptr;
-            for (std::size_t i = 0; i < v.size(); ++i) {
-                PyObject* item = to_python<T>::convert(v[i]);
-                if (item == nullptr) {
-                    Py_DECREF(list);
-                    return nullptr;
-                }
-                PyList_SET_ITEM(list, i, item);
-            }
-            return list;
+            return new_sequence(PyList_New(static_cast<Py_ssize_t>(v.size())), v.data(), v.size());
         }
     }
 };

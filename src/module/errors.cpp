@@ -21,16 +21,31 @@ constexpr const char* kPanicDoc =
 
 PyObject* panic_type() noexcept {
     if (g_panic_type == nullptr) {
+        // The class is made with no error pending, as the interpreter expects;
+        // one that was pending is put back untouched.
+        PyObject* pending = py::take_exception();
         g_panic_type = PyErr_NewExceptionWithDoc("_core.PanicException", kPanicDoc,
                                                  PyExc_BaseException, nullptr);
+        if (pending != nullptr) {
+            if (g_panic_type == nullptr) PyErr_Clear();
+            py::restore_exception(pending);
+        }
     }
     return g_panic_type;
 }
 
 void raise_panic(const char* text) noexcept {
     std::fprintf(stderr, "_core: internal fault: %s\n", text);
-    PyObject* type = panic_type();
-    if (type != nullptr) PyErr_SetString(type, text);
+    PyErr_Clear();  // superseded by the fault
+    if (PyObject* type = panic_type()) {
+        PyErr_SetString(type, text);
+        return;
+    }
+    // Without the class (the interpreter is out of memory) the fault is
+    // still reported: as SystemError, caused by the failed creation.
+    PyObject* cause = py::take_exception();
+    raise_with_cause(PyExc_SystemError, PyUnicode_FromFormat("internal fault: %s", text), cause);
+    if (!PyErr_Occurred()) PyErr_NoMemory();
 }
 
 PyObject* api_failed() noexcept {
@@ -79,15 +94,20 @@ void prefix_argument_error(const char* name) noexcept {
     }
     PyObject* message = PyUnicode_FromFormat("argument '%s': %U", name, text);
     Py_DECREF(text);
-    PyObject* wrapped = message ? PyObject_CallOneArg(PyExc_TypeError, message) : nullptr;
+    PyObject* cause = PyException_GetCause(original);
+    Py_DECREF(original);
+    raise_with_cause(PyExc_TypeError, message, cause);
+}
+
+void raise_with_cause(PyObject* type, PyObject* message, PyObject* cause) noexcept {
+    PyObject* error = message ? PyObject_CallOneArg(type, message) : nullptr;
     Py_XDECREF(message);
-    if (wrapped == nullptr) {
-        Py_DECREF(original);
+    if (error == nullptr) {
+        Py_XDECREF(cause);
         return;
     }
-    if (PyObject* cause = PyException_GetCause(original)) PyException_SetCause(wrapped, cause);
-    Py_DECREF(original);
-    py::restore_exception(wrapped);
+    if (cause != nullptr) PyException_SetCause(error, cause);
+    py::restore_exception(error);
 }
 
 }  // namespace core::bind

@@ -27,6 +27,10 @@ void raise_cannot_convert(PyObject* value, const char* target) noexcept;
 // OverflowError "out of range integral type conversion attempted".
 void raise_out_of_range() noexcept;
 
+// Raises `type(message)` with `cause` as its __cause__ (both stolen; a null
+// message leaves the error of its creation pending, a null cause is none).
+void raise_with_cause(PyObject* type, PyObject* message, PyObject* cause) noexcept;
+
 // When the pending error is a TypeError, replaces it by
 // TypeError "argument '{name}': {message}" keeping its cause.
 void prefix_argument_error(const char* name) noexcept;

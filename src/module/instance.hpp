@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "module/errors.hpp"
 #include "module/python.hpp"
 
 namespace core::bind {
@@ -85,6 +86,8 @@ inline bool is_instance(PyObject* o) noexcept {
 
 // A new instance holding `value`, created without calling the constructor.
 PyObject* allocate_instance(PyTypeObject* type, std::size_t size) noexcept;
+// Gives back an allocated instance whose value was never constructed.
+void free_instance(PyObject* o) noexcept;
 
 template <class T, class V>
 PyObject* new_instance(V&& value) noexcept {
@@ -92,16 +95,20 @@ PyObject* new_instance(V&& value) noexcept {
     if (o == nullptr) return nullptr;
     auto* inst = as_instance<T>(o);
     inst->borrow = BorrowFlag{};
-    new (&inst->value) T(std::forward<V>(value));
+    try {
+        new (&inst->value) T(std::forward<V>(value));  // a copy may allocate
+    } catch (...) {
+        free_instance(o);
+        raise_from_cpp_exception();
+        return nullptr;
+    }
     return o;
 }
 
 template <class T>
 void dealloc_instance(PyObject* o) noexcept {
-    PyTypeObject* type = Py_TYPE(o);
     as_instance<T>(o)->value.~T();
-    PyObject_Free(o);
-    Py_DECREF(type);
+    free_instance(o);
 }
 
 }  // namespace core::bind

@@ -1,5 +1,6 @@
 #include "module/signature.hpp"
 
+#include <new>
 #include <stdexcept>
 
 namespace core::bind {
@@ -98,7 +99,7 @@ bool too_many_positional(const Signature& sig, Py_ssize_t given) noexcept {
     return false;
 }
 
-bool missing_required(const Signature& sig, PyObject** out) noexcept {
+bool missing_required(const Signature& sig, PyObject** out) noexcept try {
     std::vector<const std::string*> missing;
     for (std::size_t i = 0; i < sig.required(); ++i) {
         if (out[i] == nullptr) missing.push_back(&sig.names[i]);
@@ -112,6 +113,9 @@ bool missing_required(const Signature& sig, PyObject** out) noexcept {
     PyErr_Format(PyExc_TypeError, "%s missing %zd required positional %s: %s",
                  sig.display.c_str(), static_cast<Py_ssize_t>(missing.size()),
                  missing.size() == 1 ? "argument" : "arguments", list.c_str());
+    return false;
+} catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
     return false;
 }
 

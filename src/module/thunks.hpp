@@ -90,39 +90,42 @@ inline bool convert_argument(PyObject* o, T& out, const Signature& sig, std::siz
     return false;
 }
 
-template <class R, class Call>
-inline PyObject* call_and_convert(Call&& call) noexcept {
+// Runs `body`, which returns a new reference or nullptr with the error set,
+// and turns a C++ exception leaving it into the Python one. Everything that
+// may allocate or throw on the way from arguments to result runs inside:
+// argument values, the call, the result conversion.
+template <class Body>
+inline PyObject* guarded(Body&& body) noexcept {
     try {
-        if constexpr (std::is_void_v<R>) {
-            call();
-            Py_RETURN_NONE;
-        } else {
-            return to_python<std::decay_t<R>>::convert(call());
-        }
+        return body();
     } catch (...) {
         raise_from_cpp_exception();
         return nullptr;
     }
 }
 
-// Converts slots[0..n) into the parameter types of F and calls it, with
-// `self` (a pointer to the receiver's value, or nullptr) first when present.
-template <auto F, class Self, class Args, std::size_t... I>
-inline PyObject* convert_and_call(Self* self, PyObject* const* slots, const Signature& sig,
-                                  std::index_sequence<I...>) noexcept {
-    typename arg_values<Args>::type values;
-    if (!(convert_argument(slots[I], std::get<I>(values), sig, I) && ...)) return nullptr;
-    using R = decltype(std::invoke(F, *self, std::move(std::get<I>(values))...));
-    return call_and_convert<R>([&]() -> R { return std::invoke(F, *self, std::move(std::get<I>(values))...); });
+template <class R, class Call>
+inline PyObject* result_of(Call&& call) {
+    if constexpr (std::is_void_v<R>) {
+        call();
+        Py_RETURN_NONE;
+    } else {
+        return to_python<std::decay_t<R>>::convert(call());
+    }
 }
 
-template <auto F, class Args, std::size_t... I>
-inline PyObject* convert_and_call_free(PyObject* const* slots, const Signature& sig,
-                                       std::index_sequence<I...>) noexcept {
-    typename arg_values<Args>::type values;
-    if (!(convert_argument(slots[I], std::get<I>(values), sig, I) && ...)) return nullptr;
-    using R = decltype(F(std::move(std::get<I>(values))...));
-    return call_and_convert<R>([&]() -> R { return F(std::move(std::get<I>(values))...); });
+// Converts slots[0..n) into the parameter types of F and calls it, with
+// the receiver's value first when there is one.
+template <auto F, class Args, class... Self, std::size_t... I>
+inline PyObject* convert_and_call(PyObject* const* slots, const Signature& sig,
+                                  std::index_sequence<I...>, Self&... self) noexcept {
+    return guarded([&]() -> PyObject* {
+        typename arg_values<Args>::type values;
+        if (!(convert_argument(slots[I], std::get<I>(values), sig, I) && ...)) return nullptr;
+        using R = decltype(std::invoke(F, self..., std::move(std::get<I>(values))...));
+        return result_of<R>(
+            [&]() -> R { return std::invoke(F, self..., std::move(std::get<I>(values))...); });
+    });
 }
 
 // Positional calls with exactly the right count skip the matcher.
@@ -148,9 +151,8 @@ PyObject* method_thunk(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     if (slots == nullptr) return nullptr;
     Borrow<T::exclusive> borrow(borrow_of(self));
     if (!borrow) return nullptr;
-    auto* value = &as_instance<typename T::self>(self)->value;
-    return convert_and_call<F, typename T::self, Args>(value, slots, sig,
-                                                       std::make_index_sequence<N>{});
+    auto& value = as_instance<typename T::self>(self)->value;
+    return convert_and_call<F, Args>(slots, sig, std::make_index_sequence<N>{}, value);
 }
 
 // METH_NOARGS method: CPython has already refused any argument.
@@ -161,7 +163,7 @@ PyObject* noargs_thunk(PyObject* self, PyObject*) noexcept {
     if (!borrow) return nullptr;
     auto& value = as_instance<typename T::self>(self)->value;
     using R = decltype(std::invoke(F, value));
-    return call_and_convert<R>([&]() -> R { return std::invoke(F, value); });
+    return guarded([&] { return result_of<R>([&]() -> R { return std::invoke(F, value); }); });
 }
 
 // Static method or module-level function (METH_FASTCALL | METH_KEYWORDS).
@@ -174,7 +176,7 @@ PyObject* function_thunk(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     const Signature& sig = *Bound<F>::sig;
     PyObject* const* slots = match<N>(sig, args, nargs, kwnames, buffer);
     if (slots == nullptr) return nullptr;
-    return convert_and_call_free<F, Args>(slots, sig, std::make_index_sequence<N>{});
+    return convert_and_call<F, Args>(slots, sig, std::make_index_sequence<N>{});
 }
 
 // A constructor called through the type's vectorcall slot. F builds the value.
@@ -196,11 +198,13 @@ PyObject* binary_slot(PyObject* a, PyObject* b) noexcept {
     if (!is_instance<Self>(a)) return not_implemented();
     Borrow<T::exclusive> borrow(borrow_of(a));
     if (!borrow) return not_implemented();
-    Arg other;
-    if (!from_python<Arg>::convert(b, other)) return not_implemented();
     auto& value = as_instance<Self>(a)->value;
-    using R = decltype(std::invoke(F, value, std::move(other)));
-    return call_and_convert<R>([&]() -> R { return std::invoke(F, value, std::move(other)); });
+    return guarded([&]() -> PyObject* {
+        Arg other;
+        if (!from_python<Arg>::convert(b, other)) return not_implemented();
+        using R = decltype(std::invoke(F, value, std::move(other)));
+        return result_of<R>([&]() -> R { return std::invoke(F, value, std::move(other)); });
+    });
 }
 
 template <auto F>
@@ -235,15 +239,18 @@ template <auto M>
 int field_setter(PyObject* self, PyObject* v, void* name) noexcept {
     using T = member_traits<decltype(M)>;
     if (v == nullptr) return raise_cannot_delete() ? 0 : -1;
-    typename T::value converted;
-    if (!from_python<typename T::value>::convert(v, converted)) {
-        prefix_argument_error(static_cast<const char*>(name));
-        return -1;
-    }
-    Borrow<true> borrow(borrow_of(self));
-    if (!borrow) return -1;
-    as_instance<typename T::owner>(self)->value.*M = converted;
-    return 0;
+    PyObject* done = guarded([&]() -> PyObject* {
+        typename T::value converted;
+        if (!from_python<typename T::value>::convert(v, converted)) {
+            prefix_argument_error(static_cast<const char*>(name));
+            return nullptr;
+        }
+        Borrow<true> borrow(borrow_of(self));
+        if (!borrow) return nullptr;
+        as_instance<typename T::owner>(self)->value.*M = std::move(converted);
+        return Py_None;  // not a new reference: only marks success
+    });
+    return done != nullptr ? 0 : -1;
 }
 
 }  // namespace core::bind

@@ -22,7 +22,10 @@ float primitive_distance(const uint8_t* record, float px, float py, float pz) no
 float scene_distance(std::span<const uint8_t> buffer, float px, float py, float pz) noexcept;
 
 // Outward normal by central differences; (0, 1, 0) where the gradient
-// vanishes or is not a number.
+// vanishes or its length is not a number. Near the float limit the length
+// can overflow to infinity instead: each component is then its difference
+// divided by infinity, 0 for a finite one and NaN for an infinite one, and
+// that is what is returned.
 std::array<float, 3> scene_normal(std::span<const uint8_t> buffer, float px, float py,
                                   float pz) noexcept;
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 #include "common/errors.hpp"
 #include "common/little_endian.hpp"
@@ -70,14 +71,15 @@ std::vector<uint8_t> lz4_decompress(std::span<const uint8_t> data) {
     const auto capacity =
         static_cast<int>(std::min<uint64_t>(size, decoded_size_limit(block.size())));
 
-    std::vector<uint8_t> out(static_cast<std::size_t>(capacity));
-    const int produced =
-        LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
-                            reinterpret_cast<char*>(out.data()), static_cast<int>(block.size()),
-                            capacity);
+    // Left uninitialised: a large buffer is then only address space, and
+    // memory is committed page by page as the decoder writes, so garbage
+    // behind a large header costs no more than the bytes it decodes to.
+    std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(capacity)]);
+    const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
+                                             buffer.get(), static_cast<int>(block.size()), capacity);
     if (produced < 0) throw RuntimeError("Decompression failed. Input invalid or too long?");
-    out.resize(static_cast<std::size_t>(produced));
-    return out;
+    const auto* first = reinterpret_cast<const uint8_t*>(buffer.get());
+    return std::vector<uint8_t>(first, first + produced);
 }
 
 }  // namespace core

@@ -1,0 +1,32 @@
+"""Shared by the harnesses: the test references on the path, the fuzzer's
+entry point, and reading floats with the special values well represented."""
+import math
+import os
+import sys
+
+import atheris
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+
+SPECIAL = [0.0, -0.0, 1.0, -1.0, 0.5, math.inf, -math.inf, math.nan, 1e-45, 3.4028234663852886e38,
+           -3.4028234663852886e38, 1e39, 1e-40]
+
+
+def floats(fdp, n):
+    """n floats: mostly small integers and halves (so shapes meet exactly),
+    sometimes any double, sometimes a special value."""
+    out = []
+    for _ in range(n):
+        kind = fdp.ConsumeIntInRange(0, 7)
+        if kind == 0:
+            out.append(fdp.PickValueInList(SPECIAL))
+        elif kind == 1:
+            out.append(fdp.ConsumeRegularFloat())
+        else:
+            out.append(fdp.ConsumeIntInRange(-8, 8) / 2)
+    return out
+
+
+def main(test_one):
+    atheris.Setup(sys.argv, test_one)
+    atheris.Fuzz()
