@@ -31,6 +31,9 @@ def out_dir() -> pathlib.Path:
 
 def open_device():
     """A wgpu device, or None with the reason printed."""
+    # Mesa's Vulkan loader complains on stderr when there is no runtime
+    # directory (a headless session); give it a private one.
+    os.environ.setdefault("XDG_RUNTIME_DIR", tempfile.mkdtemp(prefix="xdg-"))
     try:
         import wgpu
         adapter = wgpu.gpu.request_adapter_sync(power_preference="high-performance")

@@ -3,6 +3,8 @@ when no adapter can be created on this machine."""
 from __future__ import annotations
 
 import functools
+import os
+import tempfile
 
 import pytest
 
@@ -11,6 +13,8 @@ import gfxcore
 
 @functools.cache
 def _adapter():
+    # A headless session has no runtime directory, and Mesa says so on stderr.
+    os.environ.setdefault("XDG_RUNTIME_DIR", tempfile.mkdtemp(prefix="xdg-"))
     try:
         import wgpu
     except ImportError as exc:  # pragma: no cover - wgpu is a test dependency
