@@ -1,5 +1,7 @@
 """Shared helpers: float32 rounding and bit patterns for exact comparisons."""
+import contextlib
 import math
+import signal
 import struct
 
 import pytest
@@ -34,3 +36,18 @@ SPECIAL_F32 = [0.0, -0.0, 1.0, -1.0, 0.1, 1e-45, -1e-45, 1.1754942e-38, 3.402823
 def rng():
     import random
     return random.Random(1234)
+
+
+@contextlib.contextmanager
+def ctrl_c_every(seconds: float = 0.2):
+    """Raises KeyboardInterrupt from a timer signal every `seconds`, the way
+    Ctrl-C would, while the body runs."""
+    def stop(*_):
+        raise KeyboardInterrupt
+    old = signal.signal(signal.SIGALRM, stop)
+    signal.setitimer(signal.ITIMER_REAL, seconds, seconds)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)

@@ -113,9 +113,6 @@ def gpu_channel_lists():
 
 @pytest.mark.parametrize("channels", gpu_channel_lists())
 def test_gpu_stores_fields_at_the_computed_offsets(channels):
-    import wgpu
-
-    dev = gpu.device()
     elements = 5
     layout = _core.compute_layout(channels)
     stride = layout["stride"]
@@ -130,20 +127,7 @@ def test_gpu_stores_fields_at_the_computed_offsets(channels):
             "@compute @workgroup_size(1)\n"
             "fn main(@builtin(global_invocation_id) id: vec3<u32>) {\n"
             "    let e = id.x;\n" + "\n".join(writes) + "\n}\n")
-    buffer = dev.create_buffer(size=stride * elements,
-                               usage=wgpu.BufferUsage.STORAGE | wgpu.BufferUsage.COPY_SRC)
-    pipeline = dev.create_compute_pipeline(
-        layout="auto", compute={"module": dev.create_shader_module(code=code), "entry_point": "main"})
-    bind_group = dev.create_bind_group(layout=pipeline.get_bind_group_layout(0),
-                                       entries=[{"binding": 0, "resource": {"buffer": buffer}}])
-    encoder = dev.create_command_encoder()
-    compute = encoder.begin_compute_pass()
-    compute.set_pipeline(pipeline)
-    compute.set_bind_group(0, bind_group)
-    compute.dispatch_workgroups(elements)
-    compute.end()
-    dev.queue.submit([encoder.finish()])
-    data = bytes(dev.queue.read_buffer(buffer))
+    data = gpu.run_compute(code, [], stride * elements, elements)
     for e in range(elements):
         for k, (name, kind) in enumerate(channels):
             fmt = {"f32": "<f", "u32": "<I", "i32": "<i"}[SCALAR[kind]]

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 from _core import pixel_edge_points
-from conftest import f32
+from conftest import ctrl_c_every, f32
 
 U64 = 2**64 - 1
 
@@ -105,15 +105,5 @@ def test_bad_arguments(name, value, exc):
 def test_long_scan_is_interruptible():
     # Past the list every pixel is active under a negative threshold, so this
     # walks 2**64 positions (few of them edges) unless the interrupt stops it.
-    import signal
-
-    def stop(*_):
-        raise KeyboardInterrupt
-    old = signal.signal(signal.SIGALRM, stop)
-    signal.setitimer(signal.ITIMER_REAL, 0.2, 0.2)
-    try:
-        with pytest.raises(KeyboardInterrupt):
-            pixel_edge_points([], U64, 1, 0, -1.0, 2**20)
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, old)
+    with ctrl_c_every(0.2), pytest.raises(KeyboardInterrupt):
+        pixel_edge_points([], U64, 1, 0, -1.0, 2**20)
