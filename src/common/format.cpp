@@ -58,6 +58,16 @@ void append_shortest(std::string& out, float v) {
     }
 }
 
+void append_fixed_list(std::string& out, std::initializer_list<float> values, int decimals,
+                       const char* sep) {
+    const char* between = "";
+    for (float v : values) {
+        out += between;
+        append_fixed(out, v, decimals);
+        between = sep;
+    }
+}
+
 std::string call_text(const char* name, std::initializer_list<float> values) {
     std::string s = name;
     s += '(';

@@ -15,6 +15,10 @@ void append_shortest(std::string& out, float v);
 // binary value with ties to even: 0.0625f, 3 -> "0.062"; NaN -> "NaN".
 void append_fixed(std::string& out, float v, int decimals);
 
+// The values with `decimals` digits each (as append_fixed), separated by `sep`.
+void append_fixed_list(std::string& out, std::initializer_list<float> values, int decimals,
+                       const char* sep = ",");
+
 // "Name(a, b, ...)" with each value in its shortest form.
 std::string call_text(const char* name, std::initializer_list<float> values);
 

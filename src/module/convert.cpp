@@ -101,17 +101,12 @@ void reserve_bytes(void* out, std::size_t n) { static_cast<std::vector<uint8_t>*
 // The common case of a list or tuple of exact ints 0..255: no conversion
 // runs Python code, so the items are read in one tight pass up to the first
 // item that needs the general path.
-Py_ssize_t read_small_ints(void* out, PyObject* const* items, Py_ssize_t n) {
-    auto& bytes = *static_cast<std::vector<uint8_t>*>(out);
-    const std::size_t base = bytes.size();
-    bytes.resize(base + static_cast<std::size_t>(n));
-    uint8_t* dst = bytes.data() + base;
+Py_ssize_t read_small_ints(PyObject* const* items, Py_ssize_t n, uint8_t* dst) noexcept {
     Py_ssize_t i = 0;
     for (long v; i < n; ++i) {
         if (!py::small_int_value(items[i], v) || v < 0 || v > 255) break;
         dst[i] = static_cast<uint8_t>(v);
     }
-    bytes.resize(base + static_cast<std::size_t>(i));
     return i;
 }
 
@@ -157,7 +152,8 @@ bool read_byte_list(PyObject* o, std::vector<uint8_t>& out) noexcept {
         return false;
     }
     out.clear();
-    return read_list(o, ListSink{&out, &reserve_bytes, &push_byte, &read_small_ints});
+    return read_list(o, ListSink{&out, &reserve_bytes, &push_byte,
+                                &bulk_read<uint8_t, uint8_t, &read_small_ints>});
 }
 
 bool read_text(PyObject* o, std::string_view& out) noexcept {

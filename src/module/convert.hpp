@@ -48,6 +48,19 @@ struct ListSink {
 };
 bool read_list(PyObject* o, const ListSink& sink) noexcept;
 
+// A ListSink bulk step for a std::vector<T>: sizes the vector for all items,
+// lets `Reader` write what it can (as plain Elem values) and trims to that.
+template <class T, class Elem, Py_ssize_t (*Reader)(PyObject* const*, Py_ssize_t, Elem*) noexcept>
+Py_ssize_t bulk_read(void* out, PyObject* const* items, Py_ssize_t n) {
+    static_assert(sizeof(T) % sizeof(Elem) == 0);
+    auto& v = *static_cast<std::vector<T>*>(out);
+    const std::size_t base = v.size();
+    v.resize(base + static_cast<std::size_t>(n));
+    Py_ssize_t done = Reader(items, n, reinterpret_cast<Elem*>(v.data() + base));
+    v.resize(base + static_cast<std::size_t>(done));
+    return done;
+}
+
 // Bulk readers for the common element kinds: exact floats, and exact
 // 2-tuples of exact floats. Each writes floats to `dst` and stops at the first
 // item that needs the general path.
@@ -196,9 +209,9 @@ struct from_python<std::vector<T>> {
         out.clear();
         ListSink sink{&out, &reserve, &read, nullptr};
         if constexpr (std::is_same_v<T, float>) {
-            sink.bulk = &bulk<1, &read_exact_floats>;
+            sink.bulk = &bulk_read<T, float, &read_exact_floats>;
         } else if constexpr (std::is_same_v<T, std::array<float, 2>>) {
-            sink.bulk = &bulk<2, &read_exact_float_pairs>;
+            sink.bulk = &bulk_read<T, float, &read_exact_float_pairs>;
         }
         return read_list(o, sink);
     }
@@ -213,18 +226,6 @@ private:
         return true;
     }
 
-    // Sizes the vector for all items, lets the bulk reader fill what it can
-    // and trims to that.
-    template <std::size_t Floats, Py_ssize_t (*Reader)(PyObject* const*, Py_ssize_t, float*) noexcept>
-    static Py_ssize_t bulk(void* out, PyObject* const* items, Py_ssize_t n) {
-        static_assert(sizeof(T) == Floats * sizeof(float));
-        auto& v = *static_cast<Vec*>(out);
-        const std::size_t base = v.size();
-        v.resize(base + static_cast<std::size_t>(n));
-        Py_ssize_t done = Reader(items, n, reinterpret_cast<float*>(v.data() + base));
-        v.resize(base + static_cast<std::size_t>(done));
-        return done;
-    }
 };
 
 template <>

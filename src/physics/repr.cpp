@@ -16,11 +16,7 @@ std::string repr(const BodyType& t) {
 
 std::string repr(const RigidBody& b) {
     std::string out = "RigidBody(handle=" + std::to_string(b.handle) + ", pos=(";
-    append_fixed(out, b.position[0], 3);
-    out += ',';
-    append_fixed(out, b.position[1], 3);
-    out += ',';
-    append_fixed(out, b.position[2], 3);
+    append_fixed_list(out, {b.position[0], b.position[1], b.position[2]}, 3);
     out += "), mass=";
     append_fixed(out, b.mass, 3);
     out += ')';
@@ -30,11 +26,7 @@ std::string repr(const RigidBody& b) {
 std::string repr(const PhysicsWorld& w) {
     const Float3 g = w.gravity();
     std::string out = "PhysicsWorld(bodies=" + std::to_string(w.body_count()) + ", gravity=(";
-    append_fixed(out, g[0], 1);
-    out += ',';
-    append_fixed(out, g[1], 1);
-    out += ',';
-    append_fixed(out, g[2], 1);
+    append_fixed_list(out, {g[0], g[1], g[2]}, 1);
     out += "))";
     return out;
 }

@@ -82,10 +82,7 @@ std::string repr(const SdfPrimitive& p) {
     s += ", csg_op=";
     s += std::to_string(p.csg_op);
     s += ", center=[";
-    for (int i = 0; i < 3; ++i) {
-        if (i > 0) s += ',';
-        append_fixed(s, p.center[i], 3);
-    }
+    append_fixed_list(s, {p.center[0], p.center[1], p.center[2]}, 3);
     s += "])";
     return s;
 }
