@@ -10,9 +10,7 @@ deps: $(DEPS)
 
 $(DEPS): requirements-dev.txt scripts/install-deps
 	scripts/install-deps
-	test -x $(PY) || $(PYTHON) -m venv $(VENV)
-	$(PY) -m pip install -q --upgrade pip
-	$(PY) -m pip install -q -r requirements-dev.txt
+	scripts/dev-venv $(PYTHON) $(VENV)
 	touch $@
 
 build: $(DEPS)

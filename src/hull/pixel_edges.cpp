@@ -7,8 +7,6 @@
 namespace core {
 namespace {
 
-constexpr uint64_t kPollEvery = uint64_t{1} << 20;
-
 // The channel values of the pixels that lie inside the list; every pixel at
 // or past `stored` reads 0.0. Counting them by division never forms an index
 // beyond the list, so no product can wrap.
@@ -43,9 +41,10 @@ std::vector<Point> pixel_edge_points(const std::vector<float>& pixel_data, uint6
     const uint64_t end =
         channel.past_end_active ? pixel_count : std::min(pixel_count, channel.stored);
 
+    InterruptPoll<> poll;
     uint64_t x = 0, y = 0;
     for (uint64_t i = 0; i < end; ++i) {
-        if ((i & (kPollEvery - 1)) == kPollEvery - 1) poll_interrupt();
+        poll.tick();
         if (channel.active(i, threshold)) {
             bool edge = x == 0 || !channel.active(i - 1, threshold) ||
                         !(x + 1 < width && i + 1 < pixel_count &&
