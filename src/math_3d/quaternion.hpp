@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "common/trig.hpp"
 #include "math_3d/vec3.hpp"
 
 namespace core {
@@ -24,7 +25,7 @@ struct Quaternion {
     static Quaternion from_axis_angle(const Vec3& axis, float radians) noexcept {
         const Vec3 u = axis.normalize();
         float s, c;
-        ::sincosf(radians * 0.5f, &s, &c);
+        sin_cos(radians * 0.5f, s, c);
         return {u.x * s, u.y * s, u.z * s, c};
     }
 
@@ -32,9 +33,9 @@ struct Quaternion {
     // axis acts first, then pitch about Y, then yaw about Z.
     static Quaternion from_euler_xyz(float roll, float pitch, float yaw) noexcept {
         float sr, cr, sp, cp, sy, cy;
-        ::sincosf(roll * 0.5f, &sr, &cr);
-        ::sincosf(pitch * 0.5f, &sp, &cp);
-        ::sincosf(yaw * 0.5f, &sy, &cy);
+        sin_cos(roll * 0.5f, sr, cr);
+        sin_cos(pitch * 0.5f, sp, cp);
+        sin_cos(yaw * 0.5f, sy, cy);
         return {(sr * cp) * cy - (cr * sp) * sy, (sr * cp) * sy + (cr * sp) * cy,
                 (cp * cr) * sy - (sr * sp) * cy, (sr * sp) * sy + (cp * cr) * cy};
     }

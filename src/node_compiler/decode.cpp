@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
 #include <cstring>
 #include <string>
 
@@ -18,6 +22,9 @@ namespace core {
 namespace {
 
 namespace json = boost::json;
+// Boost.JSON has used Boost.System's error code all along; the alias it once
+// offered for it is gone from newer releases.
+using error_code = boost::system::error_code;
 
 constexpr std::size_t kMaxDepth = 127;
 constexpr uint8_t kIgnored = 0xff;  // a key that names no field
@@ -111,22 +118,22 @@ public:
     const std::string& fault() const { return fault_; }
     bool interrupted() const { return interrupted_; }
 
-    bool on_document_begin(json::error_code&) { return true; }
-    bool on_document_end(json::error_code&) { return true; }
-    bool on_comment_part(json::string_view, json::error_code&) { return true; }
-    bool on_comment(json::string_view, json::error_code&) { return true; }
+    bool on_document_begin(error_code&) { return true; }
+    bool on_document_end(error_code&) { return true; }
+    bool on_comment_part(json::string_view, error_code&) { return true; }
+    bool on_comment(json::string_view, error_code&) { return true; }
 
-    bool on_object_begin(json::error_code& ec) { return begin(ec, true); }
-    bool on_array_begin(json::error_code& ec) { return begin(ec, false); }
-    bool on_object_end(std::size_t, json::error_code& ec) { return end(ec); }
-    bool on_array_end(std::size_t, json::error_code& ec) { return end(ec); }
+    bool on_object_begin(error_code& ec) { return begin(ec, true); }
+    bool on_array_begin(error_code& ec) { return begin(ec, false); }
+    bool on_object_end(std::size_t, error_code& ec) { return end(ec); }
+    bool on_array_end(std::size_t, error_code& ec) { return end(ec); }
 
-    bool on_key_part(json::string_view s, std::size_t, json::error_code&) {
+    bool on_key_part(json::string_view s, std::size_t, error_code&) {
         key_.append(s.data(), s.size());
         return true;
     }
 
-    bool on_key(json::string_view s, std::size_t, json::error_code& ec) {
+    bool on_key(json::string_view s, std::size_t, error_code& ec) {
         std::string_view key(s.data(), s.size());
         if (!key_.empty()) key = key_.append(key);
         bool ok = set_key(key, ec);
@@ -134,12 +141,12 @@ public:
         return ok;
     }
 
-    bool on_string_part(json::string_view s, std::size_t, json::error_code&) {
+    bool on_string_part(json::string_view s, std::size_t, error_code&) {
         if (wanted().first != Want::Ignore) text_part_.append(s.data(), s.size());
         return true;
     }
 
-    bool on_string(json::string_view s, std::size_t, json::error_code& ec) {
+    bool on_string(json::string_view s, std::size_t, error_code& ec) {
         const auto [want, field] = wanted();
         std::string_view value(s.data(), s.size());
         if (want != Want::Ignore) value = keep(value);
@@ -159,24 +166,24 @@ public:
         }
     }
 
-    bool on_number_part(json::string_view s, json::error_code&) {
+    bool on_number_part(json::string_view s, error_code&) {
         number_.append(s.data(), s.size());
         return true;
     }
-    bool on_int64(int64_t v, json::string_view s, json::error_code& ec) {
+    bool on_int64(int64_t v, json::string_view s, error_code& ec) {
         return number(ec, ParamValue{ParamValue::Signed, 0, v, 0.0, {}}, s);
     }
-    bool on_uint64(uint64_t v, json::string_view s, json::error_code& ec) {
+    bool on_uint64(uint64_t v, json::string_view s, error_code& ec) {
         return number(ec, ParamValue{ParamValue::Unsigned, v, 0, 0.0, {}}, s);
     }
-    bool on_double(double v, json::string_view s, json::error_code& ec) {
+    bool on_double(double v, json::string_view s, error_code& ec) {
         return number(ec, ParamValue{ParamValue::Float, 0, 0, v, {}}, s);
     }
 
-    bool on_bool(bool v, json::error_code& ec) {
+    bool on_bool(bool v, error_code& ec) {
         return other_scalar(ec, v ? "boolean `true`" : "boolean `false`");
     }
-    bool on_null(json::error_code& ec) { return other_scalar(ec, "null"); }
+    bool on_null(error_code& ec) { return other_scalar(ec, "null"); }
 
 private:
     // The kind of the value about to start, and the field it fills.
@@ -197,13 +204,13 @@ private:
         return {r.wants[field], static_cast<uint8_t>(field)};
     }
 
-    bool fail(json::error_code& ec, std::string message) {
+    bool fail(error_code& ec, std::string message) {
         fault_ = std::move(message);
         ec = json::error::test_failure;  // the text in fault_ is what is reported
         return false;
     }
 
-    bool invalid_type(json::error_code& ec, std::string_view found, Want want) {
+    bool invalid_type(error_code& ec, std::string_view found, Want want) {
         std::string m = "invalid type: ";
         m.append(found);
         m += ", expected ";
@@ -224,7 +231,7 @@ private:
 
     // Called once per value, so a huge document stays interruptible. The
     // parser is left by a failed callback, never by an exception.
-    bool completed(json::error_code& ec) {
+    bool completed(error_code& ec) {
         if (!stack_.empty()) ++stack_.back().count;
         try {
             poll_.tick();
@@ -236,7 +243,7 @@ private:
         return true;
     }
 
-    bool begin(json::error_code& ec, bool object) {
+    bool begin(error_code& ec, bool object) {
         if (stack_.size() >= kMaxDepth) return fail(ec, "recursion limit exceeded");
         const auto [want, field] = wanted();
         Frame frame = Frame::Skip;
@@ -268,7 +275,7 @@ private:
         return true;
     }
 
-    bool set_key(std::string_view key, json::error_code& ec) {
+    bool set_key(std::string_view key, error_code& ec) {
         Level& top = stack_.back();
         switch (top.frame) {
             case Frame::Skip: return true;
@@ -291,7 +298,7 @@ private:
         return true;
     }
 
-    bool end(json::error_code& ec) {
+    bool end(error_code& ec) {
         const Level top = stack_.back();
         stack_.pop_back();
         switch (top.frame) {
@@ -339,7 +346,7 @@ private:
             Edge{from, to, graph_.ports.intern(fields_[1]), lookup(kPorts, fields_[3], kPortCount)});
     }
 
-    bool number(json::error_code& ec, ParamValue v, json::string_view s) {
+    bool number(error_code& ec, ParamValue v, json::string_view s) {
         std::string_view digits(s.data(), s.size());
         if (!number_.empty()) digits = number_.append(digits);
         const auto [want, field] = wanted();
@@ -365,9 +372,23 @@ private:
     // read again with correct rounding. Out of range keeps the parser's
     // infinity or signed zero.
     static double exact_double(std::string_view digits, double approx) {
+#if defined(__cpp_lib_to_chars)
         double v;
         auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
         return r.ec == std::errc() ? v : approx;
+#else
+        // Standard libraries without a floating-point from_chars: strtod,
+        // correctly rounded by every C library we build on, under the C
+        // locale so that the decimal point is always '.'.
+        static const locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
+        const std::string text(digits);
+        const locale_t previous = uselocale(c_locale);
+        errno = 0;
+        const double v = std::strtod(text.c_str(), nullptr);
+        const bool out_of_range = errno == ERANGE && (v == 0.0 || std::isinf(v));
+        uselocale(previous);
+        return out_of_range ? approx : v;
+#endif
     }
 
     static void append_double(std::string& out, double v) {
@@ -378,7 +399,7 @@ private:
         if (s.find_first_of(".eni") == std::string_view::npos) out += ".0";
     }
 
-    bool other_scalar(json::error_code& ec, const char* found) {
+    bool other_scalar(error_code& ec, const char* found) {
         const auto [want, field] = wanted();
         if (want == Want::ParamValue) params_[field] = ParamValue{ParamValue::Other};
         else if (want != Want::Ignore) return invalid_type(ec, found, want);
@@ -401,7 +422,7 @@ private:
 // The parser names syntax faults coarsely; this rescans the text before the
 // fault (which the parser accepted, so the scan is exact) to say what was
 // expected there.
-std::string describe_syntax_fault(std::string_view text, std::size_t at, json::error_code ec) {
+std::string describe_syntax_fault(std::string_view text, std::size_t at, error_code ec) {
     if (ec == json::error::exponent_overflow) return "number out of range";
     if (ec == json::error::too_deep) return "recursion limit exceeded";
     enum State : uint8_t { Value, ArrayFirst, ObjectFirst, Key, Colon, AfterValue };
@@ -508,7 +529,7 @@ NodeGraph decode_node_graph(std::string_view text) {
     json::parse_options options;
     options.max_depth = kMaxDepth + 1;  // the handler enforces the limit
     json::basic_parser<Builder> parser(options, text, graph);
-    json::error_code ec;
+    error_code ec;
     std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
     std::string message;
     if (parser.handler().interrupted()) throw Interrupted{};

@@ -6,9 +6,17 @@
 namespace core {
 namespace {
 
+// The full 128-bit product of a and b, folded: low half xor high half. The
+// high half is put together from 32-bit pieces, as standard C++ has no
+// 128-bit integer.
 uint64_t mix(uint64_t a, uint64_t b) noexcept {
-    const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
-    return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+    const uint64_t a_lo = a & 0xffffffffu, a_hi = a >> 32;
+    const uint64_t b_lo = b & 0xffffffffu, b_hi = b >> 32;
+    const uint64_t lo_lo = a_lo * b_lo, hi_lo = a_hi * b_lo;
+    const uint64_t lo_hi = a_lo * b_hi, hi_hi = a_hi * b_hi;
+    const uint64_t middle = (lo_lo >> 32) + (hi_lo & 0xffffffffu) + lo_hi;
+    const uint64_t high = hi_hi + (hi_lo >> 32) + (middle >> 32);
+    return (a * b) ^ high;
 }
 
 uint64_t load64(const char* p) noexcept {

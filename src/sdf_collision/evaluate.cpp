@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "common/trig.hpp"
 #include "sdf/record.hpp"
 
 namespace core {
@@ -68,7 +69,7 @@ float capsule(float px, float py, float pz, const uint8_t* r) noexcept {
 // Axis along Y, apex at the centre; cos(angle) = 0 is not guarded.
 float cone(float dx, float dy, float dz, float height, float angle) noexcept {
     float sn, cs;
-    ::sincosf(angle, &sn, &cs);
+    sin_cos(angle, sn, cs);
     const float q = std::sqrt(sq(dx) + sq(dz));
     const float a1 = cs * q - dy * sn;
     const float a2 = (dy * cs + sn * q) - height / cs;
