@@ -4,7 +4,7 @@ VENV   := .venv
 PY     := $(VENV)/bin/python
 DEPS   := $(VENV)/.deps-installed
 
-.PHONY: build test demo bench deps clean test-asan test-pythons wheel fuzz fuzz-smoke
+.PHONY: build test demo bench deps clean test-asan test-pythons wheel fuzz fuzz-smoke docs
 
 deps: $(DEPS)
 
@@ -52,6 +52,14 @@ fuzz: $(DEPS)
 
 fuzz-smoke: $(DEPS)
 	scripts/fuzz 20
+
+# The documentation site in site/, built strictly from the stubs, gfxcore
+# and docs/ with its own venv, then opened in headless Chromium and checked.
+docs:
+	scripts/install-deps
+	scripts/dev-venv $(PYTHON) .venv-docs requirements-docs.txt
+	NO_MKDOCS_2_WARNING=1 .venv-docs/bin/mkdocs build --strict --quiet
+	.venv-docs/bin/python scripts/check-docs site
 
 clean:
 	rm -rf build dist

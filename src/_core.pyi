@@ -62,7 +62,7 @@ def convex_hull(points: Sequence[tuple[float, float]]) -> list[tuple[float, floa
         differ below that precision may be kept although they are not hull
         vertices. Stops with `KeyboardInterrupt` on Ctrl-C.
 
-    Example:
+    Examples:
         >>> convex_hull([(1, 1), (0, 0), (0.5, 0.5), (1, 0), (0, 1)])
         [(0.0, 0.0), (1.0, 0.0), (1.0, 1.0), (0.0, 1.0)]
     """
@@ -81,7 +81,7 @@ def bounding_box(points: Sequence[tuple[float, float]]) -> tuple[float, float, f
     Raises:
         TypeError: `points` is not a sequence of tuples of numbers.
 
-    Example:
+    Examples:
         >>> bounding_box([(1, -2), (3, 4)])
         (1.0, -2.0, 3.0, 4.0)
     """
@@ -119,7 +119,7 @@ def pixel_edge_points(
         TypeError: `pixel_data` is not a sequence of numbers.
         KeyboardInterrupt: Ctrl-C during a long scan.
 
-    Example:
+    Examples:
         >>> pixel_edge_points([1.0] * 9, 9, 1, 0, 0.5, 3)  # 3x3, all active
         [(0.0, 0.0), (1.0, 0.0), (2.0, 0.0), (0.0, 1.0), (2.0, 1.0), (0.0, 2.0), (1.0, 2.0), (2.0, 2.0)]
     """
@@ -160,7 +160,7 @@ def solve_ik(
             optional argument, or a non-number.
         KeyboardInterrupt: Ctrl-C during a long solve.
 
-    Example:
+    Examples:
         >>> solve_ik([(0, 0), (1, 0), (2, 0)], (10, 0), [1, 1])  # out of reach
         [(0.0, 0.0), (1.0, 0.0), (2.0, 0.0)]
     """
@@ -177,7 +177,7 @@ def compute_bone_lengths(positions: Sequence[tuple[float, float]]) -> list[float
     Raises:
         TypeError: `positions` is not a sequence of tuples of numbers.
 
-    Example:
+    Examples:
         >>> compute_bone_lengths([(0, 0), (3, 4), (3, 4)])
         [5.0, 0.0]
     """
@@ -190,11 +190,7 @@ class Vec2:
     Operations never change the vector; each returns a new one. Supports
     `a + b`, `a - b` and `a * scalar` (not `scalar * a`).
 
-    Args:
-        x: First component.
-        y: Second component.
-
-    Example:
+    Examples:
         >>> Vec2(3, 4).length()
         5.0
     """
@@ -203,7 +199,12 @@ class Vec2:
     y: float
     """Second component (32-bit float; assigning narrows, deleting raises `AttributeError`)."""
     def __new__(cls, x: float, y: float) -> Vec2:
-        """Create a vector; both values are narrowed to 32-bit floats."""
+        """Create a vector; both values are narrowed to 32-bit floats.
+
+        Args:
+            x: First component.
+            y: Second component.
+        """
     def dot(self, other: Vec2) -> float:
         """Dot product `self.x * other.x + self.y * other.y`.
 
@@ -223,7 +224,7 @@ class Vec2:
         Raises:
             TypeError: `other` is not a `Vec2` or `t` is not a number.
 
-        Example:
+        Examples:
             >>> Vec2(1, 2).lerp(Vec2(3, 6), 2)
             Vec2(5, 10)
         """
@@ -249,13 +250,7 @@ class AABB:
     Nothing is checked: a box whose minimum exceeds its maximum, or that holds
     NaN, can exist; it then contains no point.
 
-    Args:
-        min_x: Left edge.
-        min_y: Bottom edge.
-        max_x: Right edge.
-        max_y: Top edge.
-
-    Example:
+    Examples:
         >>> AABB(0, 0, 4, 3).center()
         Vec2(2, 1.5)
     """
@@ -268,7 +263,14 @@ class AABB:
     max_y: float
     """Top edge (32-bit float)."""
     def __new__(cls, min_x: float, min_y: float, max_x: float, max_y: float) -> AABB:
-        """Create a box; the values are stored as given, narrowed to 32 bits."""
+        """Create a box; the values are stored as given, narrowed to 32 bits.
+
+        Args:
+            min_x: Left edge.
+            min_y: Bottom edge.
+            max_x: Right edge.
+            max_y: Top edge.
+        """
     def contains(self, v: Vec2) -> bool:
         """Whether the point lies inside the box, edges and corners included.
 
@@ -317,7 +319,7 @@ def compile_node_graph(node_graph_json: str) -> str:
         TypeError: `node_graph_json` is not a `str`.
         KeyboardInterrupt: Ctrl-C while decoding a huge document.
 
-    Example:
+    Examples:
         >>> compile_node_graph('{"nodes": [], "edges": []}').count("\\n")
         21
     """
@@ -335,7 +337,7 @@ def lz4_compress(data: bytes) -> list[int]:
         RuntimeError: "Compression input too long." (above 2113929216 bytes).
         TypeError: `data` is not `bytes`.
 
-    Example:
+    Examples:
         >>> lz4_compress(b"")
         [0, 0, 0, 0, 0]
     """
@@ -359,7 +361,7 @@ def lz4_decompress(data: bytes) -> list[int]:
             "Decompression failed. Input invalid or too long?".
         TypeError: `data` is not `bytes`.
 
-    Example:
+    Examples:
         >>> bytes(lz4_decompress(bytes(lz4_compress(b"tile"))))
         b'tile'
     """
@@ -386,7 +388,7 @@ def compute_layout(channels: Sequence[tuple[str, str]]) -> dict[str, int]:
         TypeError: A channel that is not a tuple of two `str`.
         ValueError: A channel tuple whose length is not 2.
 
-    Example:
+    Examples:
         >>> compute_layout([("color", "vec3f"), ("alpha", "f32"), ("uv", "vec2f")])
         {'color': 0, 'alpha': 12, 'uv': 16, 'stride': 32}
     """
@@ -409,7 +411,7 @@ def generate_wgsl_struct(struct_name: str, channels: Sequence[tuple[str, str]]) 
         ValueError: "Unknown WGSL type: ..." for a type not in the table.
         TypeError: A non-`str` name or a malformed channel.
 
-    Example:
+    Examples:
         >>> generate_wgsl_struct("S", [("a", "f32")])
         'struct S {\\n    a: f32,\\n};'
     """
@@ -424,15 +426,15 @@ class TileCache:
     `OverflowError`). `len(cache)` and `in` are not supported: use `len()` and
     `contains()`.
 
-    Args:
-        capacity: Maximum number of tiles, 0..2**64-1; 0 is stored as 1.
-
-    Example:
+    Examples:
         >>> cache = TileCache(2); cache.put(0, 0, b"\\x01"); cache.get(0, 0)
         [1]
     """
     def __new__(cls, capacity: int) -> TileCache:
         """Create an empty cache holding at most `capacity` tiles (at least 1).
+
+        Args:
+            capacity: Maximum number of tiles, 0..2**64-1; 0 is stored as 1.
 
         Raises:
             OverflowError: A negative capacity.
@@ -480,12 +482,7 @@ class Vec3:
     `a * scalar` and `-a` (not `scalar * a`); the methods `add`, `sub` and
     `mul` compute the same but raise a `TypeError` naming the parameter.
 
-    Args:
-        x: First component.
-        y: Second component.
-        z: Third component.
-
-    Example:
+    Examples:
         >>> Vec3(1, 0, 0).cross(Vec3(0, 1, 0))
         Vec3(0, 0, 1)
     """
@@ -496,7 +493,13 @@ class Vec3:
     z: float
     """Third component (32-bit float)."""
     def __new__(cls, x: float, y: float, z: float) -> Vec3:
-        """Create a vector; values are narrowed to 32-bit floats."""
+        """Create a vector; values are narrowed to 32-bit floats.
+
+        Args:
+            x: First component.
+            y: Second component.
+            z: Third component.
+        """
     def dot(self, other: Vec3) -> float:
         """Dot product."""
     def cross(self, other: Vec3) -> Vec3:
@@ -544,13 +547,7 @@ class Vec3:
 class Vec4:
     """A 4D vector of four 32-bit floats, without operators.
 
-    Args:
-        x: First component.
-        y: Second component.
-        z: Third component.
-        w: Fourth component.
-
-    Example:
+    Examples:
         >>> Vec4(1, 1, 1, 1).length()
         2.0
     """
@@ -563,7 +560,14 @@ class Vec4:
     w: float
     """Fourth component (32-bit float)."""
     def __new__(cls, x: float, y: float, z: float, w: float) -> Vec4:
-        """Create a vector; values are narrowed to 32-bit floats."""
+        """Create a vector; values are narrowed to 32-bit floats.
+
+        Args:
+            x: First component.
+            y: Second component.
+            z: Third component.
+            w: Fourth component.
+        """
     def dot(self, other: Vec4) -> float:
         """Dot product."""
     def length(self) -> float:
@@ -582,7 +586,7 @@ class Mat4x4:
     with the static methods and combine with `mul`. The repr shows the
     elements row by row with three decimals.
 
-    Example:
+    Examples:
         >>> Mat4x4.from_translation(Vec3(1, 2, 3)).transform_point(Vec3(0, 0, 0))
         Vec3(1, 2, 3)
     """
@@ -623,7 +627,7 @@ class Quaternion:
     constructor (`Quaternion()` raises `TypeError`); use the static methods.
     `q1 * q2` is the Hamilton product, as `q1.mul(q2)`.
 
-    Example:
+    Examples:
         >>> Quaternion.identity()
         Quaternion(0, 0, 0, 1)
     """
@@ -684,7 +688,7 @@ class SdfPrimitive:
     at 12, 16, 20; `smooth_k` at 24; params[3] at 28; type code (u32) at 32;
     `csg_op` (u32) at 36; 8 zero bytes.
 
-    Example:
+    Examples:
         >>> SdfPrimitive.sphere(1, 2.5, -3, 0.5)
         SdfPrimitive(type=0, csg_op=0, center=[1.000,2.500,-3.000])
     """
@@ -773,7 +777,7 @@ class SdfScene:
     `add` stores a copy, so later changes to the primitive do not reach the
     scene. `len(scene)` is not supported: use `scene.len()`.
 
-    Example:
+    Examples:
         >>> scene = SdfScene(); scene.add(SdfPrimitive.sphere(0, 0, 0, 1)); len(scene.to_gpu_bytes())
         48
     """
@@ -829,15 +833,16 @@ class RigidBody:
     makes a dynamic one. `PhysicsWorld.add_body` stores a copy: the body
     itself keeps handle 0 and later changes to it do not reach the world.
 
-    Args:
-        mass: The mass; not validated.
-
-    Example:
+    Examples:
         >>> RigidBody(1.0)
         RigidBody(handle=0, pos=(0.000,0.000,0.000), mass=1.000)
     """
     def __new__(cls, mass: float) -> RigidBody:
-        """Create a body at rest at the origin."""
+        """Create a body at rest at the origin.
+
+        Args:
+            mass: The mass; not validated.
+        """
     def set_position(self, x: float, y: float, z: float) -> None:
         """Overwrite the position, whatever the body's type."""
     def get_position(self) -> tuple[float, float, float]:
@@ -875,7 +880,7 @@ class PhysicsWorld:
     Unknown handles are not errors. There is no contact response: `step`
     only reports overlaps.
 
-    Example:
+    Examples:
         >>> world = PhysicsWorld(); world.add_body(RigidBody(1.0))
         1
     """
@@ -929,7 +934,7 @@ class PhysicsWorld:
         Returns:
             `(handle, t)` pairs, nearest first (ties in body order).
 
-        Example:
+        Examples:
             >>> world.raycast(-5, 0, 0, 1, 0, 0)  # a body at the origin
             [(1, 4.5)]
         """
@@ -944,7 +949,7 @@ class SdfCollider:
     floats (`csg_op` and `smooth_k` are ignored). An empty collider answers
     every query: distance 3.4028234663852886e+38, normal (0, 1, 0).
 
-    Example:
+    Examples:
         >>> c = SdfCollider(); c.load_bytes(scene.to_gpu_bytes()); c.distance(2, 0, 0)
         1.0
     """
