@@ -1,12 +1,13 @@
 """A tour of the point-set and chain utilities. Draws three PNG files into
-$POINTS_DEMO_DIR (default: a folder in the system temp directory)."""
+$POINTS_DEMO_DIR (default: a folder in the system temp directory); the pictures of
+the docs come from POINTS_DEMO_DIR=docs/images."""
 import math
 import os
 import pathlib
 import random
 import tempfile
 
-from PIL import Image, ImageDraw
+from PIL import Image, ImageDraw, ImageFont
 
 from _core import bounding_box, compute_bone_lengths, convex_hull, pixel_edge_points, solve_ik
 
@@ -28,6 +29,27 @@ def to_canvas(points, box, margin=16):
             for x, y in points]
 
 
+def titled(img, title, legend):
+    """The picture under a band with its title and a legend: (colour, text,
+    shape) entries, shape "dot", "line" or "box"."""
+    font, bold = ImageFont.load_default(size=12), ImageFont.load_default(size=15)
+    band = 30 + 18 * len(legend)
+    out = Image.new("RGB", (img.width, img.height + band), "white")
+    out.paste(img, (0, band))
+    draw = ImageDraw.Draw(out)
+    draw.text((8, 6), title, font=bold, fill="black")
+    for i, (colour, text, shape) in enumerate(legend):
+        y = 30 + 18 * i
+        if shape == "dot":
+            draw.ellipse((12, y + 3, 20, y + 11), fill=colour)
+        elif shape == "line":
+            draw.line((8, y + 7, 24, y + 7), fill=colour, width=3)
+        else:
+            draw.rectangle((9, y + 1, 23, y + 13), fill=colour, outline="gray")
+        draw.text((32, y), text, font=font, fill="black")
+    return out
+
+
 def hull_picture(path):
     rng = random.Random(4)
     cloud = [(rng.gauss(0, 1), rng.gauss(0, 0.6)) for _ in range(400)]
@@ -41,7 +63,10 @@ def hull_picture(path):
         draw.ellipse((x - 1.5, y - 1.5, x + 1.5, y + 1.5), fill="gray")
     ring = to_canvas(hull, box)
     draw.line(ring + ring[:1], fill="red", width=2)
-    img.save(path)
+    titled(img, "convex_hull of a Gaussian cloud", [
+        ("gray", f"the {len(cloud)} input points", "dot"),
+        ("red", f"the hull: {len(hull)} vertices, counter-clockwise", "line"),
+    ]).save(path)
 
 
 def edges_picture(path):
@@ -60,7 +85,11 @@ def edges_picture(path):
             img.putpixel((i % w, i // w), (60, 60, 120))
     for x, y in edges:
         img.putpixel((int(x), int(y)), (255, 220, 0))
-    img.resize((w * 5, h * 5), Image.NEAREST).save(path)
+    titled(img.resize((w * 5, h * 5), Image.NEAREST), "pixel_edge_points of a disc with a hole", [
+        ((60, 60, 120), "active pixel: coverage channel > 0.5", "box"),
+        ((255, 220, 0), "edge pixel returned: touches an inactive one", "box"),
+        ((0, 0, 0), "inactive pixel", "box"),
+    ]).save(path)
 
 
 def chain_picture(path):
@@ -84,7 +113,11 @@ def chain_picture(path):
     (tx, ty), = to_canvas([target], box)
     draw.line((tx - 6, ty, tx + 6, ty), fill="red", width=2)
     draw.line((tx, ty - 6, tx, ty + 6), fill="red", width=2)
-    img.save(path)
+    titled(img, "solve_ik: an 8-joint chain reaching a target", [
+        ("lightgray", "the chain as given, root at the left", "line"),
+        ("blue", "the solved chain: same root, same bone lengths", "line"),
+        ("red", "the target", "dot"),
+    ]).save(path)
 
 
 def main():
