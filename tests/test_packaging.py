@@ -20,7 +20,8 @@ pytestmark = pytest.mark.skipif(not wheels, reason="no repaired wheel: `make whe
 BUNDLED = ("liblz4", "libtbb", "libboost_json")
 
 USE = textwrap.dedent("""
-    import _core
+    import _core, gfxcore, importlib.metadata
+    assert gfxcore.__version__ == importlib.metadata.version("gfxcore") != "0+unknown"
     packed = bytes(_core.lz4_compress(b"gfxcore " * 50))
     assert bytes(_core.lz4_decompress(packed)) == b"gfxcore " * 50
     print(_core.compile_node_graph('{"nodes": [], "edges": []}').count("fn"))

@@ -12,8 +12,15 @@ shader code and bind the scene buffer (see `scene_buffer`).
 from __future__ import annotations
 
 import functools
+import importlib.metadata
 import importlib.resources
 from collections.abc import Iterable
+
+try:
+    #: The installed distribution's version, e.g. "0.2.0".
+    __version__ = importlib.metadata.version("gfxcore")
+except importlib.metadata.PackageNotFoundError:  # imported from a source tree
+    __version__ = "0+unknown"
 
 __all__ = ["RECORD_SIZE", "fullscreen_vertex_wgsl", "scene_buffer", "sdf_wgsl"]
 
