@@ -1,5 +1,4 @@
 """convex_hull and bounding_box against float32 reference models."""
-import functools
 import math
 import random
 
@@ -39,7 +38,7 @@ def ref_hull(points):
             return -1 if da < db else (1 if db < da else 0)
         return -1 if c > 0 else 1
 
-    order = [pts[0]] + sorted(pts[1:], key=functools.cmp_to_key(cmp))
+    order = [pts[0]] + merge_sort(pts[1:], lambda a, b: cmp(a, b) < 0)
     stack = []
     for q in order:
         while len(stack) >= 2:
@@ -49,6 +48,35 @@ def ref_hull(points):
             stack.pop()
         stack.append(q)
     return stack
+
+
+def merge_sort(items, less, run=16):
+    """The module's own stable merge sort: insertion-sorted runs of 16, then
+    bottom-up merges taking the left run on ties. The angular order is not
+    transitive for nearly collinear points, so any other algorithm (the
+    interpreter's sort among them) may order them differently."""
+    items = list(items)
+    n = len(items)
+    for lo in range(0, n, run):
+        for i in range(lo + 1, min(n, lo + run)):
+            item, j = items[i], i
+            while j > lo and less(item, items[j - 1]):
+                items[j] = items[j - 1]
+                j -= 1
+            items[j] = item
+    width = run
+    while width < n:
+        merged = []
+        for lo in range(0, n, 2 * width):
+            a, mid, b, hi = lo, min(n, lo + width), min(n, lo + width), min(n, lo + 2 * width)
+            while a < mid and b < hi:
+                if less(items[b], items[a]):
+                    merged.append(items[b]); b += 1
+                else:
+                    merged.append(items[a]); a += 1
+            merged += items[a:mid] + items[b:hi]
+        items, width = merged, width * 2
+    return items
 
 
 def same_points(got, want):
