@@ -60,7 +60,7 @@ def convex_hull(points: Sequence[tuple[float, float]]) -> list[tuple[float, floa
         Orientation tests round to 32 bits, so on very dense clouds (more
         than about 10^5 points in a unit disc) a few points whose angles
         differ below that precision may be kept although they are not hull
-        vertices. Stops with `KeyboardInterrupt` on Ctrl-C.
+        vertices.
 
     Examples:
         >>> convex_hull([(1, 1), (0, 0), (0.5, 0.5), (1, 0), (0, 1)])
