@@ -935,7 +935,9 @@ class PhysicsWorld:
             `(handle, t)` pairs, nearest first (ties in body order).
 
         Examples:
-            >>> world.raycast(-5, 0, 0, 1, 0, 0)  # a body at the origin
+            >>> world = PhysicsWorld(); world.add_body(RigidBody(1.0))  # at the origin
+            1
+            >>> world.raycast(-5, 0, 0, 1, 0, 0)
             [(1, 4.5)]
         """
 
@@ -950,6 +952,7 @@ class SdfCollider:
     every query: distance 3.4028234663852886e+38, normal (0, 1, 0).
 
     Examples:
+        >>> scene = SdfScene(); scene.add(SdfPrimitive.sphere(0, 0, 0, 1))
         >>> c = SdfCollider(); c.load_bytes(scene.to_gpu_bytes()); c.distance(2, 0, 0)
         1.0
     """
