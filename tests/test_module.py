@@ -403,3 +403,18 @@ def test_result_allocation_failure_raises_a_set_error(stop):
             or name == "MemoryError"), outcome
     assert after == "Vec2(2, 4)"
     assert "internal fault: " + fault in out.stderr
+
+
+def test_stub_examples_run_as_documented():
+    """The examples of the API reference (the stubs' docstrings) are doctests."""
+    import ast
+    import doctest
+    import pathlib
+    stubs = pathlib.Path(__file__).resolve().parent.parent / "src" / "_core.pyi"
+    names = {name: getattr(_core, name) for name in _core.__all__}
+    runner = doctest.DocTestRunner()
+    for node in ast.walk(ast.parse(stubs.read_text())):
+        doc = isinstance(node, (ast.FunctionDef, ast.ClassDef)) and ast.get_docstring(node)
+        if doc and ">>>" in doc:
+            runner.run(doctest.DocTestParser().get_doctest(doc, dict(names), node.name, None, 0))
+    assert runner.summarize(verbose=False).failed == 0
