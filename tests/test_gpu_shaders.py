@@ -115,18 +115,18 @@ def graph(nodes, links):
 
 
 HAND_GRAPHS = {
-    "sample-at-uv": graph([node("u", "UV"), node("t", "SampleTexture"), node("f", "FinalColor")],
-                          [("u", "t", "uv"), ("t", "f", "color")]),
+    "sample-at-uv": graph([node("u", "UV"), node("tex", "SampleTexture"), node("f", "FinalColor")],
+                          [("u", "tex", "uv"), ("tex", "f", "color")]),
     "warp-then-tint": graph(
         [node("f", "FinalColor"), node("u", "UV"), node("w", "GravityWarp", strength=0.4, radius=0.25),
-         node("t", "SampleTexture"), node("r", "PixelChannel", channel="r"), node("m", "Multiply")],
-        [("u", "w", "uv"), ("w", "t", "uv"), ("t", "m", "a"), ("r", "m", "b"), ("m", "f", "color")]),
+         node("tex", "SampleTexture"), node("r", "PixelChannel", channel="r"), node("m", "Multiply")],
+        [("u", "w", "uv"), ("w", "tex", "uv"), ("tex", "m", "a"), ("r", "m", "b"), ("m", "f", "color")]),
     "clamped-blend": graph(
-        [node("c", "PixelColor"), node("w", "GravityWarp", strength=-0.3), node("s", "SampleTexture"),
+        [node("c", "PixelColor"), node("w", "GravityWarp", strength=-0.3), node("warped", "SampleTexture"),
          node("g", "PixelChannel", channel="g"), node("k", "Clamp", min=0.2, max=0.8),
          node("l", "Lerp"), node("z", "PixelChannel", channel="bgra"), node("a", "Add"),
          node("f", "FinalColor")],
-        [("w", "s", "uv"), ("g", "k", "val"), ("c", "l", "a"), ("s", "l", "b"), ("k", "l", "t"),
+        [("w", "warped", "uv"), ("g", "k", "val"), ("c", "l", "a"), ("warped", "l", "b"), ("k", "l", "t"),
          ("l", "a", "a"), ("z", "a", "b"), ("a", "f", "color")]),
     "default-color": graph([node("u", "UV"), node("f", "FinalColor")], []),
     "no-output": graph([node("c", "PixelColor")], []),

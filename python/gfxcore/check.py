@@ -15,7 +15,12 @@ __all__ = ["check_node_graph"]
 _CYCLE = "Node graph contains a cycle"
 _UNKNOWN_TYPE = "Unknown node type: "
 # Names the emitted shader declares itself; a node variable must not take them.
-_SHADER_NAMES = ("out_color", "t_color", "s_color", "warp_uv")
+_SHADER_NAMES = {
+    "out_color": "declared twice, it does not compile",
+    "t_color": "every texture sample after it fails to compile",
+    "s_color": "every texture sample after it fails to compile",
+    "warp_uv": "every GravityWarp after it fails to compile",
+}
 _SWIZZLE_SETS = ("rgba", "xyzw")
 # The WGSL type of each default input text; numbers are abstract until used.
 _ABSTRACT = "a number"
@@ -158,11 +163,13 @@ class _Checker:
             self.check_node(node)
         for edge in self.edges:
             self.check_edge(edge)
+        order, stuck = self.ordered()
         if cycle:
-            self.report_cycle()
+            self.report_cycle(stuck)
         else:
-            for node in self.nodes:
-                self.type_of(node)
+            # Every input's source comes earlier in this order.
+            for node_id in order:
+                self.types[node_id] = self.infer(self.by_id[node_id])
         if not any(n.type == "FinalColor" for n in self.nodes):
             self.report("no FinalColor node: the shader's colour stays (0, 0, 0, 1)")
         return self.problems
@@ -187,7 +194,8 @@ class _Checker:
                 self.report(f"{n}: its variable {var!r} is not a WGSL identifier; use letters, "
                             "digits and underscores, not a digit first nor two underscores")
             elif var in _SHADER_NAMES:
-                self.report(f"{n}: its variable {var!r} takes the name of the shader's own {var!r}")
+                self.report(f"{n}: its variable {var!r} takes the name of the shader's own {var!r} "
+                            f"({_SHADER_NAMES[var]}); rename the node")
             elif var in variables:
                 self.report(f"{n} and {variables[var]} both define the WGSL variable {var!r}")
             variables.setdefault(var, n)
@@ -253,55 +261,55 @@ class _Checker:
             else:
                 self.feeds[(edge.to_node, edge.to_port)] = edge
 
-    def report_cycle(self) -> None:
-        """The compiler's cycle message, with the nodes that wait on each
-        other, or else a pointer to the faults that make it count wrong."""
+    def ordered(self) -> tuple[list[str], list[str]]:
+        """The ids in an order where every edge between two nodes runs
+        forward, and the ids that wait on each other in a cycle."""
         waiting = {n.id: 0 for n in self.nodes}
         after: dict[str, list[str]] = {}
         for e in self.edges:
             if e.from_node in waiting and e.to_node in waiting:
                 waiting[e.to_node] += 1
                 after.setdefault(e.from_node, []).append(e.to_node)
-        ready = [i for i, count in waiting.items() if count == 0]
-        while ready:
-            for later in after.get(ready.pop(), []):
+        order = [i for i, count in waiting.items() if count == 0]
+        for done in order:  # grows as it goes
+            for later in after.get(done, []):
                 waiting[later] -= 1
                 if waiting[later] == 0:
-                    ready.append(later)
-        stuck = [repr(i) for i, count in waiting.items() if count > 0]
+                    order.append(later)
+        return order, [i for i, count in waiting.items() if count > 0]
+
+    def report_cycle(self, stuck: list[str]) -> None:
+        """The compiler's cycle message, with the nodes that wait on each
+        other, or else a pointer to the faults that make it count wrong."""
         if stuck:
-            self.report(f"{_CYCLE}: the nodes {', '.join(stuck)} wait on each other")
+            more = f" and {len(stuck) - 8} more" if len(stuck) > 8 else ""
+            self.report(f"{_CYCLE}: the nodes {', '.join(map(repr, stuck[:8]))}{more} wait on "
+                        "each other")
         else:
             self.report(f"{_CYCLE}, as compile_node_graph counts the duplicated ids and edges to "
                         "missing nodes reported above")
 
     # ---- WGSL types --------------------------------------------------------------------
 
-    def type_of(self, node: _Node) -> str | None:
-        """The WGSL type of the node's output; None when it has none or it
-        cannot be known because of a problem reported elsewhere."""
-        if node.id not in self.types:
-            self.types[node.id] = None  # no cycle reaches here; this guards anyway
-            self.types[node.id] = self.infer(node)
-        return self.types[node.id]
-
     def input(self, node: _Node, port: str) -> tuple[str | None, str]:
         """The type reaching an input and where it comes from, in words."""
         edge = self.feeds.get((node.id, port))
         if edge is None:
-            default = next(p.default for p in node.kind.inputs if p.name == port)  # type: ignore[union-attr]
+            kind = NODE_TYPES[node.type]
+            default = next(p.default for p in kind.inputs if p.name == port)
             return _DEFAULT_TYPES.get(default, _ABSTRACT), f"its default {default}"
         source = self.by_id.get(edge.from_node)
         if source is None or source.kind is None or edge.from_port != source.kind.output:
             return None, ""
-        return self.type_of(source), f"{source.id!r}"
+        return self.types.get(source.id), f"{source.id!r}"
 
     def infer(self, node: _Node) -> str | None:
         kind = node.kind
         if kind is None or kind.output is None and not kind.inputs:
             return None
         got = {p.name: self.input(node, p.name) for p in kind.inputs}
-        if any(t is None for t, _ in got.values()):
+        types = {port: t for port, (t, _) in got.items() if t is not None}
+        if len(types) < len(got):
             return None
         name = kind.name
         if name == "PixelChannel":
@@ -310,7 +318,7 @@ class _Checker:
             return {1: F32, 2: VEC2, 3: "vec3<f32>", 4: VEC4}.get(len(channel))
         if name in ("UV", "PixelColor"):
             return kind.output_type
-        result = _combine(name, {port: t for port, (t, _) in got.items()})  # type: ignore[misc]
+        result = _combine(name, types)
         if result is None:
             inputs = "; ".join(f"{port} is {t} from {where}" for port, (t, where) in got.items())
             self.report(f"{node}: its inputs do not fit ({inputs}); {name} takes "

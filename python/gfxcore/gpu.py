@@ -47,8 +47,8 @@ from . import fullscreen_vertex_wgsl, scene_buffer, sdf_wgsl
 if TYPE_CHECKING:
     import numpy.typing as npt
 
-__all__ = ["GpuDevice", "NoAdapterError", "apply_node_graph", "default_device", "sdf_distances",
-           "sdf_normals"]
+__all__ = ["IMAGE_FORMAT", "GpuDevice", "NoAdapterError", "SceneLike", "apply_node_graph",
+           "default_device", "sdf_distances", "sdf_normals"]
 
 #: What `sdf_distances` and `sdf_normals` take as a scene.
 SceneLike = Union[SdfScene, bytes, bytearray, memoryview, Sequence[int]]
@@ -127,7 +127,7 @@ class GpuDevice:
 
     def __init__(self, power_preference: str = "high-performance") -> None:
         _private_runtime_dir()
-        import wgpu
+        import wgpu  # type: ignore[import-untyped]  # wgpu ships no type information
 
         self._wgpu = wgpu
         adapter = _find_adapter(wgpu, power_preference)
@@ -326,7 +326,8 @@ def _array(value: Any, name: str, shape: str) -> np.ndarray:
         raise ValueError(f"{name} must be an array of shape {shape}: {exc}") from None
     if array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must hold real numbers, not {array.dtype}")
-    return np.ascontiguousarray(array, dtype=np.float32)
+    with np.errstate(over="ignore"):  # beyond float32: infinite, refused by the caller
+        return np.ascontiguousarray(array, dtype=np.float32)
 
 
 def _points(points: npt.ArrayLike) -> np.ndarray:
