@@ -164,7 +164,7 @@ class _Checker:
         for edge in self.edges:
             self.check_edge(edge)
         order, stuck = self.ordered()
-        if cycle:
+        if cycle or stuck:  # the compiler's count can miss a cycle among duplicated ids
             self.report_cycle(stuck)
         else:
             # Every input's source comes earlier in this order.

@@ -185,8 +185,10 @@ class GpuDevice:
             TypeError: `code` is not a str.
             ValueError: the WGSL compiler refuses it.
         """
-        return self._cached(("compute", code, entry_point), lambda: self.device.create_compute_pipeline(
-            layout="auto", compute={"module": self.shader_module(code), "entry_point": entry_point}))
+        def make() -> Any:
+            return self.device.create_compute_pipeline(
+                layout="auto", compute={"module": self.shader_module(code), "entry_point": entry_point})
+        return self._cached(("compute", code, entry_point), make)
 
     def image_layout(self) -> Any:
         """The bind group layout of `compile_node_graph`'s shaders as this
@@ -231,7 +233,8 @@ class GpuDevice:
 
         Args:
             code: WGSL whose group 0 binds, at 0 to len(inputs) - 1, read-only
-                storage buffers and at len(inputs) a read-write storage buffer.
+                storage buffers and at len(inputs) a read-write storage buffer;
+                the entry point must use every one of them.
             inputs: the contents of the read-only buffers, in binding order
                 (each a non-empty multiple of 4 bytes).
             out_size: the size of the output buffer in bytes (a multiple of 4).
@@ -471,8 +474,9 @@ def apply_node_graph(wgsl: str, image: npt.ArrayLike, *, size: tuple[int, int] |
     pipeline = gpu.render_pipeline(wgsl)
 
     wgpu, dev = gpu._wgpu, gpu.device
+    usage = wgpu.TextureUsage
     source = dev.create_texture(size=(columns, rows, 1), format=IMAGE_FORMAT,
-                                usage=wgpu.TextureUsage.TEXTURE_BINDING | wgpu.TextureUsage.COPY_DST)
+                                usage=usage.TEXTURE_BINDING | usage.COPY_DST)
     dev.queue.write_texture({"texture": source}, pixels, {"bytes_per_row": 16 * columns},
                             (columns, rows, 1))
     sampler = dev.create_sampler(mag_filter="nearest", min_filter="nearest",
@@ -480,7 +484,7 @@ def apply_node_graph(wgsl: str, image: npt.ArrayLike, *, size: tuple[int, int] |
     group = dev.create_bind_group(layout=gpu.image_layout(), entries=[
         {"binding": 0, "resource": source.create_view()}, {"binding": 1, "resource": sampler}])
     target = dev.create_texture(size=(width, height, 1), format=IMAGE_FORMAT,
-                                usage=wgpu.TextureUsage.RENDER_ATTACHMENT | wgpu.TextureUsage.COPY_SRC)
+                                usage=usage.RENDER_ATTACHMENT | usage.COPY_SRC)
     encoder = dev.create_command_encoder()
     draw = encoder.begin_render_pass(color_attachments=[{
         "view": target.create_view(), "load_op": wgpu.LoadOp.clear,
