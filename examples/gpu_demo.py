@@ -104,7 +104,8 @@ def difference_colors(gpu: np.ndarray, cpu: np.ndarray) -> np.ndarray:
     return np.where((diff > 0)[..., None], difference_level_colors(level), 0).astype(np.uint8)
 
 
-def label(draw: ImageDraw.ImageDraw, xy: tuple[float, float], text: str, anchor: str = "la") -> None:
+def label(draw: ImageDraw.ImageDraw, xy: tuple[float, float], text: str,
+          anchor: str = "la") -> None:
     draw.text(xy, text, fill=(30, 30, 30), font=FONT, anchor=anchor)
 
 

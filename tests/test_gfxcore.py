@@ -35,7 +35,8 @@ def test_catalogue_is_what_the_compiler_emits(name):
            + [{"id": "n", "type": name, "params": params}],
            "edges": [edge(f"s{p.name}", "uv", "n", p.name) for p in kind.inputs]}
     line = emitted_line(name, "n", {p.name: f"s{p.name}_uv" for p in kind.inputs}, params)
-    assert body(fed)[-1] == line and (line != emitted_line(name, "n") or not kind.inputs + kind.params)
+    assert body(fed)[-1] == line
+    assert (line != emitted_line(name, "n")) == bool(kind.inputs or kind.params)
 
 
 # ---- check_node_graph against wgpu's WGSL compiler ----------------------------------------
@@ -80,7 +81,8 @@ def mutate(rng, doc):
         node["type"] = rng.choice([node["type"].lower(), "Blur", ""])
         return repr(node["id"])
     if what == 2:
-        old, node["id"] = node["id"], rng.choice(["a;}\nfn x(){", "1n", "_", "__n", "n n", "é", ""])
+        old = node["id"]
+        node["id"] = rng.choice(["a;}\nfn x(){", "1n", "_", "__n", "n n", "é", ""])
         for e in edges:
             for end in ("from_node", "to_node"):
                 e[end] = node["id"] if e[end] == old else e[end]
@@ -191,7 +193,7 @@ def no_gpu(monkeypatch):
 
 BAD = [
     ("sdf_distances", ([], [(1, 2)]), ValueError, "points must have shape (n, 3), not (1, 2)"),
-    ("sdf_distances", ([], [[1, 2, 3], [4]]), ValueError, "points must be an array of shape (n, 3)"),
+    ("sdf_distances", ([], [[1, 2, 3], [4]]), ValueError, "points must be an array of shape"),
     ("sdf_normals", ([], [("a", "b", "c")]), TypeError, "points must hold real numbers, not <U1"),
     ("sdf_normals", ([], [(1j, 0, 0)]), TypeError, "points must hold real numbers"),
     ("sdf_distances", ([], [(0, math.nan, 0)]), ValueError, "points must be finite"),
@@ -201,7 +203,8 @@ BAD = [
     ("sdf_normals", ([256], [(0, 0, 0)]), ValueError, "scene must hold ints 0 to 255"),
     ("sdf_normals", (["x"], [(0, 0, 0)]), TypeError, "scene must hold ints 0 to 255"),
     ("apply_node_graph", (b"fn", [[[0, 0, 0, 1]]]), TypeError, "wgsl must be a str, not bytes"),
-    ("apply_node_graph", ("", [[[0, 0, 0]]]), ValueError, "image must have shape (height, width, 4), not (1, 1, 3)"),
+    ("apply_node_graph", ("", [[[0, 0, 0]]]), ValueError,
+     "image must have shape (height, width, 4), not (1, 1, 3)"),
     ("apply_node_graph", ("", [[0, 0, 0, 1]]), ValueError, "image must have shape"),
     ("apply_node_graph", ("", [[["a"] * 4]]), TypeError, "image must hold real numbers"),
     ("apply_node_graph", ("", [[[0] * 4]], (0, 4)), ValueError, "size must be from 1 to"),

@@ -205,7 +205,8 @@ class _Checker:
     def check_node(self, node: _Node) -> None:
         kind = node.kind
         if kind is None:
-            self.report(f"{node}: unknown node type {node.type!r}{_hint(node.type, list(NODE_TYPES))}; "
+            hint = _hint(node.type, list(NODE_TYPES))
+            self.report(f"{node}: unknown node type {node.type!r}{hint}; "
                         f"known types: {', '.join(NODE_TYPES)}")
             return
         known = {p.name: p for p in kind.params}
@@ -220,7 +221,8 @@ class _Checker:
             elif param.kind == "number":
                 number = number_value(value)
                 if number is None:
-                    self.report(f"{node}: parameter {key!r} must be a number, not {json.dumps(value)}")
+                    self.report(f"{node}: parameter {key!r} must be a number, "
+                                f"not {json.dumps(value)}")
                 elif math.isinf(number):
                     self.report(f"{node}: parameter {key!r} = {value!r} is not finite as a "
                                 "32-bit float")

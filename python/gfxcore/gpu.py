@@ -186,8 +186,8 @@ class GpuDevice:
             ValueError: the WGSL compiler refuses it.
         """
         def make() -> Any:
-            return self.device.create_compute_pipeline(
-                layout="auto", compute={"module": self.shader_module(code), "entry_point": entry_point})
+            stage = {"module": self.shader_module(code), "entry_point": entry_point}
+            return self.device.create_compute_pipeline(layout="auto", compute=stage)
         return self._cached(("compute", code, entry_point), make)
 
     def image_layout(self) -> Any:
