@@ -101,8 +101,8 @@ struct from_python {
                   "no conversion from Python for this C++ type: use one of the supported "
                   "kinds, or bind the type as a class");
 
-    // A bound class by value: an instance of exactly that class, copied under
-    // a momentary shared borrow.
+    // A bound class by value: an instance of exactly that class, copied at
+    // once, so no borrow is held; one held by a writer refuses the copy.
     static bool convert(PyObject* o, T& out) noexcept {
         if (!read_instance(o, ClassInfo<T>::type, ClassInfo<T>::name)) return false;
         try {

@@ -248,8 +248,8 @@ private:
         return graph_.owned.emplace_back(std::move(text_part_));
     }
 
-    // Called once per value, so a huge document stays interruptible. The
-    // parser is left by a failed callback, never by an exception.
+    // Called once per value, so a huge document stays interruptible. An
+    // interrupt leaves the parser by a failed callback, not by an exception.
     bool completed(error_code& ec) {
         if (!stack_.empty()) ++stack_.back().count;
         try {

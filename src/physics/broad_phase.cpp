@@ -110,7 +110,7 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
     restore_order(bodies, out);
 }
 
-// Boxes every body whose box has no NaN bound (such a box overlaps
+// Places every body whose box has no NaN bound (such a box overlaps
 // nothing). `reach` is how many cells the widest box spans beyond its own on
 // each axis: x +- 0.5 rounds, so a box can cover up to three cells (two odd
 // neighbours near 2^23 touch although 2.0 apart).
