@@ -20,7 +20,9 @@ test: build
 	mkdir -p build
 	g++ -std=c++20 -O2 -ffp-contract=off -Isrc -o build/test_physics_core tests/cpp/test_world.cpp \
 	    $(filter-out src/physics/bind.cpp,$(wildcard src/physics/*.cpp)) src/common/format.cpp \
-	    src/common/interrupt.cpp src/common/seed.cpp -ltbb
+	    src/common/interrupt.cpp src/common/seed.cpp -ltbb \
+	    tests/cpp/main.cpp tests/cpp/test_binding.cpp $(wildcard src/module/*.cpp) \
+	    $$($(PY) -c 'import sysconfig as s; v = s.get_config_var; print("-I" + s.get_paths()["include"], "-L" + v("LIBDIR"), "-Wl,-rpath," + v("LIBDIR"), "-lpython" + v("LDVERSION"))')
 	build/test_physics_core
 	$(PY) -m mypy.stubtest _core --concise
 	$(PY) -m pytest -q tests

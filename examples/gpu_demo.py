@@ -1,10 +1,10 @@
-"""The GPU side: the shipped WGSL scene library and a compiled node graph, run
-on whatever WebGPU adapter wgpu finds (Mesa's software Vulkan will do). Draws
-two PNG files into $GPU_DEMO_DIR (default: a gpu_demo folder in the temp
-directory):
+"""The GPU side through gfxcore.gpu: scene distances and a compiled node
+graph, run on whatever WebGPU adapter wgpu finds (Mesa's software Vulkan will
+do). Draws two PNG files into $GPU_DEMO_DIR (default: a gpu_demo folder in the
+temp directory); the README shows them from docs/images:
 
-- sdf_slice.png: a slice through an SDF scene, as the GPU library computes
-  it, as SdfCollider computes it, and their difference;
+- sdf_slice.png: a slice through an SDF scene, as the GPU computes it, as
+  SdfCollider computes it, and their difference;
 - node_graph.png: a picture before and after a node-graph filter.
 """
 import json
@@ -13,13 +13,16 @@ import pathlib
 import tempfile
 
 import numpy as np
-from PIL import Image
+from PIL import Image, ImageDraw, ImageFont
 
-import gfxcore
 from _core import SdfCollider, SdfPrimitive, SdfScene, compile_node_graph
+from gfxcore import check_node_graph
 
 SLICE = 240  # pixels per side of each slice panel
 EXTENT = 4.0  # the slice covers [-EXTENT, EXTENT] in x and y, at z = 0
+MARGIN, GAP, TITLE = 12, 16, 24  # pixels around, between and above the panels
+FONT = ImageFont.load_default(size=13)
+GREY = 0.6  # where the distance is exactly 0
 
 
 def out_dir() -> pathlib.Path:
@@ -30,37 +33,22 @@ def out_dir() -> pathlib.Path:
 
 
 def open_device():
-    """A wgpu device, or None with the reason printed."""
-    # Mesa's Vulkan loader complains on stderr when there is no runtime
-    # directory (a headless session); give it a private one.
-    os.environ.setdefault("XDG_RUNTIME_DIR", tempfile.mkdtemp(prefix="xdg-"))
+    """gfxcore.gpu's shared device, or None with the reason printed."""
     try:
-        import wgpu
-        adapter = wgpu.gpu.request_adapter_sync(power_preference="high-performance")
-    except Exception as exc:  # noqa: BLE001 - no usable WebGPU stack
-        print(f"no GPU adapter can be created ({exc}); skipping the GPU pictures")
+        from gfxcore.gpu import NoAdapterError, default_device
+    except ImportError as exc:
+        print(f"{exc}; skipping the GPU pictures")
         return None
-    if adapter is None:
-        print("no GPU adapter can be created; skipping the GPU pictures")
+    try:
+        device = default_device()
+    except NoAdapterError as exc:
+        print(f"{exc}; skipping the GPU pictures")
         return None
-    print(f"adapter: {adapter.info['device']} ({adapter.info['backend_type']})")
-    return adapter.request_device_sync()
+    print(f"adapter: {device.adapter_info['device']} ({device.adapter_info['backend_type']})")
+    return device
 
 
 # ---- the SDF slice ----------------------------------------------------------------------
-
-SLICE_KERNEL = gfxcore.sdf_wgsl() + """
-@group(0) @binding(1) var<storage, read> points: array<vec4<f32>>;
-@group(0) @binding(2) var<storage, read_write> distances: array<f32>;
-
-@compute @workgroup_size(64)
-fn main(@builtin(global_invocation_id) id: vec3<u32>) {
-    if id.x < arrayLength(&points) {
-        distances[id.x] = sdf_scene_distance(points[id.x].xyz);
-    }
-}
-"""
-
 
 def demo_scene() -> SdfScene:
     scene = SdfScene()
@@ -77,33 +65,14 @@ def demo_scene() -> SdfScene:
 
 
 def slice_points() -> np.ndarray:
+    """The slice's pixel centres at z = 0, row by row from the top (y = EXTENT)."""
     axis = np.linspace(-EXTENT, EXTENT, SLICE, dtype=np.float32)
-    x, y = np.meshgrid(axis, axis[::-1])  # row 0 at the top: y = EXTENT
-    points = np.zeros((SLICE * SLICE, 4), dtype=np.float32)
-    points[:, 0], points[:, 1] = x.ravel(), y.ravel()
-    return points
+    x, y = np.meshgrid(axis, axis[::-1])
+    return np.stack([x.ravel(), y.ravel(), np.zeros(SLICE * SLICE, np.float32)], axis=-1)
 
 
-def gpu_distances(dev, buffer: bytes, points: np.ndarray) -> np.ndarray:
-    import wgpu
-
-    pipeline = dev.create_compute_pipeline(
-        layout="auto", compute={"module": dev.create_shader_module(code=SLICE_KERNEL),
-                                "entry_point": "main"})
-    inputs = [dev.create_buffer_with_data(data=data, usage=wgpu.BufferUsage.STORAGE)
-              for data in (gfxcore.scene_buffer(buffer), points.tobytes())]
-    out = dev.create_buffer(size=4 * len(points),
-                            usage=wgpu.BufferUsage.STORAGE | wgpu.BufferUsage.COPY_SRC)
-    group = dev.create_bind_group(layout=pipeline.get_bind_group_layout(0), entries=[
-        {"binding": i, "resource": {"buffer": b}} for i, b in enumerate(inputs + [out])])
-    encoder = dev.create_command_encoder()
-    compute = encoder.begin_compute_pass()
-    compute.set_pipeline(pipeline)
-    compute.set_bind_group(0, group)
-    compute.dispatch_workgroups(-(-len(points) // 64))
-    compute.end()
-    dev.queue.submit([encoder.finish()])
-    return np.frombuffer(dev.queue.read_buffer(out), dtype=np.float32)
+def to_rgb8(rgb: np.ndarray) -> np.ndarray:
+    return (np.clip(rgb, 0, 1) * 255).astype(np.uint8)
 
 
 def field_colors(d: np.ndarray) -> np.ndarray:
@@ -116,34 +85,98 @@ def field_colors(d: np.ndarray) -> np.ndarray:
     bands = 0.85 + 0.15 * np.cos(np.pi * 8 * d)[..., None]
     rgb = base * shade * bands
     rgb = np.where((np.abs(d) < 0.02)[..., None], 1.0, rgb)
-    rgb = np.where((d == 0)[..., None], 0.6, rgb)
-    return (np.clip(rgb, 0, 1) * 255).astype(np.uint8)
+    return to_rgb8(np.where((d == 0)[..., None], GREY, rgb))
+
+
+# The difference panel: black where equal, else dark red (1e-8 or less) to yellow (1e-3 or more).
+DIFF_DECADES = (-8, -3)
+
+
+def difference_level_colors(level: np.ndarray) -> np.ndarray:
+    """level 0 to 1 -> dark red to yellow."""
+    return to_rgb8(np.stack([0.45 + 0.55 * level, level, np.zeros_like(level)], axis=-1))
 
 
 def difference_colors(gpu: np.ndarray, cpu: np.ndarray) -> np.ndarray:
-    """Black where the two agree bit for bit; red to yellow by the size of
-    the difference otherwise."""
     diff = np.abs(gpu.astype(np.float64) - cpu.astype(np.float64))
-    level = np.where(diff > 0, np.clip((np.log10(np.maximum(diff, 1e-12)) + 9) / 6, 0.6, 1), 0)
-    rgb = np.stack([level, level * level, np.zeros_like(level)], axis=-1)
-    return (rgb * 255).astype(np.uint8)
+    low, high = DIFF_DECADES
+    level = np.clip((np.log10(np.maximum(diff, 1e-30)) - low) / (high - low), 0, 1)
+    return np.where((diff > 0)[..., None], difference_level_colors(level), 0).astype(np.uint8)
 
 
-def sdf_picture(dev, path: pathlib.Path) -> Image.Image:
-    buffer = bytes(demo_scene().to_gpu_bytes())
+def label(draw: ImageDraw.ImageDraw, xy: tuple[float, float], text: str,
+          anchor: str = "la") -> None:
+    draw.text(xy, text, fill=(30, 30, 30), font=FONT, anchor=anchor)
+
+
+def colour_bar(img: Image.Image, box: tuple[int, int, int, int], colors: np.ndarray) -> None:
+    """Pastes a row of colours stretched over box (left, top, right, bottom)."""
+    left, top, right, bottom = box
+    bar = Image.fromarray(np.repeat(colors[None], bottom - top, axis=0))
+    img.paste(bar.resize((right - left, bottom - top), Image.NEAREST), (left, top))
+    ImageDraw.Draw(img).rectangle((left - 1, top - 1, right, bottom), outline=(90, 90, 90))
+
+
+def swatch(img: Image.Image, x: int, y: int, rgb: tuple[int, int, int], text: str) -> int:
+    """A square of colour and its meaning; returns the x after it."""
+    draw = ImageDraw.Draw(img)
+    draw.rectangle((x, y, x + 12, y + 12), fill=rgb, outline=(90, 90, 90))
+    label(draw, (x + 18, y - 1), text)
+    return x + 18 + int(draw.textlength(text, font=FONT)) + 16
+
+
+def sdf_picture(path: pathlib.Path) -> Image.Image:
+    from gfxcore.gpu import sdf_distances
+
+    scene = demo_scene()
     points = slice_points()
-    gpu = gpu_distances(dev, buffer, points)
+    gpu = sdf_distances(scene, points)
     collider = SdfCollider()
-    collider.load_bytes(buffer)
-    cpu = np.array([collider.distance(x, y, z) for x, y, z, _ in points.tolist()], dtype=np.float32)
+    collider.load_bytes(scene.to_gpu_bytes())
+    cpu = np.array([collider.distance(x, y, z) for x, y, z in points.tolist()], dtype=np.float32)
     differ = gpu != cpu
     print(f"slice z = 0 through {collider.prim_count()} primitives, {len(points)} points: "
           f"{int(differ.sum())} GPU distances differ from the collider's, "
           f"by at most {float(np.abs(gpu - cpu).max()):.3g}")
+
     panels = [field_colors(gpu.reshape(SLICE, SLICE)), field_colors(cpu.reshape(SLICE, SLICE)),
               difference_colors(gpu, cpu).reshape(SLICE, SLICE, 3)]
-    gap = np.full((SLICE, 6, 3), 255, dtype=np.uint8)
-    img = Image.fromarray(np.concatenate([panels[0], gap, panels[1], gap, panels[2]], axis=1))
+    titles = ["GPU: gfxcore.gpu.sdf_distances", "CPU: SdfCollider.distance",
+              "difference, GPU - CPU"]
+    width = 2 * MARGIN + 3 * SLICE + 2 * GAP
+    img = Image.new("RGB", (width, MARGIN + TITLE + SLICE + 124), "white")
+    draw = ImageDraw.Draw(img)
+    lefts = [MARGIN + i * (SLICE + GAP) for i in range(3)]
+    for left, panel, title in zip(lefts, panels, titles):
+        label(draw, (left + SLICE / 2, MARGIN + TITLE / 2), title, anchor="mm")
+        img.paste(Image.fromarray(panel), (left, MARGIN + TITLE))
+
+    # Under the two fields: distance colour bar, the rim and the cone's grey wedge.
+    top = MARGIN + TITLE + SLICE + 14
+    left, right = lefts[0] + 20, lefts[1] + SLICE - 20
+    distances = np.linspace(-1.0, 3.0, right - left)
+    colour_bar(img, (left, top, right, top + 14), field_colors(distances))
+    for d in range(-1, 4):
+        x = left + (d + 1) / 4 * (right - left)
+        draw.line((x, top + 14, x, top + 18), fill=(90, 90, 90))
+        label(draw, (x, top + 20), f"{d:+d}" if d else "0", anchor="ma")
+    label(draw, ((left + right) / 2, top + 38), "signed distance at z = 0 "
+          "(blue inside, orange outside, bands every 0.25)", anchor="ma")
+    x = swatch(img, lefts[0] + 20, top + 62, (255, 255, 255), "surface, |distance| < 0.02")
+    swatch(img, x, top + 62, (round(255 * GREY),) * 3,
+           "exactly 0: the cone's wedge")
+
+    # Under the difference: black, then the scale of the colours.
+    left, right = lefts[2] + 10, lefts[2] + SLICE - 10
+    swatch(img, left, top, (0, 0, 0), "black: the same float32 bits")
+    bar_top = top + 34
+    colour_bar(img, (left, bar_top, right, bar_top + 14),
+               difference_level_colors(np.linspace(0, 1, right - left)))
+    low, high = DIFF_DECADES
+    label(draw, (left, bar_top + 20), f"1e{low} or less")
+    label(draw, (right, bar_top + 20), f"1e{high} or more", anchor="ra")
+    label(draw, ((left + right) / 2, bar_top + 40), "colour: |GPU - CPU| where they differ",
+          anchor="ma")
     img.save(path)
     return img
 
@@ -178,7 +211,8 @@ FILTER = {
     ],
 }
 
-def source_picture(n: int = 128) -> np.ndarray:
+
+def source_picture(n: int) -> np.ndarray:
     """A checkerboard of hues with rings: straight lines show a warp well."""
     y, x = (np.mgrid[0:n, 0:n] + 0.5) / n
     hue = (x + y) * 0.5
@@ -186,60 +220,40 @@ def source_picture(n: int = 128) -> np.ndarray:
     checks = ((np.floor(x * 8) + np.floor(y * 8)) % 2)[..., None]
     rings = 0.75 + 0.25 * np.cos(np.hypot(x - 0.5, y - 0.5) * 60)[..., None]
     rgb = rgb * (0.55 + 0.45 * checks) * rings
-    return np.concatenate([rgb, np.ones((n, n, 1))], axis=-1).astype(np.float16)
+    return np.concatenate([rgb, np.ones((n, n, 1))], axis=-1).astype(np.float32)
 
 
-def filter_picture(dev, path: pathlib.Path, size: int = 256) -> Image.Image:
-    import wgpu
+def filter_picture(path: pathlib.Path, size: int = 256) -> Image.Image:
+    from gfxcore.gpu import apply_node_graph
 
-    wgsl = compile_node_graph(json.dumps(FILTER))
-    pipeline = dev.create_render_pipeline(
-        layout="auto",
-        vertex={"module": dev.create_shader_module(code=gfxcore.fullscreen_vertex_wgsl()), "entry_point": "vs_main"},
-        primitive={"topology": wgpu.PrimitiveTopology.triangle_strip},
-        fragment={"module": dev.create_shader_module(code=wgsl), "entry_point": "fs_main",
-                  "targets": [{"format": wgpu.TextureFormat.rgba8unorm}]})
-    src = source_picture()
-    n = src.shape[0]
-    texture = dev.create_texture(size=(n, n, 1), format=wgpu.TextureFormat.rgba16float,
-                                 usage=wgpu.TextureUsage.TEXTURE_BINDING | wgpu.TextureUsage.COPY_DST)
-    dev.queue.write_texture({"texture": texture}, src, {"bytes_per_row": 8 * n}, (n, n, 1))
-    sampler = dev.create_sampler(mag_filter="linear", min_filter="linear",
-                                 address_mode_u="mirror-repeat", address_mode_v="mirror-repeat")
-    group = dev.create_bind_group(layout=pipeline.get_bind_group_layout(0), entries=[
-        {"binding": 0, "resource": texture.create_view()}, {"binding": 1, "resource": sampler}])
-    target = dev.create_texture(size=(size, size, 1), format=wgpu.TextureFormat.rgba8unorm,
-                                usage=wgpu.TextureUsage.RENDER_ATTACHMENT | wgpu.TextureUsage.COPY_SRC)
-    encoder = dev.create_command_encoder()
-    draw = encoder.begin_render_pass(color_attachments=[{
-        "view": target.create_view(), "load_op": wgpu.LoadOp.clear,
-        "store_op": wgpu.StoreOp.store, "clear_value": (0, 0, 0, 1)}])
-    draw.set_pipeline(pipeline)
-    draw.set_bind_group(0, group)
-    draw.draw(4)
-    draw.end()
-    dev.queue.submit([encoder.finish()])
-    out = np.frombuffer(dev.queue.read_texture({"texture": target}, {"bytes_per_row": 4 * size},
-                                               (size, size, 1)), dtype=np.uint8)
-    before = Image.fromarray((np.clip(src[..., :3].astype(np.float32), 0, 1) * 255).astype(np.uint8))
-    before = before.resize((size, size), Image.BILINEAR)
-    after = Image.fromarray(out.reshape(size, size, 4)[..., :3].copy())
-    img = Image.new("RGB", (2 * size + 6, size), "white")
-    img.paste(before, (0, 0))
-    img.paste(after, (size + 6, 0))
+    document = json.dumps(FILTER)
+    problems = check_node_graph(document)
+    assert not problems, problems
+    wgsl = compile_node_graph(document)
+    src = source_picture(size)
+    out = apply_node_graph(wgsl, src)
+    panels = [(src, "before: the picture"), (out, "after: the node graph")]
+    img = Image.new("RGB", (2 * MARGIN + 2 * size + GAP, MARGIN + TITLE + size + 40), "white")
+    draw = ImageDraw.Draw(img)
+    for i, (pixels, title) in enumerate(panels):
+        left = MARGIN + i * (size + GAP)
+        label(draw, (left + size / 2, MARGIN + TITLE / 2), title, anchor="mm")
+        img.paste(Image.fromarray(to_rgb8(pixels[..., :3])), (left, MARGIN + TITLE))
+    label(draw, (img.width / 2, MARGIN + TITLE + size + 10),
+          "GravityWarp, then sample; blend with the plain pixel by its clamped green; "
+          "boost", anchor="ma")
     img.save(path)
-    print(f"node graph of {len(FILTER['nodes'])} nodes compiled to {len(wgsl)} bytes of WGSL "
-          f"and drawn over a {n}x{n} picture")
+    print(f"node graph of {len(FILTER['nodes'])} nodes, checked and compiled to {len(wgsl)} "
+          f"bytes of WGSL, drawn over a {size}x{size} picture")
     return img
 
 
 def main() -> None:
-    dev = open_device()
-    if dev is None:
+    if open_device() is None:
         return
     folder = out_dir()
-    sdf_picture(dev, folder / "sdf_slice.png")
-    filter_picture(dev, folder / "node_graph.png")
+    sdf_picture(folder / "sdf_slice.png")
+    filter_picture(folder / "node_graph.png")
     print(f"pictures written to {folder}: sdf_slice.png, node_graph.png")
 
 

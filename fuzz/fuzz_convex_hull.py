@@ -9,8 +9,8 @@ import atheris
 
 import common
 import _core
-from conftest import bits, f32
-from test_hull import ref_hull, same_points
+from models.floats import bits, f32
+from models.hull import ref_hull, same_points
 
 
 def test_one(data):

@@ -7,7 +7,7 @@ import atheris
 
 import common
 import _core
-from test_node_compiler import NODE_TYPES, Compiled, reference_compile
+from models.node_compiler import NODE_TYPES, Compiled, reference_compile
 
 IDS = ["a", "b", "c", "d", "x y", "é"]
 TYPES = sorted(NODE_TYPES) + ["Nope"]

@@ -6,8 +6,8 @@ import numpy as np
 
 import common
 import _core
-from conftest import same_f32
-from test_physics import Model, ref_slab
+from models.floats import same_f32
+from models.physics import Model, ref_slab
 
 F = np.float32
 DTS = [0.0, 0.016, 1e-3, 1.0, -0.5, float("nan")]

@@ -4,7 +4,7 @@ import atheris
 
 import common
 import _core
-from test_pixel_edges import ref_edges
+from models.pixel_edges import ref_edges
 
 
 def test_one(data):

@@ -3,7 +3,7 @@ import atheris
 
 import common
 import _core
-from test_tiles import RefLRU
+from models.tiles import RefLRU
 
 KEYS = [0, 1, -1, 2, 2**31 - 1, -(2**31)]
 

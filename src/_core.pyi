@@ -22,9 +22,12 @@ Conventions that hold for every member:
   `bytearray`, lists, tuples), but not `str`.
 - Classes cannot be subclassed, have no instance `__dict__`, and compare and
   hash by identity (only `BodyType` compares by value).
-- An object used by two calls at once in conflicting ways (possible only when
-  an argument runs Python code, e.g. a generator, in the middle of a call)
-  raises `RuntimeError` "Already borrowed" or "Already mutably borrowed".
+- Every call keeps the interpreter lock and borrows its objects until its
+  result is built. Python code that runs in the middle of a call (an
+  argument's `__float__` or `__index__`, a custom sequence, a finalizer or a
+  signal handler) may let another thread in; that thread's call on the same
+  object raises `RuntimeError` "Already borrowed" or "Already mutably
+  borrowed". Give each thread its own objects, or a lock around shared ones.
 - An internal fault raises `PanicException`, derived from `BaseException`.
 """
 from collections.abc import Sequence
@@ -913,8 +916,10 @@ class PhysicsWorld:
             `(handle_a, handle_b)` pairs in body order (`a` before `b`).
 
         Raises:
-            KeyboardInterrupt: Ctrl-C during a long step; the world is left
-                as it was before the call.
+            KeyboardInterrupt: Ctrl-C while the step is still finding the
+                pairs: the world is left as it was. Once the pairs are found
+                the bodies have moved, and Ctrl-C while the list is built
+                raises with those pairs lost.
         """
     def body_count(self) -> int:
         """Number of stored bodies."""

@@ -1,35 +1,12 @@
-"""Shared helpers: float32 rounding and bit patterns for exact comparisons."""
+"""Shared helpers: the float32 helpers and special values (defined with the
+reference models, which the fuzz harnesses share), hostile argument objects
+and a Ctrl-C timer."""
 import contextlib
-import math
 import signal
-import struct
 
 import pytest
 
-
-def f32(x: float) -> float:
-    """x rounded to the nearest float32 (inf beyond the range), widened back."""
-    try:
-        return struct.unpack("<f", struct.pack("<f", x))[0]
-    except OverflowError:
-        return math.copysign(math.inf, x)
-
-
-def bits(x: float) -> int:
-    """The float32 bit pattern of x (x must already be a float32 value)."""
-    return struct.unpack("<I", struct.pack("<f", x))[0]
-
-
-def same_f32(a: float, b: float) -> bool:
-    """Bit-identical as float32; all NaNs count as equal."""
-    if math.isnan(a) and math.isnan(b):
-        return True
-    return bits(a) == bits(b)
-
-
-# Seeded float32 inputs that include the cases arithmetic gets wrong first.
-SPECIAL_F32 = [0.0, -0.0, 1.0, -1.0, 0.1, 1e-45, -1e-45, 1.1754942e-38, 3.4028235e38,
-               -3.4028235e38, math.inf, -math.inf, math.nan, 16777217.0, 1e20, 1e-7]
+from models.floats import SPECIAL_F32, bits, f32, same_f32, ulps_apart  # noqa: F401
 
 
 @pytest.fixture
@@ -51,3 +28,29 @@ def ctrl_c_every(seconds: float = 0.2):
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, old)
+
+
+class RaisesOnFloat:
+    """A number whose conversion fails with an error of its own."""
+
+    def __float__(self):
+        raise ZeroDivisionError("no float")
+
+    def __index__(self):
+        raise ZeroDivisionError("no index")
+
+
+class FailingSequence:
+    """A sequence of ones whose item `fail_at` raises KeyError(message);
+    `length` is what len() reports, true or not."""
+
+    def __init__(self, length=3, fail_at=2, message="broken"):
+        self.length, self.fail_at, self.message = length, fail_at, message
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, i):
+        if i == self.fail_at:
+            raise KeyError(self.message)
+        return 1

@@ -19,6 +19,9 @@ import gpu
 from _core import SdfCollider, SdfScene
 from _core import SdfPrimitive as P
 
+gfxgpu = pytest.importorskip("gfxcore.gpu", reason="gfxcore.gpu needs wgpu and numpy")
+sdf_distances, sdf_normals = gfxgpu.sdf_distances, gfxgpu.sdf_normals
+
 EMPTY = 3.4028234663852886e38
 CONE = 4
 CONE_ULPS = 8
@@ -42,22 +45,6 @@ fn main(@builtin(global_invocation_id) id: vec3<u32>) {
 }
 """
 
-# Distance and normal of the whole scene, four floats per point.
-SCENE_KERNEL = gfxcore.sdf_wgsl(group=0, binding=0) + """
-@group(0) @binding(1) var<storage, read> points: array<vec4<f32>>;
-@group(0) @binding(2) var<storage, read_write> result: array<vec4<f32>>;
-
-@compute @workgroup_size(64)
-fn main(@builtin(global_invocation_id) id: vec3<u32>) {
-    let k = id.x;
-    if k < arrayLength(&points) {
-        let p = points[k].xyz;
-        result[k] = vec4<f32>(sdf_scene_distance(p), sdf_scene_normal(p));
-    }
-}
-"""
-
-
 def gpu_primitive_distances(records, queries):
     """queries: (x, y, z, record index) -> the GPU's float32 distances, as a
     scene of that one record would give them (a NaN or infinite distance
@@ -69,12 +56,11 @@ def gpu_primitive_distances(records, queries):
     return np.where(got < np.float32(EMPTY), got, np.float32(EMPTY))
 
 
-def gpu_scene(buffer, points):
-    data = np.zeros((len(points), 4), dtype=np.float32)
-    data[:, :3] = points
-    out = gpu.run_compute(SCENE_KERNEL, [gfxcore.scene_buffer(buffer), data.tobytes()],
-                          16 * len(points), -(-len(points) // 64))
-    return np.frombuffer(out, dtype=np.float32).reshape(-1, 4)
+def gpu_scene(scene, points):
+    """gfxcore.gpu's distance and normal at each point, four floats a point."""
+    device = gpu.gpu_device()
+    return np.column_stack([sdf_distances(scene, points, device=device),
+                            sdf_normals(scene, points, device=device)])
 
 
 def ordered(a):
@@ -260,6 +246,19 @@ def test_scene_with_cones_stays_within_the_cone_bound():
 def test_scenes_without_a_complete_record_are_empty(data):
     got = gpu_scene(data, np.array([[0, 0, 0], [1e30, -5, 2]], dtype=np.float32))
     assert got.tolist() == [[EMPTY, 0.0, 1.0, 0.0]] * 2
+
+
+def test_scene_forms_agree_and_large_inputs_split_into_dispatches(monkeypatch):
+    scene = SdfScene()
+    for prim in (P.sphere(0, 0, 0, 1), P.torus(1, 0, 0, 2, 0.5), P.box_(0, 2, 0, 1, 1, 1)):
+        scene.add(prim)
+    points = np.random.default_rng(3).uniform(-4, 4, (1000, 3))
+    whole = gpu_scene(scene, points)
+    device = gpu.gpu_device()
+    monkeypatch.setattr(device, "max_points_per_dispatch", 128)  # 8 dispatches, the last partial
+    for form in (bytes(scene.to_gpu_bytes()), scene.to_gpu_bytes(), scene):
+        assert np.array_equal(gpu_scene(form, points), whole)
+    assert gpu_scene(scene, np.empty((0, 3))).shape == (0, 4)
 
 
 def test_scene_buffer_keeps_complete_records_only():

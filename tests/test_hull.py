@@ -8,81 +8,9 @@ import scipy.spatial
 
 from _core import bounding_box, convex_hull
 from conftest import f32, same_f32
+from models.hull import merge_sort, ref_hull, same_points  # noqa: F401
 
 FLT_MAX = 3.4028234663852886e38
-TOL = f32(1e-9)
-
-
-# ---- reference: the Graham scan written out, every operation in float32 -------
-
-def ref_hull(points):
-    pts = [(f32(x), f32(y)) for x, y in points]
-    if len(pts) < 3:
-        return pts
-    best = 0
-    for i, q in enumerate(pts):
-        if q[1] < pts[best][1] or (q[1] == pts[best][1] and q[0] < pts[best][0]):
-            best = i
-    pts[0], pts[best] = pts[best], pts[0]
-    px, py = pts[0]
-
-    def cross(ux, uy, vx, vy):
-        return f32(f32(ux * vy) - f32(uy * vx))
-
-    def cmp(a, b):
-        ax, ay, bx, by = f32(a[0] - px), f32(a[1] - py), f32(b[0] - px), f32(b[1] - py)
-        c = cross(ax, ay, bx, by)
-        if abs(c) < TOL:
-            da = f32(f32(ax * ax) + f32(ay * ay))
-            db = f32(f32(bx * bx) + f32(by * by))
-            return -1 if da < db else (1 if db < da else 0)
-        return -1 if c > 0 else 1
-
-    order = [pts[0]] + merge_sort(pts[1:], lambda a, b: cmp(a, b) < 0)
-    stack = []
-    for q in order:
-        while len(stack) >= 2:
-            (bx, by), (tx, ty) = stack[-2], stack[-1]
-            if cross(f32(tx - bx), f32(ty - by), f32(q[0] - bx), f32(q[1] - by)) > 0:
-                break
-            stack.pop()
-        stack.append(q)
-    return stack
-
-
-def merge_sort(items, less, run=16):
-    """The module's own stable merge sort: insertion-sorted runs of 16, then
-    bottom-up merges taking the left run on ties. The angular order is not
-    transitive for nearly collinear points, so any other algorithm (the
-    interpreter's sort among them) may order them differently."""
-    items = list(items)
-    n = len(items)
-    for lo in range(0, n, run):
-        for i in range(lo + 1, min(n, lo + run)):
-            item, j = items[i], i
-            while j > lo and less(item, items[j - 1]):
-                items[j] = items[j - 1]
-                j -= 1
-            items[j] = item
-    width = run
-    while width < n:
-        merged = []
-        for lo in range(0, n, 2 * width):
-            a, mid, b, hi = lo, min(n, lo + width), min(n, lo + width), min(n, lo + 2 * width)
-            while a < mid and b < hi:
-                if less(items[b], items[a]):
-                    merged.append(items[b]); b += 1
-                else:
-                    merged.append(items[a]); a += 1
-            merged += items[a:mid] + items[b:hi]
-        items, width = merged, width * 2
-    return items
-
-
-def same_points(got, want):
-    return len(got) == len(want) and all(
-        isinstance(g, tuple) and same_f32(g[0], w[0]) and same_f32(g[1], w[1])
-        for g, w in zip(got, want))
 
 
 # ---- examples -----------------------------------------------------------------
@@ -111,9 +39,14 @@ def test_examples(points, hull):
     [(0, 0), (math.inf, 1), (1, 0)],            # inf * 0 in the angular order
     [(0, -math.inf), (1, -math.inf), (2, 0)],   # the pivot itself is infinite
     [(-3e38, -3e38), (3e38, 3e38), (3e38, 2e38)],  # finite, but offsets overflow
+    [(3.4e38, 1e-45), (1e-45, -3.4e38), (1e38, 3.4e38)],  # finite, the cross product overflows
 ])
 def test_undefined_orientation_raises(points):
-    with pytest.raises(ValueError, match="convex_hull"):
+    # A NaN is named by its point; only a coordinate that is infinite is blamed as one.
+    coords = [c for p in points for c in p]
+    want = ("has a NaN coordinate" if any(map(math.isnan, coords)) else
+            "infinite coordinates" if any(map(math.isinf, coords)) else "coordinates too large")
+    with pytest.raises(ValueError, match=f"^convex_hull\\(\\): .*{want}"):
         convex_hull(points)
 
 

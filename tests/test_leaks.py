@@ -13,27 +13,16 @@ import sys
 import pytest
 
 import _core
-from test_robustness import RaisesOnFloat
+from conftest import FailingSequence, RaisesOnFloat
 
 ROUNDS = 400     # a leak of one block per call shows as hundreds
 SLACK = 48       # freelists and caches settling
 
 
-class BrokenSequence:
-    """A sequence whose length lies and whose iteration fails halfway."""
-
-    def __len__(self):
-        return 10**9
-
-    def __getitem__(self, i):
-        if i == 2:
-            raise KeyError(i)
-        return (0.5, 0.5) if i % 2 else 1
-
-
-# Every parameter position of every call is also tried with each of these.
-BAD = ["text", RaisesOnFloat(), 2**70, -1, [1, "x"], BrokenSequence(), (1.0,), None,
-       "\udc80"]
+# Every parameter position of every call is also tried with each of these
+# (the sequence's length lies and its iteration fails).
+BAD = ["text", RaisesOnFloat(), 2**70, -1, [1, "x"], FailingSequence(length=10**9), (1.0,),
+       None, "\udc80"]
 
 
 def graph():

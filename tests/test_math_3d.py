@@ -10,7 +10,7 @@ from scipy.spatial.transform import Rotation
 
 import _core
 from _core import Mat4x4, Quaternion, Vec3, Vec4
-from conftest import SPECIAL_F32, f32, same_f32
+from conftest import SPECIAL_F32, f32, same_f32, ulps_apart
 
 F = np.float32
 
@@ -22,11 +22,6 @@ def comps(v):
 def same_all(got, want):
     got, want = list(got), [float(w) for w in want]
     return len(got) == len(want) and all(same_f32(g, w) for g, w in zip(got, want))
-
-
-def ulp_key(x):
-    b = struct.unpack("<i", struct.pack("<f", x))[0]
-    return b if b >= 0 else -(b & 0x7FFFFFFF)
 
 
 def random_f32(rng, n):
@@ -256,8 +251,8 @@ def test_sine_and_cosine_within_one_ulp(rng):
             continue
         h = float(F(a) * F(0.5))
         s, c = probe_sincos(a)
-        assert abs(ulp_key(float(s)) - ulp_key(f32(math.sin(h)))) <= 1, a
-        assert abs(ulp_key(float(c)) - ulp_key(f32(math.cos(h)))) <= 1, a
+        assert ulps_apart(float(s), f32(math.sin(h))) <= 1, a
+        assert ulps_apart(float(c), f32(math.cos(h))) <= 1, a
 
 
 def test_quaternion_factories_follow_written_order(rng):

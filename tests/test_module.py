@@ -9,6 +9,7 @@ import pytest
 
 import _core
 from _core import AABB, Vec2
+from conftest import FailingSequence
 
 EXPECTED_ORDER = [
     "convex_hull", "bounding_box", "pixel_edge_points", "solve_ik", "compute_bone_lengths",
@@ -260,19 +261,10 @@ def test_sequence_length_is_only_a_hint(length):
 def test_sequence_whose_iteration_raises_changes_nothing():
     from _core import SdfCollider, SdfPrimitive
 
-    class Broken:
-        def __len__(self):
-            return 3
-
-        def __getitem__(self, i):
-            if i == 2:
-                raise KeyError("broken")
-            return 1
-
     c = SdfCollider()
     c.load_bytes(SdfPrimitive.sphere(0, 0, 0, 1).to_bytes())
     with pytest.raises(KeyError):
-        c.load_bytes(Broken())
+        c.load_bytes(FailingSequence())
     assert c.prim_count() == 1
 
 
@@ -331,7 +323,7 @@ CONVERSION_PROBE = """
 #include <memory>
 #include <utility>
 #include "module/convert.hpp"
-using namespace core::bind;
+using namespace core::py;
 #ifdef REFUSED
 bool a(PyObject* o) { std::map<int, int> v; return from_python<std::map<int, int>>::convert(o, v); }
 bool b(PyObject* o) { int16_t v; return from_python<int16_t>::convert(o, v); }

@@ -28,6 +28,12 @@ USE = textwrap.dedent("""
     if hasattr(_core, "PhysicsWorld"):
         world = _core.PhysicsWorld()
         world.step(0.1)
+    import gfxcore  # the pure-Python half needs no extra
+    assert gfxcore.check_node_graph('{"nodes": [], "edges": []}')[0].startswith("no FinalColor")
+    try:
+        import gfxcore.gpu
+    except ImportError as exc:  # installed without the gpu extra
+        assert "gfxcore[gpu]" in str(exc), exc
     print("ok", _core.__file__)
 """)
 
@@ -80,6 +86,10 @@ def test_type_checkers_find_the_stubs(venv, tmp_path):
         length: float = (v * 2 + v).length()
         wrong: str = v.x
         refused = 2 * v
+        import gfxcore, gfxcore.gpu
+        problems: list[str] = gfxcore.check_node_graph("{}")
+        count: int = gfxcore.check_node_graph("{}")
+        gfxcore.gpu.sdf_distances(b"", [(0, 0, 0)], device="cpu")
     """))
     out = subprocess.run(
         [sys.executable, "-m", "mypy", "--python-executable", str(venv), "--no-incremental",
@@ -88,4 +98,6 @@ def test_type_checkers_find_the_stubs(venv, tmp_path):
         env={k: v for k, v in os.environ.items() if k != "MYPYPATH"})
     assert "user.py:5: error: Incompatible types in assignment" in out.stdout, out.stdout
     assert 'user.py:6: error: Unsupported operand types for * ("int" and "Vec2")' in out.stdout
-    assert out.stdout.count("error:") == 2, out.stdout
+    assert "user.py:9: error: Incompatible types in assignment" in out.stdout
+    assert 'user.py:10: error: Argument "device" to "sdf_distances"' in out.stdout
+    assert out.stdout.count("error:") == 4, out.stdout

@@ -4,6 +4,8 @@ import math
 import os
 import random
 import signal
+import subprocess
+import sys
 import time
 import warnings
 
@@ -12,72 +14,11 @@ import pytest
 
 from _core import BodyType, PhysicsWorld, RigidBody
 from conftest import f32, same_f32
+from models.physics import Model, ref_slab
 
 OUT_OF_RANGE = "out of range integral type conversion attempted"
 F = np.float32
 
-
-# ---- reference model ---------------------------------------------------------
-
-class Model:
-    """The world written the plain way: float32 numpy arithmetic, a list in
-    array order with swap-remove, the all-pairs loop."""
-
-    def __init__(self):
-        self.handles, self.pos, self.vel, self.mass = [], [], [], []
-        self.g = np.array([0.0, -980.0, 0.0], dtype=F)
-
-    def add(self, h, p, v, m):
-        self.handles.append(h)
-        self.pos.append(np.array(p, dtype=F))
-        self.vel.append(np.array(v, dtype=F))
-        self.mass.append(F(m))
-
-    def remove(self, h):
-        if h not in self.handles:
-            return
-        i = self.handles.index(h)
-        for arr in (self.handles, self.pos, self.vel, self.mass):
-            arr[i] = arr[-1]
-            arr.pop()
-
-    def step(self, dt):
-        dt = F(dt)
-        with np.errstate(all="ignore"):
-            for i, m in enumerate(self.mass):
-                if m != 0:
-                    self.vel[i] = self.vel[i] + self.g * dt
-                    self.pos[i] = self.pos[i] + self.vel[i] * dt
-            if not self.pos:
-                return []
-            p = np.array(self.pos, dtype=F).reshape(-1, 3)
-            lo, hi = p - F(0.5), p + F(0.5)
-        pairs = []
-        for i in range(len(p) - 1):
-            ok = np.all((lo[i] <= hi[i + 1:]) & (lo[i + 1:] <= hi[i]), axis=1)
-            pairs += [(self.handles[i], self.handles[i + 1 + j]) for j in np.nonzero(ok)[0]]
-        return pairs
-
-
-def ref_slab(p, o, d):
-    """One box's slab test, float32 step by step; None on a miss."""
-    tmin, tmax = F(-np.inf), F(np.inf)
-    with np.errstate(all="ignore"):
-        for k in range(3):
-            lo, hi = F(p[k]) - F(0.5), F(p[k]) + F(0.5)
-            if abs(d[k]) < F(1e-8):
-                if o[k] < lo or o[k] > hi:
-                    return None
-                continue
-            inv = F(1.0) / d[k]
-            t1, t2 = inv * (lo - o[k]), inv * (hi - o[k])
-            near, far = (t1, t2) if t1 < t2 else (t2, t1)
-            tmin, tmax = np.fmax(tmin, near), np.fmin(tmax, far)
-            if tmin > tmax:
-                return None
-    if tmax < 0:
-        return None
-    return float(tmin if tmin >= 0 else tmax)
 
 
 def world_of(positions, masses=None):
@@ -443,6 +384,36 @@ def test_body_held_by_its_own_setter_cannot_be_added():
     with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
         b.set_position(Sneaky(), 0, 0)
     assert w.body_count() == 0 and b.get_position() == (0.0, 0.0, 0.0)
+
+
+CROWD_CHILD = """
+import _core
+world = _core.PhysicsWorld()
+for _ in range(3000):  # one point: 4.5 million pairs to find
+    world.add_body(_core.RigidBody(1.0))
+print("ready", flush=True)
+try:
+    world.step(0.01)
+    print("finished")
+except KeyboardInterrupt:
+    print("interrupted", world.get_position(1), world.get_position(3000))
+"""
+
+
+def test_ctrl_c_while_pairs_are_found_leaves_the_world_unmoved():
+    # The signal comes from outside, as Ctrl-C does: a thread of the child
+    # could not send it while the step holds the interpreter lock.
+    child = subprocess.Popen([sys.executable, "-c", CROWD_CHILD], stdout=subprocess.PIPE,
+                             text=True)
+    try:
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(0.02)  # well inside the search for pairs, which takes far longer
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=300)
+    finally:
+        child.kill()
+    assert out == "interrupted (0.0, 0.0, 0.0) (0.0, 0.0, 0.0)\n"
+
 
 
 # ---- fork safety -------------------------------------------------------------

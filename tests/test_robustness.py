@@ -7,14 +7,7 @@ import random
 import pytest
 
 import _core
-
-
-class RaisesOnFloat:
-    def __float__(self):
-        raise ZeroDivisionError("no float")
-
-    def __index__(self):
-        raise ZeroDivisionError("no index")
+from conftest import RaisesOnFloat
 
 
 class Reenters:

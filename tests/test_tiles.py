@@ -5,38 +5,14 @@ import random
 import subprocess
 import sys
 import textwrap
-from collections import OrderedDict
 
 import lz4.block
 import pytest
 
 from _core import TileCache, lz4_compress, lz4_decompress
+from models.tiles import RefLRU
 
 OUT_OF_RANGE = "out of range integral type conversion attempted"
-
-
-class RefLRU:
-    """The cache's behaviour, written the obvious way."""
-
-    def __init__(self, capacity):
-        self.cap = max(capacity, 1)
-        self.d = OrderedDict()  # last = most recently used
-
-    def put(self, x, y, data):
-        self.d[(x, y)] = list(data)
-        self.d.move_to_end((x, y))
-        if len(self.d) > self.cap:
-            return self.d.popitem(last=False)[0]
-        return None
-
-    def get(self, x, y):
-        if (x, y) not in self.d:
-            return None
-        self.d.move_to_end((x, y))
-        return list(self.d[(x, y)])
-
-    def evict(self, x, y):
-        return self.d.pop((x, y), None) is not None
 
 
 def assert_same_recency(cache, ref):

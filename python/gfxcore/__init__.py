@@ -8,6 +8,13 @@ shader code and bind the scene buffer (see `scene_buffer`).
 
 `fullscreen_vertex_wgsl()` is a vertex stage to draw the fragment shaders of
 `compile_node_graph` over a whole render target.
+
+`check_node_graph(document)` lists what is wrong with a node graph before
+its WGSL reaches a GPU; `gfxcore.nodes.NODE_TYPES` describes every node type.
+
+`gfxcore.gpu` (install `gfxcore[gpu]`, which brings wgpu and numpy) runs all
+of this on a GPU: scene distances and normals for many points at once, and a
+compiled node graph over an image.
 """
 from __future__ import annotations
 
@@ -16,13 +23,16 @@ import importlib.metadata
 import importlib.resources
 from collections.abc import Iterable
 
+from .check import check_node_graph
+
 try:
     #: The installed distribution's version, e.g. "0.2.0".
     __version__ = importlib.metadata.version("gfxcore")
 except importlib.metadata.PackageNotFoundError:  # imported from a source tree
     __version__ = "0+unknown"
 
-__all__ = ["RECORD_SIZE", "fullscreen_vertex_wgsl", "scene_buffer", "sdf_wgsl"]
+__all__ = ["RECORD_SIZE", "check_node_graph", "fullscreen_vertex_wgsl", "scene_buffer",
+           "sdf_wgsl"]
 
 #: Bytes per primitive record in a scene buffer.
 RECORD_SIZE = 48

@@ -18,15 +18,18 @@ inline void poll_interrupt() {
     if (interrupt_requested != nullptr && interrupt_requested()) throw Interrupted{};
 }
 
-// Polls once every `Period` calls of tick(); Period is a power of two so the
-// test in the loop is a mask.
+// Polls once every `Period` units of work counted by tick(). Period is a
+// power of two, so passing a multiple of it shows as a changed bit at or
+// above it: one xor and one compare in the loop.
 template <std::uint64_t Period = (1u << 20)>
 class InterruptPoll {
     static_assert((Period & (Period - 1)) == 0);
 
 public:
-    void tick() {
-        if ((++count_ & (Period - 1)) == 0) [[unlikely]] poll_interrupt();
+    void tick(std::uint64_t units = 1) {
+        const std::uint64_t before = count_;
+        count_ += units;
+        if ((before ^ count_) >= Period) [[unlikely]] poll_interrupt();
     }
 
 private:

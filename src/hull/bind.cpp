@@ -7,7 +7,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 const Registration hull{"convex_hull", [](PyObject* m) {
     return function<&convex_hull>(

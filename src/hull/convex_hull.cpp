@@ -75,15 +75,21 @@ bool scan(const std::vector<Point>& sorted, std::vector<Point>& stack) {
     return !nan_seen;
 }
 
+// A NaN orientation comes from an infinite coordinate or from finite ones so
+// large that a difference or a cross product overflows to inf - inf; the
+// message says which, since only the first is visible in the input.
 template <bool Checked>
-std::vector<Point> graham(std::vector<Point>& points) {
+std::vector<Point> graham(std::vector<Point>& points, bool has_infinite) {
     bool nan_seen = false;
     AngularLess<Checked> less{points[0], &nan_seen};
     stable_merge_sort(points.data() + 1, points.size() - 1, less);
     std::vector<Point> hull;
     if (!scan<Checked>(points, hull) || nan_seen) {
-        throw ValueError(
-            "convex_hull(): infinite coordinates make the orientation of some points undefined");
+        throw ValueError(has_infinite
+                             ? "convex_hull(): infinite coordinates make the orientation of "
+                               "some points undefined"
+                             : "convex_hull(): coordinates too large for the orientation test "
+                               "make the orientation of some points undefined");
     }
     return hull;
 }
@@ -93,6 +99,7 @@ std::vector<Point> graham(std::vector<Point>& points) {
 std::vector<Point> convex_hull(std::vector<Point> points) {
     if (points.size() < 3) return points;
     bool bounded = true;
+    bool has_infinite = false;
     for (std::size_t i = 0; i < points.size(); ++i) {
         float x = points[i][0], y = points[i][1];
         if (std::isnan(x) || std::isnan(y)) {
@@ -100,9 +107,10 @@ std::vector<Point> convex_hull(std::vector<Point> points) {
                              " has a NaN coordinate");
         }
         bounded = bounded && std::fabs(x) <= kNoOverflow && std::fabs(y) <= kNoOverflow;
+        has_infinite = has_infinite || std::isinf(x) || std::isinf(y);
     }
     std::swap(points[0], points[lowest(points)]);
-    return bounded ? graham<false>(points) : graham<true>(points);
+    return bounded ? graham<false>(points, false) : graham<true>(points, has_infinite);
 }
 
 }  // namespace core

@@ -9,7 +9,8 @@ namespace core {
 using Point = std::array<float, 2>;
 
 // Fewer than three points come back as given. Throws ValueError when a
-// coordinate is NaN or when infinities make an orientation test NaN.
+// coordinate is NaN or when an orientation test comes out NaN (infinite
+// coordinates, or finite ones too large for the float32 cross product).
 std::vector<Point> convex_hull(std::vector<Point> points);
 
 }  // namespace core

@@ -5,7 +5,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 const Registration solve{"solve_ik", [](PyObject* m) {
     return function<&solve_ik>(

@@ -10,7 +10,6 @@ namespace core {
 namespace {
 
 constexpr float kEps = 1.1920929e-7f;  // 2^-23
-constexpr uint64_t kPollEvery = uint64_t{1} << 20;
 
 inline float length(float x, float y) { return std::sqrt(x * x + y * y); }
 
@@ -46,7 +45,7 @@ std::vector<Joint> solve_ik(std::vector<Joint> p, Joint target, const std::vecto
     }
     // Counted in joint placements so that long chains and many iterations
     // alike reach the interrupt check.
-    uint64_t steps = 0;
+    InterruptPoll<> poll;
     for (uint32_t done = 0; done < max_iter;) {
         p[n - 1] = target;
         for (std::size_t i = n - 1; i-- > 0;) p[i] = place(p[i + 1], p[i], lengths[i]);
@@ -54,11 +53,7 @@ std::vector<Joint> solve_ik(std::vector<Joint> p, Joint target, const std::vecto
         for (std::size_t i = 1; i < n; ++i) p[i] = place(p[i - 1], p[i], lengths[i - 1]);
         ++done;
         if (length(p[n - 1][0] - target[0], p[n - 1][1] - target[1]) < tolerance) break;
-        steps += 2 * n;
-        if (steps >= kPollEvery) {
-            steps = 0;
-            poll_interrupt();
-        }
+        poll.tick(2 * n);
     }
     return p;
 }

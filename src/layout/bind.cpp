@@ -5,7 +5,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 const Registration layout{"compute_layout", [](PyObject* m) {
     return function<&compute_layout>(m, "compute_layout(channels)");

@@ -27,21 +27,33 @@ const WgslType& find_type(const std::string& name) {
 
 uint64_t round_up(uint64_t x, uint64_t align) { return (x + align - 1) & ~(align - 1); }
 
+// The one layout rule both results follow: each channel at its type's
+// alignment after the one before; the stride is the end rounded up to the
+// largest alignment. Calls visit(name, type, offset) per channel.
+template <class Visit>
+uint64_t walk_layout(const std::vector<Channel>& channels, Visit&& visit) {
+    uint64_t offset = 0, max_align = 1;
+    for (const auto& [name, type] : channels) {
+        const WgslType& t = find_type(type);
+        const uint64_t field = round_up(offset, t.align);
+        visit(name, t, field);
+        offset = field + t.size;
+        max_align = std::max(max_align, t.align);
+    }
+    return round_up(offset, max_align);
+}
+
 }  // namespace
 
 Mapping<std::string, uint64_t> compute_layout(const std::vector<Channel>& channels) {
     Mapping<std::string, uint64_t> layout;
     auto& items = layout.items;
     items.reserve(channels.size() + 1);
-    uint64_t offset = 0, max_align = 1;
-    for (const auto& [name, type] : channels) {
-        const WgslType& t = find_type(type);
-        const uint64_t field = round_up(offset, t.align);
-        items.emplace_back(name, field);
-        offset = field + t.size;
-        max_align = std::max(max_align, t.align);
-    }
-    items.emplace_back("stride", round_up(offset, max_align));
+    const uint64_t stride = walk_layout(
+        channels, [&](const std::string& name, const WgslType&, uint64_t field) {
+            items.emplace_back(name, field);
+        });
+    items.emplace_back("stride", stride);
     return layout;
 }
 
@@ -49,22 +61,18 @@ std::string generate_wgsl_struct(std::string_view struct_name, const std::vector
     std::string out = "struct ";
     out.append(struct_name);
     out += " {\n";
-    uint64_t offset = 0;
-    for (const auto& [name, type] : channels) {
-        const WgslType& t = find_type(type);
-        const uint64_t field = round_up(offset, t.align);
+    walk_layout(channels, [&](const std::string& name, const WgslType& t, uint64_t field) {
         out += "    ";
         out += name;
         out += ": ";
-        out += type;
+        out += t.name;
         out += ',';
         if (t.name == "vec3f") {
             out += "  // offset " + std::to_string(field) + ", align " + std::to_string(t.align) +
                    ", size 16 (padded)";
         }
         out += '\n';
-        offset = field + t.size;
-    }
+    });
     out += "};";
     return out;
 }

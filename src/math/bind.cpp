@@ -6,7 +6,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 Vec2 make_vec2(float x, float y) { return {x, y}; }
 AABB make_aabb(float min_x, float min_y, float max_x, float max_y) {

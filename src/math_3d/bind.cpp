@@ -8,7 +8,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 Vec3 make_vec3(float x, float y, float z) { return {x, y, z}; }
 Vec4 make_vec4(float x, float y, float z, float w) { return {x, y, z, w}; }

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace core::bind {
+namespace core::py {
 
 namespace {
 
@@ -20,46 +20,14 @@ PyObject* constructor_via_vectorcall(PyTypeObject* type, PyObject* args, PyObjec
     return PyVectorcall_Call(reinterpret_cast<PyObject*>(type), args, kwargs);
 }
 
-// Chains `cause` (stolen) as the cause of a new RuntimeError `message`.
-void raise_runtime_error_from(const std::string& message, PyObject* cause) noexcept {
-    raise_with_cause(PyExc_RuntimeError,
-                     PyUnicode_FromStringAndSize(message.data(), message.size()), cause);
-}
-
 }  // namespace
-
-PyObject* not_implemented() noexcept {
-    PyErr_Clear();
-    Py_RETURN_NOTIMPLEMENTED;
-}
-
-PyObject* compare_int_like(int64_t value, PyObject* other, const int64_t* other_member,
-                           int op) noexcept {
-    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-    int64_t v = 0;
-    if (other_member != nullptr) {
-        v = *other_member;
-    } else {
-        if (!PyIndex_Check(other)) Py_RETURN_NOTIMPLEMENTED;
-        long long read = PyLong_AsLongLong(other);  // calls __index__ where needed
-        if (read == -1 && PyErr_Occurred()) {
-            PyErr_Clear();  // out of range or a failing __index__: not comparable
-            Py_RETURN_NOTIMPLEMENTED;
-        }
-        v = read;
-    }
-    return Py_NewRef((value == v) == (op == Py_EQ) ? Py_True : Py_False);
-}
-
-bool raise_cannot_delete() noexcept {
-    PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
-    return false;
-}
 
 TypeBuilder::TypeBuilder(const char* name, const char* ctor_signature, const char* doc,
                          std::size_t basicsize, destructor dealloc, PyTypeObject** type_cell,
                          const char** name_cell)
     : name_(name),
+      // The classes report the module `builtins`, as they always have:
+      // their __module__ and pickling by reference are public behaviour.
       qualified_name_(std::string("builtins.") + name),
       basicsize_(basicsize),
       type_cell_(type_cell),
@@ -153,4 +121,4 @@ PyTypeObject* TypeBuilder::create() {
     return type;
 }
 
-}  // namespace core::bind
+}  // namespace core::py

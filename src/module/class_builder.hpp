@@ -15,7 +15,7 @@
 
 #include "module/thunks.hpp"
 
-namespace core::bind {
+namespace core::py {
 
 // The non-template part: collects slots, methods and fields and creates the
 // type with PyType_FromSpec. Its storage lives as long as the type, i.e. for
@@ -57,31 +57,6 @@ private:
     const char** name_cell_;
 };
 
-// Int-like enumerations: `==` and `!=` against a member (`other_member`
-// non-null) or anything the integer protocol reads as a signed 64-bit value;
-// NotImplemented for everything else, ordering included.
-PyObject* compare_int_like(int64_t value, PyObject* other, const int64_t* other_member,
-                           int op) noexcept;
-
-template <auto ToInt>
-PyObject* int_like_int(PyObject* self) noexcept {
-    using T = typename method_traits<decltype(ToInt)>::self;
-    return guarded([&] { return to_python<int64_t>::convert(ToInt(as_instance<T>(self)->value)); });
-}
-
-template <auto ToInt>
-PyObject* int_like_compare(PyObject* a, PyObject* b, int op) noexcept {
-    using T = typename method_traits<decltype(ToInt)>::self;
-    if (!is_instance<T>(a)) Py_RETURN_NOTIMPLEMENTED;
-    return guarded([&] {
-        int64_t member = 0;
-        const bool is_member = is_instance<T>(b);
-        if (is_member) member = ToInt(as_instance<T>(b)->value);
-        return compare_int_like(ToInt(as_instance<T>(a)->value), b, is_member ? &member : nullptr,
-                                op);
-    });
-}
-
 // A class attribute of an enumeration: the member holding V.
 template <class E, E V>
 PyObject* enum_constant() {
@@ -105,9 +80,14 @@ public:
                                     &dealloc_instance<T>, &ClassInfo<T>::type,
                                     &ClassInfo<T>::name)) {}
 
+    // F builds the value from the parameters the class's text signature
+    // names; a count that differs is refused here, when the module is
+    // imported, since the thunk reads one argument slot per parameter of F.
     template <auto F>
     Class& constructor() {
-        Bound<F>::bind(builder_.constructor_signature());
+        const Signature* sig = builder_.constructor_signature();
+        check_signature_arity(*sig, std::tuple_size_v<typename callable_traits<decltype(F)>::args>);
+        Bound<F>::bind(sig);
         builder_.set_constructor(&constructor_thunk<F>);
         return *this;
     }
@@ -183,4 +163,4 @@ private:
     TypeBuilder& builder_;
 };
 
-}  // namespace core::bind
+}  // namespace core::py

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-namespace core::bind {
+namespace core::py {
 
 bool read_f64_slow(PyObject* o, double& out) noexcept {
     double v = PyFloat_AsDouble(o);
@@ -112,6 +112,10 @@ Py_ssize_t read_small_ints(PyObject* const* items, Py_ssize_t n, uint8_t* dst) n
 
 }  // namespace
 
+// The type names in the conversion errors ("PyString", "PyTuple", "PyBytes",
+// "Sequence") and the `str` refusal below read like another language's
+// internals, but they are the module's published messages: callers match
+// them, so they stay exactly as they are.
 bool read_sequence_start(PyObject* o) noexcept {
     if (PyUnicode_Check(o)) {
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
@@ -280,16 +284,6 @@ bool read_instance(PyObject* o, PyTypeObject* type, const char* name) noexcept {
     return true;
 }
 
-bool raise_already_mutably_borrowed() noexcept {
-    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-    return false;
-}
-
-bool raise_already_borrowed() noexcept {
-    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-    return false;
-}
-
 PyObject* text(std::string_view s) noexcept {
     return checked(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
 }
@@ -315,31 +309,4 @@ PyObject* byte_list(const uint8_t* data, std::size_t n) noexcept {
     return list;
 }
 
-PyObject* allocate_instance(PyTypeObject* type, std::size_t size) noexcept {
-    if (type == nullptr) {
-        raise_panic("unwrap of a failed result: the class of the result is not registered");
-        return nullptr;
-    }
-    auto* o = static_cast<PyObject*>(PyObject_Malloc(size));
-    if (o == nullptr) {
-        try {
-            std::string text = "unwrap of a failed result: cannot allocate a new ";
-            text += type->tp_name;
-            text += " instance (MemoryError: out of memory)";
-            raise_panic(text.c_str());
-        } catch (...) {
-            raise_panic("unwrap of a failed result: cannot allocate a new instance "
-                        "(MemoryError: out of memory)");
-        }
-        return nullptr;
-    }
-    return PyObject_Init(o, type);
-}
-
-void free_instance(PyObject* o) noexcept {
-    PyTypeObject* type = Py_TYPE(o);
-    PyObject_Free(o);
-    Py_DECREF(type);  // heap types are held by their instances
-}
-
-}  // namespace core::bind
+}  // namespace core::py

@@ -21,7 +21,7 @@
 #include "module/errors.hpp"
 #include "module/instance.hpp"
 
-namespace core::bind {
+namespace core::py {
 
 // ---- Python -> native ------------------------------------------------------
 
@@ -101,8 +101,8 @@ struct from_python {
                   "no conversion from Python for this C++ type: use one of the supported "
                   "kinds, or bind the type as a class");
 
-    // A bound class by value: an instance of exactly that class, copied under
-    // a momentary shared borrow.
+    // A bound class by value: an instance of exactly that class, copied at
+    // once, so no borrow is held; one held by a writer refuses the copy.
     static bool convert(PyObject* o, T& out) noexcept {
         if (!read_instance(o, ClassInfo<T>::type, ClassInfo<T>::name)) return false;
         try {
@@ -343,14 +343,24 @@ struct to_python<std::tuple<T...>> {
     }
 };
 
+// Lists of results poll for a pending signal once per this many items, so
+// Ctrl-C is not held while millions of them are converted.
+constexpr std::size_t kPollItems = std::size_t{1} << 16;
+
 // Fills a new list or tuple of `n` slots (stolen, may be nullptr) with the
-// converted items; on a failure the container is dropped with the slots
-// filled so far.
-template <class T>
+// converted items; on a failure, a signal's exception included, the
+// container is dropped with the slots filled so far.
+template <bool Poll, class T>
 PyObject* new_sequence(PyObject* seq, const T* items, std::size_t n) noexcept {
     if (seq == nullptr) return api_failed();
     PyObject** slots = PySequence_Fast_ITEMS(seq);
     for (std::size_t i = 0; i < n; ++i) {
+        if constexpr (Poll) {
+            if (i % kPollItems == kPollItems - 1 && PyErr_CheckSignals() < 0) [[unlikely]] {
+                Py_DECREF(seq);
+                return nullptr;
+            }
+        }
         slots[i] = to_python<T>::convert(items[i]);
         if (slots[i] == nullptr) {
             Py_DECREF(seq);
@@ -364,7 +374,7 @@ PyObject* new_sequence(PyObject* seq, const T* items, std::size_t n) noexcept {
 template <class T, std::size_t N>
 struct to_python<std::array<T, N>> {
     static PyObject* convert(const std::array<T, N>& v) noexcept {
-        return new_sequence(PyTuple_New(N), v.data(), N);
+        return new_sequence<false>(PyTuple_New(N), v.data(), N);
     }
 };
 
@@ -375,7 +385,8 @@ struct to_python<std::span<const T>> {
         if constexpr (std::is_same_v<T, uint8_t>) {
             return byte_list(v.data(), v.size());
         } else {
-            return new_sequence(PyList_New(static_cast<Py_ssize_t>(v.size())), v.data(), v.size());
+            return new_sequence<true>(PyList_New(static_cast<Py_ssize_t>(v.size())), v.data(),
+                                      v.size());
         }
     }
 };
@@ -387,4 +398,4 @@ struct to_python<std::vector<T>> {
     }
 };
 
-}  // namespace core::bind
+}  // namespace core::py

@@ -7,7 +7,7 @@
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
 
-namespace core::bind {
+namespace core::py {
 
 namespace {
 PyObject* g_panic_type = nullptr;
@@ -99,6 +99,26 @@ void prefix_argument_error(const char* name) noexcept {
     raise_with_cause(PyExc_TypeError, message, cause);
 }
 
+bool raise_already_mutably_borrowed() noexcept {
+    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    return false;
+}
+
+bool raise_already_borrowed() noexcept {
+    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+    return false;
+}
+
+bool raise_cannot_delete() noexcept {
+    PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+    return false;
+}
+
+void raise_runtime_error_from(const std::string& message, PyObject* cause) noexcept {
+    raise_with_cause(PyExc_RuntimeError,
+                     PyUnicode_FromStringAndSize(message.data(), message.size()), cause);
+}
+
 void raise_with_cause(PyObject* type, PyObject* message, PyObject* cause) noexcept {
     PyObject* error = message ? PyObject_CallOneArg(type, message) : nullptr;
     Py_XDECREF(message);
@@ -110,4 +130,4 @@ void raise_with_cause(PyObject* type, PyObject* message, PyObject* cause) noexce
     py::restore_exception(error);
 }
 
-}  // namespace core::bind
+}  // namespace core::py

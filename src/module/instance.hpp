@@ -9,15 +9,12 @@
 #include "module/errors.hpp"
 #include "module/python.hpp"
 
-namespace core::bind {
+namespace core::py {
 
 // 0 = free, n > 0 = shared by n readers, -1 = held by one writer.
 struct BorrowFlag {
     int32_t state = 0;
 };
-
-bool raise_already_mutably_borrowed() noexcept;  // always returns false
-bool raise_already_borrowed() noexcept;          // always returns false
 
 inline bool acquire_shared(BorrowFlag& f) noexcept {
     if (f.state < 0) return raise_already_mutably_borrowed();
@@ -84,11 +81,16 @@ inline bool is_instance(PyObject* o) noexcept {
     return Py_TYPE(o) == ClassInfo<T>::type;
 }
 
-// A new instance holding `value`, created without calling the constructor.
+// Memory for an instance of `type` (`size` bytes) with its object header set
+// and nothing else: the caller constructs the borrow flag and the value.
+// Without a registered class or memory it raises PanicException.
 PyObject* allocate_instance(PyTypeObject* type, std::size_t size) noexcept;
-// Gives back an allocated instance whose value was never constructed.
+// Gives back an instance's memory and its reference to the type. The value
+// is not touched: the caller has destroyed it already, or never built it.
 void free_instance(PyObject* o) noexcept;
 
+// A new instance holding `value`, made without calling the class's
+// constructor (results of calls and class constants).
 template <class T, class V>
 PyObject* new_instance(V&& value) noexcept {
     PyObject* o = allocate_instance(ClassInfo<T>::type, sizeof(Instance<T>));
@@ -111,4 +113,4 @@ void dealloc_instance(PyObject* o) noexcept {
     free_instance(o);
 }
 
-}  // namespace core::bind
+}  // namespace core::py

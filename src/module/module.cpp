@@ -8,7 +8,7 @@
 #include "common/interrupt.hpp"
 #include "module/registry.hpp"
 
-namespace core::bind {
+namespace core::py {
 namespace {
 
 // The public contents of the module, in the order of `__all__`.
@@ -94,10 +94,10 @@ bool register_members(PyObject* module) {
 }
 
 }  // namespace
-}  // namespace core::bind
+}  // namespace core::py
 
 PyMODINIT_FUNC PyInit__core() {
-    using namespace core::bind;
+    using namespace core::py;
     int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id < 0) return nullptr;
     int64_t expected = -1;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace core::bind {
+namespace core::py {
 
 namespace {
 std::vector<RegisteredMember>& members() {
@@ -30,4 +30,4 @@ PyObject* new_function(PyObject* module, const Signature* sig, const char* text_
     return f;
 }
 
-}  // namespace core::bind
+}  // namespace core::py

@@ -6,7 +6,7 @@
 
 #include "module/thunks.hpp"
 
-namespace core::bind {
+namespace core::py {
 
 // Makes the member (a new reference), or returns nullptr with an error set.
 using MemberFactory = PyObject* (*)(PyObject* module);
@@ -43,4 +43,4 @@ PyObject* function(PyObject* module, const char* text_signature, const char* doc
                         doc);
 }
 
-}  // namespace core::bind
+}  // namespace core::py

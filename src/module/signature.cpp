@@ -3,7 +3,7 @@
 #include <new>
 #include <stdexcept>
 
-namespace core::bind {
+namespace core::py {
 
 namespace {
 
@@ -72,7 +72,9 @@ const Signature* parse_signature(std::string_view owner, std::string_view text,
 
 void check_signature_arity(const Signature& sig, std::size_t cpp_arity) {
     if (sig.size() != cpp_arity) {
-        throw std::logic_error(sig.display + ": text signature and C++ parameters differ");
+        throw std::logic_error(sig.display + ": the text signature names " +
+                               std::to_string(sig.size()) + " parameters, the C++ function takes " +
+                               std::to_string(cpp_arity));
     }
 }
 
@@ -166,4 +168,4 @@ bool match_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
     return true;
 }
 
-}  // namespace core::bind
+}  // namespace core::py

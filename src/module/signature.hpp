@@ -8,7 +8,7 @@
 
 #include "module/python.hpp"
 
-namespace core::bind {
+namespace core::py {
 
 struct Signature {
     std::string name;                  // "dot"
@@ -28,8 +28,9 @@ struct Signature {
 const Signature* parse_signature(std::string_view owner, std::string_view text,
                                  std::string_view fallback_name = "");
 
-// Refuses (std::logic_error) a binding whose text signature and C++
-// parameters disagree.
+// Refuses (std::logic_error) a binding whose text signature names another
+// number of parameters than the C++ function takes (receiver excluded). Only
+// the count is compared: names cannot be read from C++.
 void check_signature_arity(const Signature& sig, std::size_t cpp_arity);
 
 // Refuses (std::logic_error) to give a function that already has a
@@ -41,4 +42,4 @@ void check_rebinding(const Signature* bound, const Signature* next);
 bool match_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames, PyObject** out) noexcept;
 
-}  // namespace core::bind
+}  // namespace core::py

@@ -12,7 +12,7 @@
 #include "module/convert.hpp"
 #include "module/signature.hpp"
 
-namespace core::bind {
+namespace core::py {
 
 // ---- what a C++ callable looks like ----------------------------------------
 
@@ -212,6 +212,31 @@ PyObject* unary_slot(PyObject* a) noexcept {
     return noargs_thunk<F>(a, nullptr);
 }
 
+// Int-like enumerations: `==` and `!=` against a member (`other_member`
+// non-null) or anything the integer protocol reads as a signed 64-bit value;
+// NotImplemented for everything else, ordering included.
+PyObject* compare_int_like(int64_t value, PyObject* other, const int64_t* other_member,
+                           int op) noexcept;
+
+template <auto ToInt>
+PyObject* int_like_int(PyObject* self) noexcept {
+    using T = typename method_traits<decltype(ToInt)>::self;
+    return guarded([&] { return to_python<int64_t>::convert(ToInt(as_instance<T>(self)->value)); });
+}
+
+template <auto ToInt>
+PyObject* int_like_compare(PyObject* a, PyObject* b, int op) noexcept {
+    using T = typename method_traits<decltype(ToInt)>::self;
+    if (!is_instance<T>(a)) Py_RETURN_NOTIMPLEMENTED;
+    return guarded([&] {
+        int64_t member = 0;
+        const bool is_member = is_instance<T>(b);
+        if (is_member) member = ToInt(as_instance<T>(b)->value);
+        return compare_int_like(ToInt(as_instance<T>(a)->value), b, is_member ? &member : nullptr,
+                                op);
+    });
+}
+
 // Field get/set from a member pointer; the closure is the field's name.
 template <class M>
 struct member_traits;
@@ -220,8 +245,6 @@ struct member_traits<V C::*> {
     using owner = C;
     using value = V;
 };
-
-bool raise_cannot_delete() noexcept;  // always returns false
 
 // The field is copied out before anything can run, so a shared borrow only
 // has to be possible, not held.
@@ -253,4 +276,4 @@ int field_setter(PyObject* self, PyObject* v, void* name) noexcept {
     return done != nullptr ? 0 : -1;
 }
 
-}  // namespace core::bind
+}  // namespace core::py

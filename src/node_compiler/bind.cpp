@@ -5,7 +5,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 const Registration compile{"compile_node_graph", [](PyObject* m) {
     return function<&compile_node_graph>(m, "compile_node_graph(node_graph_json)");

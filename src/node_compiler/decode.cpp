@@ -5,18 +5,20 @@
 #include <boost/json/basic_parser_impl.hpp>
 
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <locale.h>
-#include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
 #include "node_compiler/graph.hpp"
 #include "node_compiler/id_table.hpp"
+#include "node_compiler/json_fault.hpp"
 
 namespace core {
 namespace {
@@ -54,14 +56,28 @@ constexpr Record kNode{"struct Node", {"id", "type", "params"}, 3, 2,
 constexpr Record kEdge{"struct Edge", {"from_node", "from_port", "to_node", "to_port"}, 4, 4,
                        {Want::Text, Want::Text, Want::Text, Want::Text}};
 
+// `seen` keeps one bit per field, and a record holds at most four.
+static_assert(kGraph.field_count <= 4 && kNode.field_count <= 4 && kEdge.field_count <= 4);
+static_assert(kGraph.min_length <= kGraph.field_count && kNode.min_length <= kNode.field_count &&
+              kEdge.min_length <= kEdge.field_count);
+
+// Lists, parameter maps and skipped values are no records: callers handle
+// those frames before asking.
 const Record& record_of(Frame f) {
     switch (f) {
         case Frame::GraphObject:
         case Frame::GraphArray: return kGraph;
         case Frame::NodeObject:
         case Frame::NodeArray: return kNode;
-        default: return kEdge;
+        case Frame::EdgeObject:
+        case Frame::EdgeArray: return kEdge;
+        case Frame::NodeList:
+        case Frame::EdgeList:
+        case Frame::ParamsObject:
+        case Frame::Skip: break;
     }
+    assert(!"record_of: not a record frame");
+    throw std::logic_error("record_of: not a record frame");
 }
 
 bool is_array_form(Frame f) {
@@ -76,8 +92,11 @@ const char* expected_text(Want w) {
         case Want::NodeList:
         case Want::EdgeList: return "a sequence";
         case Want::Text: return "a string";
-        default: return "a map";
+        case Want::Params: return "a map";
+        case Want::ParamValue:
+        case Want::Ignore: break;  // these take any value, so are never refused
     }
+    return "a value";
 }
 
 constexpr std::string_view kNodeTypes[] = {
@@ -229,8 +248,8 @@ private:
         return graph_.owned.emplace_back(std::move(text_part_));
     }
 
-    // Called once per value, so a huge document stays interruptible. The
-    // parser is left by a failed callback, never by an exception.
+    // Called once per value, so a huge document stays interruptible. An
+    // interrupt leaves the parser by a failed callback, not by an exception.
     bool completed(error_code& ec) {
         if (!stack_.empty()) ++stack_.back().count;
         try {
@@ -416,111 +435,6 @@ private:
     InterruptPoll<> poll_;
     bool interrupted_ = false;
 };
-
-// ---- syntax faults -------------------------------------------------------------
-
-// The parser names syntax faults coarsely; this rescans the text before the
-// fault (which the parser accepted, so the scan is exact) to say what was
-// expected there.
-std::string describe_syntax_fault(std::string_view text, std::size_t at, error_code ec) {
-    if (ec == json::error::exponent_overflow) return "number out of range";
-    if (ec == json::error::too_deep) return "recursion limit exceeded";
-    enum State : uint8_t { Value, ArrayFirst, ObjectFirst, Key, Colon, AfterValue };
-    State state = Value;
-    bool after_comma = false, in_string = false, escaped = false, in_token = false, string_is_key = false;
-    char token_first = 0;
-    std::string stack;  // '[' and '{' of the open containers
-    auto structural = [](char c) {
-        return c == '[' || c == ']' || c == '{' || c == '}' || c == ',' || c == ':' || c == '"' ||
-               c == ' ' || c == '\t' || c == '\n' || c == '\r';
-    };
-    for (std::size_t i = 0; i < at; ++i) {
-        const char c = text[i];
-        if (in_string) {
-            if (escaped) escaped = false;
-            else if (c == '\\') escaped = true;
-            else if (c == '"') {
-                in_string = false;
-                state = string_is_key ? Colon : AfterValue;
-            }
-            continue;
-        }
-        if (in_token) {
-            if (!structural(c)) continue;
-            in_token = false;
-            state = AfterValue;
-        }
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
-        after_comma = false;
-        switch (c) {
-            case '"':
-                in_string = true;
-                string_is_key = state == ObjectFirst || state == Key;
-                break;
-            case '[': stack += c; state = ArrayFirst; break;
-            case '{': stack += c; state = ObjectFirst; break;
-            case ']': case '}': stack.pop_back(); state = AfterValue; break;
-            case ',':
-                after_comma = true;
-                state = stack.back() == '{' ? Key : Value;
-                break;
-            case ':': state = Value; break;
-            default: in_token = true; token_first = c; break;
-        }
-    }
-    const bool eof = at >= text.size();
-    if (in_string) {
-        if (eof) return "EOF while parsing a string";
-        if (static_cast<unsigned char>(text[at]) < 0x20) {
-            return "control character (\\u0000-\\u001F) found while parsing a string";
-        }
-        if (ec == json::error::illegal_leading_surrogate || ec == json::error::illegal_trailing_surrogate ||
-            ec == json::error::expected_utf16_escape ||
-            (at >= 6 && text[at - 6] == '\\' && text[at - 5] == 'u')) {
-            return "lone surrogate in hex escape";
-        }
-        return "invalid escape";
-    }
-    if (eof) {
-        if (in_token || stack.empty() || state == Value) return "EOF while parsing a value";
-        return stack.back() == '[' ? "EOF while parsing a list" : "EOF while parsing an object";
-    }
-    if (in_token) {
-        return token_first == '-' || (token_first >= '0' && token_first <= '9') ? "invalid number"
-                                                                               : "expected ident";
-    }
-    const char c = text[at];
-    switch (state) {
-        case Value:
-        case ArrayFirst: return after_comma && c == ']' ? "trailing comma" : "expected value";
-        case ObjectFirst:
-        case Key: return after_comma && c == '}' ? "trailing comma" : "key must be a string";
-        case Colon: return "expected `:`";
-        case AfterValue:
-            if (stack.empty()) return "trailing characters";
-            return stack.back() == '[' ? "expected `,` or `]`" : "expected `,` or `}`";
-    }
-    return ec.message();
-}
-
-// " at line {} column {}", counting characters, not bytes, from 1. A fault
-// at the end of the text points at its last character.
-std::string at_position(std::string_view text, std::size_t at) {
-    const bool eof = at >= text.size();
-    at = std::min(at, text.size());
-    std::size_t line = 1, line_start = 0;
-    for (const char* p = text.data(); (p = static_cast<const char*>(
-                                           std::memchr(p, '\n', text.data() + at - p))) != nullptr;
-         ++p) {
-        ++line;
-        line_start = static_cast<std::size_t>(p - text.data()) + 1;
-    }
-    std::size_t column = eof ? 0 : 1;
-    for (std::size_t i = line_start; i < at; ++i) {
-        column += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
-    }
-    return " at line " + std::to_string(line) + " column " + std::to_string(column);
-}
 
 }  // namespace
 

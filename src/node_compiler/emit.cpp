@@ -11,6 +11,9 @@
 namespace core {
 namespace {
 
+// The prelude and closing are published text, byte for byte (shaders and
+// their tests compare whole outputs): the length check below catches an edit
+// that changes a space or a line, which is why it names a number.
 constexpr std::string_view kPrelude =
     "struct VertexOutput {\n"
     "    @builtin(position) pos: vec4<f32>,\n"

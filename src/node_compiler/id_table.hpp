@@ -5,6 +5,7 @@
 // built to make every id collide.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@ public:
     uint32_t intern(std::string_view text);
 
     std::string_view text(uint32_t index) const {
+        assert(index < size());
         return {chars_.data() + starts_[index], starts_[index + 1] - starts_[index]};
     }
     std::size_t size() const { return starts_.size() - 1; }

@@ -5,7 +5,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 RigidBody make_body(float mass) { return RigidBody(mass); }
 // The world is returned by value and moved into its Python object.

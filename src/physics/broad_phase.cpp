@@ -1,6 +1,7 @@
 #include "physics/broad_phase.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -50,6 +51,8 @@ int64_t cell_key(float v) noexcept {
 // cells are hashed by blocks of 4 x 4 x 4 laid out densely inside, so most
 // neighbours still share a block.
 constexpr int kBlockShift = 2;
+// Passes that do a few operations per body or per pair poll this often.
+constexpr std::uint64_t kLinearPollPeriod = 1 << 16;
 constexpr int64_t kBlockMask = (int64_t{1} << kBlockShift) - 1;
 
 // In the dense layout only cells inside the box are asked for.
@@ -96,16 +99,27 @@ std::size_t BroadPhase::choose_layout(const int64_t lo[3], const int64_t hi[3], 
     return std::size_t{1} << (block_bits_ + 3 * kBlockShift);
 }
 
+// The four steps share the buffers of the class; each polls for an
+// interrupt, so Ctrl-C stops the search in any of them. The caller keeps the
+// world as it was until the pairs are complete.
 void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<HandlePair>& out) {
-    // Place every body whose box has no NaN bound (such a box overlaps
-    // nothing). `reach` is how many cells the widest box spans beyond its
-    // own on each axis: x +- 0.5 rounds, so a box can cover up to three
-    // cells (two odd neighbours near 2^23 touch although 2.0 apart).
+    const Extent extent = place(bodies);
+    if (boxes_.size() < 2) return;
+    group(extent);
+    query(extent);
+    restore_order(bodies, out);
+}
+
+// Places every body whose box has no NaN bound (such a box overlaps
+// nothing). `reach` is how many cells the widest box spans beyond its own on
+// each axis: x +- 0.5 rounds, so a box can cover up to three cells (two odd
+// neighbours near 2^23 touch although 2.0 apart).
+BroadPhase::Extent BroadPhase::place(std::span<const RigidBody> bodies) {
     boxes_.clear();
-    int64_t reach[3] = {0, 0, 0};
-    int64_t lowest[3] = {INT64_MAX, INT64_MAX, INT64_MAX};
-    int64_t highest[3] = {INT64_MIN, INT64_MIN, INT64_MIN};
+    Extent e{{0, 0, 0}, {INT64_MAX, INT64_MAX, INT64_MAX}, {INT64_MIN, INT64_MIN, INT64_MIN}};
+    InterruptPoll<kLinearPollPeriod> poll;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
+        poll.tick();
         const Float3& p = bodies[i].position;
         if (std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2])) continue;
         Box box;
@@ -116,56 +130,81 @@ void BroadPhase::find_pairs(std::span<const RigidBody> bodies, std::vector<Handl
         box.index = static_cast<uint32_t>(i);
         const Cells c = cells_of(box);
         for (int k = 0; k < 3; ++k) {
-            reach[k] = std::max(reach[k], c.last[k] - c.first[k]);
-            lowest[k] = std::min(lowest[k], c.first[k]);
-            highest[k] = std::max(highest[k], c.first[k]);
+            e.reach[k] = std::max(e.reach[k], c.last[k] - c.first[k]);
+            e.lowest[k] = std::min(e.lowest[k], c.first[k]);
+            e.highest[k] = std::max(e.highest[k], c.first[k]);
         }
         boxes_.push_back(box);
     }
-    const std::size_t m = boxes_.size();
-    if (m < 2) return;
+    return e;
+}
 
-    // Group by bucket with a stable counting sort.
-    const std::size_t buckets = choose_layout(lowest, highest, m);
+// Groups the boxes by the bucket of their lower cell with a stable counting
+// sort, so array order holds within a bucket.
+void BroadPhase::group(const Extent& e) {
+    const std::size_t m = boxes_.size();
+    const std::size_t buckets = choose_layout(e.lowest, e.highest, m);
     starts_.assign(buckets + 2, 0);
     bucket_.resize(m);
+    InterruptPoll<kLinearPollPeriod> poll;
     for (std::size_t i = 0; i < m; ++i) {
+        poll.tick();
         const Cells c = cells_of(boxes_[i]);
         bucket_[i] = bucket_of(c.first[0], c.first[1], c.first[2]);
+        assert(bucket_[i] < buckets);
         ++starts_[bucket_[i] + 2];
     }
     for (std::size_t b = 2; b < buckets + 2; ++b) starts_[b] += starts_[b - 1];
     grouped_.resize(m);
-    for (std::size_t i = 0; i < m; ++i) grouped_[starts_[bucket_[i] + 1]++] = boxes_[i];
+    for (std::size_t i = 0; i < m; ++i) {
+        poll.tick();
+        grouped_[starts_[bucket_[i] + 1]++] = boxes_[i];
+    }
     // Now bucket b is grouped_[starts_[b] .. starts_[b + 1]).
+    assert(starts_[buckets] == m);
+}
 
-    // Boxes that overlap are at most `reach` cells apart on every axis (the
-    // lower cell of each is within the other's [first - reach, last]). So
-    // each query looks at its own bucket past itself and at the cells after
-    // its own in (z, y, x) order up to its upper bound; every overlapping
-    // pair is met at least once. Hashed buckets also hold other cells, and
-    // two cells of one query can share a bucket, so a pair can be met twice;
-    // the exact test decides every meeting and duplicates go below.
+// Boxes that overlap are at most `reach` cells apart on every axis (the
+// lower cell of each is within the other's [first - reach, last]). So each
+// query looks at its own bucket past itself and at the cells after its own
+// in (z, y, x) order up to its upper bound; every overlapping pair is met at
+// least once. Hashed buckets also hold other cells, and two cells of one
+// query can share a bucket, so a pair can be met twice; the exact test
+// decides every meeting and restore_order drops the duplicates.
+void BroadPhase::query(const Extent& e) {
     hit_count_ = 0;
     if (dense_) {
-        query_dense(reach);
+        query_dense(e.reach);
     } else {
-        query_hashed(reach);
+        query_hashed(e.reach);
     }
+}
 
-    // Back to the order of the all-pairs loop: by i (a counting sort), then
-    // by j within each i.
+// Back to the order of the all-pairs loop: by i (a counting sort), then by j
+// within each i, each pair once.
+void BroadPhase::restore_order(std::span<const RigidBody> bodies, std::vector<HandlePair>& out) {
     const std::size_t n = bodies.size();
     first_hit_.assign(n + 2, 0);
     hits_.resize(hit_count_);
-    for (const auto& [i, j] : hits_) ++first_hit_[i + 2];
+    InterruptPoll<kLinearPollPeriod> poll;
+    for (const auto& [i, j] : hits_) {
+        poll.tick();
+        assert(i < j && j < n);
+        ++first_hit_[i + 2];
+    }
     for (std::size_t i = 2; i < n + 2; ++i) first_hit_[i] += first_hit_[i - 1];
     partners_.resize(hits_.size());
-    for (const auto& [i, j] : hits_) partners_[first_hit_[i + 1]++] = j;
+    for (const auto& [i, j] : hits_) {
+        poll.tick();
+        partners_[first_hit_[i + 1]++] = j;
+    }
     out.reserve(out.size() + hits_.size());
+    // A body met by thousands of others sorts thousands of partners, so the
+    // poll counts the partners each body brings.
     for (std::size_t i = 0; i < n; ++i) {
         const auto begin = partners_.begin() + first_hit_[i];
         const auto end = partners_.begin() + first_hit_[i + 1];
+        poll.tick(static_cast<std::uint64_t>(end - begin) + 1);
         std::sort(begin, end);
         for (auto it = begin; it != end; ++it) {
             if (it != begin && *it == it[-1]) continue;
@@ -228,6 +267,7 @@ void BroadPhase::query_hashed(const int64_t reach[3]) {
 }
 
 inline void BroadPhase::scan(const Box& a, uint32_t begin, uint32_t end) {
+    assert(begin <= end && end <= grouped_.size());
     // Every box is written and only a hit advances the count: whether a
     // box overlaps is unpredictable, and a branch on it costs more.
     if (hits_.size() < hit_count_ + (end - begin)) {

@@ -1,6 +1,7 @@
-// Which unit boxes overlap, found through a hashed grid of unit cells but
-// decided by the exact float32 test, so the pairs and their order are those
-// of the plain all-pairs loop over i < j.
+// Which unit boxes overlap, found through a grid of unit cells (stored as a
+// dense array where the cells fill their bounding box well, hashed by blocks
+// elsewhere) but decided by the exact float32 test, so the pairs and their
+// order are those of the plain all-pairs loop over i < j.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +31,17 @@ inline bool boxes_overlap(const RigidBody& a, const RigidBody& b) noexcept {
 class BroadPhase {
 public:
     // Appends (handle i, handle j) for every overlapping i < j, ordered by i
-    // then j (array order).
+    // then j (array order). Throws Interrupted when polled to stop.
     void find_pairs(std::span<const RigidBody> bodies, std::vector<HandlePair>& out);
 
 private:
+    // Per axis, over the placed boxes: the most cells a box spans beyond its
+    // own, and the range of their lower cells.
+    struct Extent {
+        int64_t reach[3];
+        int64_t lowest[3];
+        int64_t highest[3];
+    };
     struct Box {
         float lo[3];
         float hi[3];
@@ -43,6 +51,12 @@ private:
         int64_t first[3];  // cell of the lower bound
         int64_t last[3];   // cell of the upper bound
     };
+
+    // The four steps of find_pairs.
+    Extent place(std::span<const RigidBody> bodies);
+    void group(const Extent& e);
+    void query(const Extent& e);
+    void restore_order(std::span<const RigidBody> bodies, std::vector<HandlePair>& out);
 
     static Cells cells_of(const Box& b) noexcept;
     uint32_t bucket_of(int64_t cx, int64_t cy, int64_t cz) const noexcept;

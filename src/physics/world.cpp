@@ -1,5 +1,7 @@
 #include "physics/world.hpp"
 
+#include <cassert>
+
 #include "common/errors.hpp"
 #include "common/seed.hpp"
 
@@ -35,6 +37,7 @@ uint32_t PhysicsWorld::add_body(const RigidBody& body) {
         throw;
     }
     next_handle_ = h + 1;
+    assert(index_.size() == bodies_.size());
     return h;
 }
 
@@ -42,6 +45,7 @@ void PhysicsWorld::remove_body(uint32_t handle) {
     const auto it = index_.find(handle);
     if (it == index_.end()) return;
     const uint32_t i = it->second;
+    assert(i < bodies_.size() && bodies_[i].handle == handle);
     index_.erase(it);
     const uint32_t last = static_cast<uint32_t>(bodies_.size() - 1);
     if (i != last) {
@@ -49,11 +53,14 @@ void PhysicsWorld::remove_body(uint32_t handle) {
         index_.find(bodies_[i].handle)->second = i;
     }
     bodies_.pop_back();
+    assert(index_.size() == bodies_.size());
 }
 
 const RigidBody* PhysicsWorld::find(uint32_t handle) const {
     const auto it = index_.find(handle);
-    return it == index_.end() ? nullptr : &bodies_[it->second];
+    if (it == index_.end()) return nullptr;
+    assert(it->second < bodies_.size() && bodies_[it->second].handle == handle);
+    return &bodies_[it->second];
 }
 
 std::optional<Float3> PhysicsWorld::get_position(uint32_t handle) const {

@@ -6,7 +6,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 SdfScene make_scene() { return {}; }
 

@@ -6,7 +6,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 TileCache make_tile_cache(uint64_t capacity) { return TileCache(capacity); }
 

@@ -2,8 +2,9 @@
 //
 // Tiles live in a hash map; each one is also a link of an intrusive,
 // circular recency list whose sentinel is `order_`: order_.next is the most
-// recently used tile, order_.prev the least recently used one. Every
-// operation is O(1).
+// recently used tile, order_.prev the least recently used one. put, get,
+// contains and evict are O(1) on average; keys(), clear() and the copy visit
+// every tile, O(n).
 #pragma once
 
 #include <cstdint>

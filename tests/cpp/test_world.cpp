@@ -1,6 +1,6 @@
 // Handle bookkeeping of the physics world across the 32-bit counter wrap,
 // checked against the pure core (2^32 add_body calls through Python are out
-// of reach). Exits non-zero on the first failed check.
+// of reach).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,21 +8,11 @@
 #include <random>
 #include <set>
 
+#include "check.hpp"
 #include "common/interrupt.hpp"
 #include "physics/world.hpp"
 
 namespace {
-
-int g_failures = 0;
-
-#define CHECK(cond)                                                               \
-    do {                                                                          \
-        if (!(cond)) {                                                            \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-                         #cond);                                                  \
-            ++g_failures;                                                         \
-        }                                                                         \
-    } while (0)
 
 uint32_t add_at(core::PhysicsWorld& w, float x) {
     core::RigidBody b(1.0f);
@@ -112,42 +102,53 @@ void step_reports_each_pair_once_after_wrap() {
     CHECK(w.step(0.0f).size() == 1);
 }
 
-// A step stopped by an interrupt in the broad phase has not moved anything:
-// the integrated states only replace the old ones once the pairs are found.
+// A step stopped by an interrupt anywhere in the search for pairs has not
+// moved anything: the integrated states only replace the old ones once the
+// pairs are complete. Every poll of a crowded step is tried in turn, and the
+// polls must reach past the grid query into the ordering of the pairs.
 int g_polls = 0;
+int g_stop_at = 0;  // 0: never
 
 void interrupted_step_changes_nothing() {
-    core::PhysicsWorld w;
-    for (int i = 0; i < 200; ++i) add_at(w, 0.0f);  // one cell: long queries
-    core::interrupt_requested = []() noexcept { return ++g_polls == 3; };
-    bool interrupted = false;
-    try {
-        w.step(0.5f);
-    } catch (const core::Interrupted&) {
-        interrupted = true;
+    constexpr int kBodies = 400;  // one cell, 79800 pairs
+    auto crowd = [] {
+        core::PhysicsWorld w;
+        for (int i = 0; i < kBodies; ++i) add_at(w, 0.0f);
+        return w;
+    };
+    core::interrupt_requested = []() noexcept { return ++g_polls == g_stop_at; };
+    core::PhysicsWorld counted = crowd();
+    counted.step(0.5f);
+    const int polls = g_polls;
+    CHECK(polls > kBodies / 16);  // more than the query's own polls
+    for (int k = 1; k <= polls; ++k) {
+        core::PhysicsWorld w = crowd();
+        g_polls = 0;
+        g_stop_at = k;
+        bool interrupted = false;
+        try {
+            w.step(0.5f);
+        } catch (const core::Interrupted&) {
+            interrupted = true;
+        }
+        CHECK(interrupted);
+        for (uint32_t h = 1; h <= kBodies; ++h) {
+            const auto p = w.get_position(h);
+            CHECK(p.has_value() && (*p)[1] == 0.0f);
+        }
     }
     core::interrupt_requested = nullptr;
-    CHECK(interrupted);
-    for (uint32_t h = 1; h <= 200; ++h) {
-        const auto p = w.get_position(h);
-        CHECK(p.has_value() && (*p)[1] == 0.0f);
-    }
-    CHECK(w.step(0.5f).size() == 200 * 199 / 2);
+    core::PhysicsWorld w = crowd();
+    CHECK(w.step(0.5f).size() == kBodies * (kBodies - 1) / 2);
     const auto p = w.get_position(1);
     CHECK(p.has_value() && (*p)[1] == -245.0f);  // 0.5 * (-980 * 0.5)
 }
 
 }  // namespace
 
-int main() {
+void run_world_tests() {
     interrupted_step_changes_nothing();
     wrap_skips_live_handles();
     random_churn_near_the_wrap();
     step_reports_each_pair_once_after_wrap();
-    if (g_failures != 0) {
-        std::fprintf(stderr, "%d check(s) failed\n", g_failures);
-        return EXIT_FAILURE;
-    }
-    std::puts("physics core: all checks passed");
-    return EXIT_SUCCESS;
 }
