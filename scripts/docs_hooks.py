@@ -4,6 +4,9 @@ time, so the site never drifts from what it documents.
 - `<!-- node-types -->` in a page becomes one section per node type of the
   node-graph compiler, from the node catalogue `gfxcore.nodes.NODE_TYPES`
   (which a test holds against what the compiler emits).
+- `<!-- readme: Title -->` becomes the README's section of that title (its
+  subsections included, headings shifted to fit the page, links to docs/
+  and to the contributor pages rewritten), so README and site say the same.
 - bench/ratios.png is published as images/ratios.png.
 - src/_core.pyi is laid out as the stubs package `_core-stubs`, the form in
   which it is installed and in which mkdocstrings finds a module that has
@@ -12,6 +15,7 @@ time, so the site never drifts from what it documents.
 from __future__ import annotations
 
 import pathlib
+import re
 import sys
 
 from mkdocs.structure.files import File
@@ -23,6 +27,9 @@ sys.path.insert(0, str(ROOT / "python"))
 from gfxcore.nodes import NODE_TYPES  # noqa: E402
 
 MARKER = "<!-- node-types -->"
+README_MARKER = re.compile(r"<!-- readme: (.+?) -->")
+LINKS = {"](docs/": "](", "](CONTRIBUTING.md": "](contributing.md",
+         "](CHANGELOG.md": "](changelog.md", "](bench/ratios.png": "](images/ratios.png"}
 STUBS_DIR = ROOT / "build" / "docs-stubs"
 
 
@@ -56,6 +63,34 @@ def node_sections() -> str:
     return "\n".join(out)
 
 
+def headings(lines: list[str]):
+    """(index, level, title) of each Markdown heading outside code fences."""
+    fenced = False
+    for i, line in enumerate(lines):
+        if line.startswith("```"):
+            fenced = not fenced
+        elif not fenced and (m := re.match(r"(#+) (.*)", line)):
+            yield i, len(m.group(1)), m.group(2)
+
+
+def readme_section(title: str) -> str:
+    lines = (ROOT / "README.md").read_text().splitlines()
+    found = [(i, level) for i, level, text in headings(lines) if text.startswith(title)]
+    if not found:
+        raise ValueError(f"README.md has no section {title!r}")
+    start, level = found[0]
+    end = next((i for i, lv, _ in headings(lines) if i > start and lv <= level), len(lines))
+    body = lines[start + 1:end]
+    shift = {i: lv for i, lv, _ in headings(body)}
+    top = min(shift.values(), default=2)
+    for i, lv in shift.items():
+        body[i] = "#" * (lv - top + 2) + body[i][lv:]
+    text = "\n".join(body).strip() + "\n"
+    for old, new in LINKS.items():
+        text = text.replace(old, new)
+    return text
+
+
 def lay_out_stubs() -> None:
     package = STUBS_DIR / "_core-stubs"
     package.mkdir(parents=True, exist_ok=True)
@@ -69,7 +104,7 @@ lay_out_stubs()
 def on_page_markdown(markdown: str, page, config, files) -> str:
     if MARKER in markdown:
         markdown = markdown.replace(MARKER, node_sections())
-    return markdown
+    return README_MARKER.sub(lambda m: readme_section(m.group(1)), markdown)
 
 
 def on_files(files, config):
