@@ -140,19 +140,22 @@ struct Record {
 };
 
 // Evaluates `shape` on a group's records and hands each distance, or block
-// of four, to `sink` with the index of the (first) record. A group too small
-// for a block goes one record at a time, which answers sooner. The last
-// block overlaps the one before it rather than reading past the group: a
-// record seen twice changes neither the minimum nor the first record at it.
+// of four, to `sink` with the index of the (first) record, until the sink
+// has seen enough. A group too small for a block goes one record at a time,
+// which answers sooner. The last block overlaps the one before it rather
+// than reading past the group: a record seen twice changes neither the
+// minimum nor the first record at it.
 template <class Shape, class Sink>
 void run(const float* columns, uint32_t count, uint32_t first, Shape shape, Sink& out) {
     Sink sink = out;  // in registers: the float columns could alias it
     if (count < kWidth) {
-        for (uint32_t i = 0; i < count; ++i) sink(shape(Record{columns + i, count}), first + i);
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!sink(shape(Record{columns + i, count}), first + i)) break;
+        }
     } else {
         for (uint32_t i = 0;; i += kWidth) {
             if (i + kWidth > count) i = count - kWidth;
-            sink(shape(Block{columns + i, count}), first + i);
+            if (!sink(shape(Block{columns + i, count}), first + i)) break;
             if (i + kWidth == count) break;
         }
     }
@@ -165,29 +168,37 @@ void run(const float* columns, uint32_t count, uint32_t first, Shape shape, Sink
 struct Nearest {
     F4 per_lane = lanes::splat(kEmptyDistance);
     float single = kEmptyDistance;
-    void operator()(F4 d, uint32_t) noexcept { per_lane = lanes::less_or(d, per_lane); }
-    void operator()(float d, uint32_t) noexcept { single = lanes::less_or(d, single); }
+    bool operator()(F4 d, uint32_t) noexcept {
+        per_lane = lanes::less_or(d, per_lane);
+        return true;
+    }
+    bool operator()(float d, uint32_t) noexcept {
+        single = lanes::less_or(d, single);
+        return true;
+    }
 };
 
 // The record with the smallest buffer position among those at distance ±0.
+// A group's records come in buffer order, so its walk ends at its first zero
+// or once it is past the earliest zero found so far.
 struct FirstZero {
     const uint32_t* positions;
     uint32_t position = UINT32_MAX;
     float value = 0.0f;
-    void operator()(float d, uint32_t index) noexcept {
-        if (d == 0.0f && positions[index] < position) {
-            position = positions[index];
-            value = d;
-        }
+    bool operator()(float d, uint32_t index) noexcept {
+        if (positions[index] > position) return false;
+        if (d != 0.0f) return true;
+        position = positions[index];
+        value = d;
+        return false;
     }
-    void operator()(F4 d, uint32_t first) noexcept {
+    bool operator()(F4 d, uint32_t first) noexcept {
         float v[kWidth];
         lanes::store(v, d);
         for (std::size_t j = 0; j < kWidth; ++j) {
-            if (v[j] != 0.0f) continue;
-            (*this)(v[j], first + static_cast<uint32_t>(j));
-            return;  // later lanes hold later records of the group
+            if (!(*this)(v[j], first + static_cast<uint32_t>(j))) return false;
         }
+        return true;
     }
 };
 
@@ -266,7 +277,8 @@ void visit_few(std::span<const SceneField::Group> groups, const float* columns, 
     for (const SceneField::Group& g : groups) {
         const auto each = [&]<SceneField::Kind K>() {
             for (uint32_t i = 0; i < g.count; ++i) {
-                sink(Shape<K>::at(Record{columns + g.column0 + i, g.count}, px, py, pz), g.first + i);
+                const Record c{columns + g.column0 + i, g.count};
+                if (!sink(Shape<K>::at(c, px, py, pz), g.first + i)) break;
             }
         };
         switch (g.kind) {
@@ -288,13 +300,14 @@ void visit_few(std::span<const SceneField::Group> groups, const float* columns, 
 // everything before it. Whatever the order of evaluation, that is a record
 // holding the smallest distance, and all records holding it have the same
 // bits unless the smallest distance is zero: then +0 and -0 tie and the
-// earliest zero in the buffer decides the sign.
+// earliest zero in the buffer decides the sign. (Cones give exactly zero over
+// whole regions of space, so that second walk is not rare.)
 float SceneField::distance(float px, float py, float pz) const noexcept {
     Nearest nearest;
     walk(px, py, pz, nearest);
     // Neither holds NaN: any order of comparison finds the same minimum.
     const float best = lanes::less_or(nearest.single, lanes::min_lane(nearest.per_lane));
-    return best == 0.0f ? first_zero(px, py, pz) : best;
+    return best == 0.0f && positions_.size() > 1 ? first_zero(px, py, pz) : best;
 }
 
 float SceneField::first_zero(float px, float py, float pz) const noexcept {
