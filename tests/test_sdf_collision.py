@@ -200,7 +200,7 @@ def hostile_scene(rng, tiny):
     """Records of every type code, unknown codes, copies of earlier records
     with a zero field's sign flipped, and a partial trailing record."""
     recs = []
-    for i in range(rng.choice([0, 1, 2, 3, 5, 8, 13, 30])):
+    for _ in range(rng.choice([0, 1, 2, 3, 5, 8, 13, 30])):
         if recs and rng.random() < 0.3:
             rec = bytearray(rng.choice(recs))
             at = 4 * rng.randrange(8)

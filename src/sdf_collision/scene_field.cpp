@@ -1,6 +1,7 @@
 #include "sdf_collision/scene_field.hpp"
 
 #include <cmath>
+#include <new>
 #include <type_traits>
 
 #include "common/trig.hpp"
@@ -206,6 +207,8 @@ struct FirstZero {
 
 SceneField::SceneField(std::span<const uint8_t> buffer) {
     const std::size_t n = buffer.size() / record::kSize;
+    // Positions and counts are 32-bit: 200 GB of records would not fit them.
+    if (n > UINT32_MAX) throw std::bad_alloc();
     const auto kind_at = [&](std::size_t i) {
         return kind_of(load_u32(buffer.data() + i * record::kSize + record::kType));
     };
