@@ -1,8 +1,10 @@
 // The signed distance field of a scene buffer, decoded once for evaluation:
 // per primitive kind, one column per constant its formula needs, and each
-// record's position in the buffer. A query runs one straight loop per kind,
-// four records at a time, allocates nothing and gives the bits of walking the
-// records in buffer order and keeping the first strictly smaller distance.
+// record's position in the buffer (at most 36 bytes per 48-byte record). A
+// query runs one straight loop per kind, four records at a time (one at a
+// time for a kind with fewer), allocates nothing and gives the bits of
+// walking the records in buffer order and keeping the first strictly smaller
+// distance.
 #pragma once
 
 #include <array>
