@@ -2,6 +2,7 @@
 import ctypes
 import ctypes.util
 import math
+import random
 import struct
 
 import numpy as np
@@ -174,6 +175,77 @@ def test_mixed_scenes_match_reference_distance_and_normal(rng):
                 assert same_f32(c.distance(*p), float(ref_scene(buf, pf)))
                 got, want = c.normal(*p), ref_normal(buf, pf)
                 assert all(same_f32(a, b) for a, b in zip(got, want)), (prims, p, got, want)
+
+
+# Field values for raw records: small exact values make ties and zero
+# distances common; the rest are specials, arbitrary bit patterns and
+# coordinates. A "tiny" scene takes mostly zeros of either sign, and its
+# primitives of every kind meet at +0 and -0.
+POOL = [0.0, -0.0, 1.0, -1.0, 2.0, 0.5, -0.5, 3.0]
+TINY = [0.0, -0.0] * 3 + [1.0, -1.0]
+
+
+def raw_field(rng, tiny=False):
+    roll = rng.random()
+    if tiny or roll < 0.4:
+        return struct.pack("<f", rng.choice(TINY if tiny else POOL))
+    if roll < 0.5:
+        return struct.pack("<f", rng.choice(SPECIAL_F32))
+    if roll < 0.6:
+        return struct.pack("<I", rng.getrandbits(32))
+    return struct.pack("<f", rng.uniform(-4, 4))
+
+
+def hostile_scene(rng, tiny):
+    """Records of every type code, unknown codes, copies of earlier records
+    with a zero field's sign flipped, and a partial trailing record."""
+    recs = []
+    for _ in range(rng.choice([0, 1, 2, 3, 5, 8, 13, 30])):
+        if recs and rng.random() < 0.3:
+            rec = bytearray(rng.choice(recs))
+            at = 4 * rng.randrange(8)
+            if struct.unpack_from("<f", rec, at)[0] == 0:
+                rec[at + 3] ^= 0x80
+        else:
+            code = rng.choice([rng.getrandbits(32), 8] if rng.random() < 0.1 else range(8))
+            rec = bytearray(b"".join(raw_field(rng, tiny) for _ in range(8))
+                            + struct.pack("<I", code) + rng.randbytes(12))
+        recs.append(bytes(rec))
+    return b"".join(recs) + rng.randbytes(rng.choice([0, 0, 1, 47]))
+
+
+@pytest.mark.skipif(_libm is None, reason="cones need the C library's sinf and cosf")
+def test_every_query_matches_the_record_walk_on_hostile_scenes():
+    rng = random.Random(20261208)
+    z = F(0)
+
+    with np.errstate(all="ignore"):
+        for scene in range(150):
+            tiny = scene % 2 == 0
+            buf = hostile_scene(rng, tiny)
+
+            def coord():
+                return struct.unpack("<f", raw_field(rng, tiny))[0]
+
+            c = SdfCollider()
+            c.load_bytes(buf)
+            assert c.prim_count() == len(buf) // 48
+            for _ in range(3):
+                p = [coord() for _ in range(3)]
+                pf = [F(v) for v in p]
+                d = ref_scene(buf, pf)
+                n = ref_normal(buf, pf)
+                assert same_f32(c.distance(*p), float(d)), (buf.hex(), p)
+                assert all(same_f32(a, b) for a, b in zip(c.normal(*p), n)), (buf.hex(), p)
+                push = [float(F(v) * np.abs(d)) for v in n] if d < z else [0.0] * 3
+                assert all(same_f32(a, b) for a, b in zip(c.push_out(*p), push)), (buf.hex(), p)
+                r = coord()
+                assert c.sphere_overlaps(*p, r) == bool(d < F(r))
+                lo, hi = pf, [F(coord()) for _ in range(3)]
+                corners = [[(lo, hi)[i >> k & 1][k] for k in range(3)] for i in range(8)]
+                mid = [(lo[k] + hi[k]) * F(0.5) for k in range(3)]
+                want = any(ref_scene(buf, q) < z for q in corners + [mid])
+                assert c.aabb_overlaps(*lo, *hi) == want, (buf.hex(), lo, hi)
 
 
 # ---- fixed points ------------------------------------------------------------------

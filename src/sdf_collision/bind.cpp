@@ -5,7 +5,7 @@
 namespace core {
 namespace {
 
-using namespace bind;
+using namespace py;
 
 SdfCollider make_collider() { return {}; }
 

@@ -1,6 +1,7 @@
-// Collision queries against a copy of a GPU scene buffer. The bytes are kept
-// exactly as loaded, partial trailing record included, and every query walks
-// them in place: the collider answers for the same scene the shader draws.
+// Collision queries against a GPU scene buffer: the collider answers for the
+// same scene the shader draws, bit for bit. The buffer is decoded at load
+// into the layout its queries run fastest on; a partial trailing record
+// counts for nothing.
 #pragma once
 
 #include <array>
@@ -8,22 +9,26 @@
 #include <vector>
 
 #include "sdf/record.hpp"
-#include "sdf_collision/evaluate.hpp"
+#include "sdf_collision/scene_field.hpp"
 
 namespace core {
 
 class SdfCollider {
 public:
-    void load_bytes(std::vector<uint8_t> data) noexcept { data_ = std::move(data); }
+    // Leaves the stored scene as it was if decoding fails.
+    void load_bytes(const std::vector<uint8_t>& data) {
+        field_ = SceneField(data);
+        count_ = data.size() / record::kSize;
+    }
 
-    uint64_t prim_count() const noexcept { return data_.size() / record::kSize; }
+    uint64_t prim_count() const noexcept { return count_; }
 
     float distance(float px, float py, float pz) const noexcept {
-        return scene_distance(data_, px, py, pz);
+        return field_.distance(px, py, pz);
     }
 
     std::array<float, 3> normal(float px, float py, float pz) const noexcept {
-        return scene_normal(data_, px, py, pz);
+        return field_.normal(px, py, pz);
     }
 
     // Samples the eight corners, then the centre; the box may be inverted.
@@ -38,7 +43,8 @@ public:
     std::array<float, 3> push_out(float px, float py, float pz) const noexcept;
 
 private:
-    std::vector<uint8_t> data_;
+    SceneField field_;
+    uint64_t count_ = 0;
 };
 
 }  // namespace core

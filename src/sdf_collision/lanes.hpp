@@ -1,0 +1,166 @@
+// Four float lanes evaluated together: SSE2 on x86-64, NEON on ARM64, plain
+// C++ elsewhere; and the same operations on a single float. Every operation is the lane-wise IEEE operation, correctly
+// rounded (no reciprocal or square-root estimates, no fused multiply-add), so
+// all three give the bits of the same formula written with scalar floats.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define CORE_LANES_SSE2 1
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#define CORE_LANES_NEON 1
+#endif
+
+namespace core::lanes {
+
+constexpr std::size_t kWidth = 4;
+
+#if CORE_LANES_SSE2
+
+struct F4 {
+    __m128 v;
+};
+struct Mask {
+    __m128 v;
+};
+
+inline F4 load(const float* p) noexcept { return {_mm_loadu_ps(p)}; }
+inline void store(float* p, F4 a) noexcept { _mm_storeu_ps(p, a.v); }
+inline F4 splat(float x) noexcept { return {_mm_set1_ps(x)}; }
+inline F4 operator+(F4 a, F4 b) noexcept { return {_mm_add_ps(a.v, b.v)}; }
+inline F4 operator-(F4 a, F4 b) noexcept { return {_mm_sub_ps(a.v, b.v)}; }
+inline F4 operator*(F4 a, F4 b) noexcept { return {_mm_mul_ps(a.v, b.v)}; }
+inline F4 operator/(F4 a, F4 b) noexcept { return {_mm_div_ps(a.v, b.v)}; }
+inline F4 operator-(F4 a) noexcept { return {_mm_xor_ps(a.v, _mm_set1_ps(-0.0f))}; }
+inline F4 sqrt(F4 a) noexcept { return {_mm_sqrt_ps(a.v)}; }
+inline F4 abs(F4 a) noexcept { return {_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v)}; }
+inline Mask operator<(F4 a, F4 b) noexcept { return {_mm_cmplt_ps(a.v, b.v)}; }
+inline Mask is_nan(F4 a) noexcept { return {_mm_cmpunord_ps(a.v, a.v)}; }
+inline F4 select(Mask m, F4 a, F4 b) noexcept {
+    return {_mm_or_ps(_mm_and_ps(m.v, a.v), _mm_andnot_ps(m.v, b.v))};
+}
+// The instruction returns its second operand unless the first is less: NaN
+// and equal operands keep `b`.
+inline F4 less_or(F4 a, F4 b) noexcept { return {_mm_min_ps(a.v, b.v)}; }
+inline F4 greater_or(F4 a, F4 b) noexcept { return {_mm_max_ps(a.v, b.v)}; }
+// The smallest lane of four that are not NaN.
+inline float min_lane(F4 a) noexcept {
+    const __m128 m = _mm_min_ps(a.v, _mm_movehl_ps(a.v, a.v));
+    return _mm_cvtss_f32(_mm_min_ss(m, _mm_shuffle_ps(m, m, 1)));
+}
+
+#elif CORE_LANES_NEON
+
+struct F4 {
+    float32x4_t v;
+};
+struct Mask {
+    uint32x4_t v;
+};
+
+inline F4 load(const float* p) noexcept { return {vld1q_f32(p)}; }
+inline void store(float* p, F4 a) noexcept { vst1q_f32(p, a.v); }
+inline F4 splat(float x) noexcept { return {vdupq_n_f32(x)}; }
+inline F4 operator+(F4 a, F4 b) noexcept { return {vaddq_f32(a.v, b.v)}; }
+inline F4 operator-(F4 a, F4 b) noexcept { return {vsubq_f32(a.v, b.v)}; }
+inline F4 operator*(F4 a, F4 b) noexcept { return {vmulq_f32(a.v, b.v)}; }
+inline F4 operator/(F4 a, F4 b) noexcept { return {vdivq_f32(a.v, b.v)}; }
+inline F4 operator-(F4 a) noexcept { return {vnegq_f32(a.v)}; }
+inline F4 sqrt(F4 a) noexcept { return {vsqrtq_f32(a.v)}; }
+inline F4 abs(F4 a) noexcept { return {vabsq_f32(a.v)}; }
+inline Mask operator<(F4 a, F4 b) noexcept { return {vcltq_f32(a.v, b.v)}; }
+inline Mask is_nan(F4 a) noexcept { return {vmvnq_u32(vceqq_f32(a.v, a.v))}; }
+inline F4 select(Mask m, F4 a, F4 b) noexcept { return {vbslq_f32(m.v, a.v, b.v)}; }
+// NEON's own min and max return NaN for a NaN operand; these keep `b`
+// unless `a` compares less (greater), like the x86 instructions.
+inline F4 less_or(F4 a, F4 b) noexcept { return {vbslq_f32(vcltq_f32(a.v, b.v), a.v, b.v)}; }
+inline F4 greater_or(F4 a, F4 b) noexcept { return {vbslq_f32(vcgtq_f32(a.v, b.v), a.v, b.v)}; }
+// The smallest lane of four that are not NaN.
+inline float min_lane(F4 a) noexcept { return vminvq_f32(a.v); }
+
+#else
+
+struct F4 {
+    float v[kWidth];
+};
+struct Mask {
+    bool v[kWidth];
+};
+
+template <class Op>
+inline F4 map(Op op, F4 a, F4 b) noexcept {
+    F4 r;
+    for (std::size_t i = 0; i < kWidth; ++i) r.v[i] = op(a.v[i], b.v[i]);
+    return r;
+}
+
+inline F4 load(const float* p) noexcept { return {{p[0], p[1], p[2], p[3]}}; }
+inline void store(float* p, F4 a) noexcept {
+    for (std::size_t i = 0; i < kWidth; ++i) p[i] = a.v[i];
+}
+inline F4 splat(float x) noexcept { return {{x, x, x, x}}; }
+inline F4 operator+(F4 a, F4 b) noexcept { return map([](float x, float y) { return x + y; }, a, b); }
+inline F4 operator-(F4 a, F4 b) noexcept { return map([](float x, float y) { return x - y; }, a, b); }
+inline F4 operator*(F4 a, F4 b) noexcept { return map([](float x, float y) { return x * y; }, a, b); }
+inline F4 operator/(F4 a, F4 b) noexcept { return map([](float x, float y) { return x / y; }, a, b); }
+inline F4 operator-(F4 a) noexcept { return map([](float x, float) { return -x; }, a, a); }
+inline F4 sqrt(F4 a) noexcept { return map([](float x, float) { return std::sqrt(x); }, a, a); }
+inline F4 abs(F4 a) noexcept { return map([](float x, float) { return std::fabs(x); }, a, a); }
+inline Mask operator<(F4 a, F4 b) noexcept {
+    return {{a.v[0] < b.v[0], a.v[1] < b.v[1], a.v[2] < b.v[2], a.v[3] < b.v[3]}};
+}
+inline Mask is_nan(F4 a) noexcept {
+    return {{a.v[0] != a.v[0], a.v[1] != a.v[1], a.v[2] != a.v[2], a.v[3] != a.v[3]}};
+}
+inline F4 select(Mask m, F4 a, F4 b) noexcept {
+    F4 r;
+    for (std::size_t i = 0; i < kWidth; ++i) r.v[i] = m.v[i] ? a.v[i] : b.v[i];
+    return r;
+}
+inline F4 less_or(F4 a, F4 b) noexcept { return select(a < b, a, b); }
+inline F4 greater_or(F4 a, F4 b) noexcept { return select(b < a, a, b); }
+// The smallest lane of four that are not NaN.
+inline float min_lane(F4 a) noexcept {
+    const float m01 = a.v[1] < a.v[0] ? a.v[1] : a.v[0];
+    const float m23 = a.v[3] < a.v[2] ? a.v[3] : a.v[2];
+    return m23 < m01 ? m23 : m01;
+}
+
+#endif
+
+// The same operations on one float, for groups too small to fill a block.
+inline float sqrt(float a) noexcept { return std::sqrt(a); }
+inline float abs(float a) noexcept { return std::fabs(a); }
+inline bool is_nan(float a) noexcept { return a != a; }
+inline float select(bool m, float a, float b) noexcept { return m ? a : b; }
+inline float less_or(float a, float b) noexcept { return a < b ? a : b; }
+inline float greater_or(float a, float b) noexcept { return b < a ? a : b; }
+
+template <class V>
+V constant(float x) noexcept;
+template <>
+inline float constant<float>(float x) noexcept { return x; }
+template <>
+inline F4 constant<F4>(float x) noexcept { return splat(x); }
+
+// max and min that drop a single NaN operand and keep the other; with equal
+// operands (+0 and -0) they return `a`.
+template <class V>
+V max_num(V a, V b) noexcept { return select(is_nan(a), b, greater_or(b, a)); }
+template <class V>
+V min_num(V a, V b) noexcept { return select(is_nan(a), b, less_or(b, a)); }
+
+// max(a, 0) where only its square is used: a NaN gives 0 and the sign of a
+// zero result does not matter.
+template <class V>
+V pos_squared(V a) noexcept {
+    const V p = greater_or(a, constant<V>(0.0f));
+    return p * p;
+}
+
+}  // namespace core::lanes

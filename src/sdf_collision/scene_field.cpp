@@ -1,0 +1,342 @@
+#include "sdf_collision/scene_field.hpp"
+
+#include <cmath>
+#include <new>
+#include <type_traits>
+
+#include "common/trig.hpp"
+#include "sdf/record.hpp"
+#include "sdf_collision/shapes.hpp"
+
+namespace core {
+
+namespace {
+
+using lanes::F4;
+using lanes::kWidth;
+using Constants = std::array<float, 8>;
+
+// Each kind's formula over `c`, its columns of one record or of a block of
+// four, at the point (x, y, z); the columns are those constants() gives.
+template <SceneField::Kind>
+struct Shape;
+
+template <>
+struct Shape<SceneField::kSpheres> {
+    static constexpr std::size_t kColumns = 4;
+    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
+        return shapes::sphere(x - c[0], y - c[1], z - c[2], c[3]);
+    }
+};
+
+template <>
+struct Shape<SceneField::kBoxes> {
+    static constexpr std::size_t kColumns = 7;
+    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
+        return shapes::rounded_box(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6]);
+    }
+};
+
+template <>
+struct Shape<SceneField::kCylinders> {
+    static constexpr std::size_t kColumns = 5;
+    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
+        return shapes::cylinder(x - c[0], y - c[1], z - c[2], c[3], c[4]);
+    }
+};
+
+template <>
+struct Shape<SceneField::kCapsules> {
+    static constexpr std::size_t kColumns = 8;
+    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
+        return shapes::capsule(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6], c[7]);
+    }
+};
+
+template <>
+struct Shape<SceneField::kCones> {
+    static constexpr std::size_t kColumns = 6;
+    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
+        return shapes::cone(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5]);
+    }
+};
+
+template <>
+struct Shape<SceneField::kTori> {
+    static constexpr std::size_t kColumns = 5;
+    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
+        return shapes::torus(x - c[0], y - c[1], z - c[2], c[3], c[4]);
+    }
+};
+
+template <>
+struct Shape<SceneField::kPlanes> {
+    static constexpr std::size_t kColumns = 4;
+    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
+        return shapes::plane(x, y, z, c[0], c[1], c[2], c[3]);
+    }
+};
+
+constexpr std::array<std::size_t, SceneField::kKinds> kColumns = {
+    Shape<SceneField::kSpheres>::kColumns,  Shape<SceneField::kBoxes>::kColumns,
+    Shape<SceneField::kCylinders>::kColumns, Shape<SceneField::kCapsules>::kColumns,
+    Shape<SceneField::kCones>::kColumns,    Shape<SceneField::kTori>::kColumns,
+    Shape<SceneField::kPlanes>::kColumns};
+
+SceneField::Kind kind_of(uint32_t code) noexcept {
+    switch (code) {
+        case record::kSphere: return SceneField::kSpheres;
+        case record::kBox:
+        case record::kRoundedBox: return SceneField::kBoxes;
+        case record::kCylinder: return SceneField::kCylinders;
+        case record::kCapsule: return SceneField::kCapsules;
+        case record::kCone: return SceneField::kCones;
+        case record::kTorus: return SceneField::kTori;
+        case record::kPlane: return SceneField::kPlanes;
+        default: return SceneField::kKinds;
+    }
+}
+
+// What the kind's formula takes from one record. Everything that depends on
+// the record alone is computed here, once, with the same float operations
+// the record-by-record formula would make on every query.
+Constants constants(const uint8_t* r) noexcept {
+    using namespace record;
+    const float cx = load_f32(r + kCenterX), cy = load_f32(r + kCenterY),
+                cz = load_f32(r + kCenterZ);
+    const float p0 = load_f32(r + kParam0), p1 = load_f32(r + kParam1),
+                p2 = load_f32(r + kParam2), p3 = load_f32(r + kParam3);
+    switch (load_u32(r + kType)) {
+        case kBox: return {cx, cy, cz, p0, p1, p2, 0.0f};
+        case kRoundedBox: return {cx, cy, cz, p0, p1, p2, p3};
+        case kCapsule: {
+            // The ends are rebuilt from the centre and half of B - A, as the
+            // shader does, rather than taken from the stored difference.
+            const float hx = p0 * 0.5f, hy = p1 * 0.5f, hz = p2 * 0.5f;
+            const float ax = cx - hx, ay = cy - hy, az = cz - hz;
+            const float bax = (cx + hx) - ax, bay = (cy + hy) - ay, baz = (cz + hz) - az;
+            return {ax, ay, az, bax, bay, baz, bax * bax + bay * bay + baz * baz, p3};
+        }
+        case kCone: {
+            float sn, cs;
+            sin_cos(p1, sn, cs);
+            return {cx, cy, cz, sn, cs, p0 / cs};  // cos(angle) = 0 is not guarded
+        }
+        default: return {cx, cy, cz, p0, p1};  // sphere, cylinder, torus, plane
+    }
+}
+
+// Column k of a block of four records, read where the formula uses it.
+struct Block {
+    const float* p;
+    uint32_t stride;
+    F4 operator[](std::size_t k) const noexcept { return lanes::load(p + k * stride); }
+};
+
+// Column k of one record.
+struct Record {
+    const float* p;
+    uint32_t stride;
+    float operator[](std::size_t k) const noexcept { return p[k * stride]; }
+};
+
+// Evaluates `shape` on a group's records and hands each distance, or block
+// of four, to `sink` with the index of the (first) record, until the sink
+// has seen enough. A group too small for a block goes one record at a time,
+// which answers sooner. The last block overlaps the one before it rather
+// than reading past the group: a record seen twice changes neither the
+// minimum nor the first record at it.
+template <class Shape, class Sink>
+void run(const float* columns, uint32_t count, uint32_t first, Shape shape, Sink& out) {
+    Sink sink = out;  // in registers: the float columns could alias it
+    if (count < kWidth) {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!sink(shape(Record{columns + i, count}), first + i)) break;
+        }
+    } else {
+        for (uint32_t i = 0;; i += kWidth) {
+            if (i + kWidth > count) i = count - kWidth;
+            if (!sink(shape(Block{columns + i, count}), first + i)) break;
+            if (i + kWidth == count) break;
+        }
+    }
+    out = sink;
+}
+
+// The smallest distance per lane, and of the records taken one at a time.
+// Within a lane records come in buffer order and a later one replaces the
+// kept one only when strictly less.
+struct Nearest {
+    F4 per_lane = lanes::splat(kEmptyDistance);
+    float single = kEmptyDistance;
+    bool operator()(F4 d, uint32_t) noexcept {
+        per_lane = lanes::less_or(d, per_lane);
+        return true;
+    }
+    bool operator()(float d, uint32_t) noexcept {
+        single = lanes::less_or(d, single);
+        return true;
+    }
+};
+
+// The record with the smallest buffer position among those at distance ±0.
+// A group's records come in buffer order, so its walk ends at its first zero
+// or once it is past the earliest zero found so far.
+struct FirstZero {
+    const uint32_t* positions;
+    uint32_t position = UINT32_MAX;
+    float value = 0.0f;
+    bool operator()(float d, uint32_t index) noexcept {
+        if (positions[index] > position) return false;
+        if (d != 0.0f) return true;
+        position = positions[index];
+        value = d;
+        return false;
+    }
+    bool operator()(F4 d, uint32_t first) noexcept {
+        float v[kWidth];
+        lanes::store(v, d);
+        for (std::size_t j = 0; j < kWidth; ++j) {
+            if (!(*this)(v[j], first + static_cast<uint32_t>(j))) return false;
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+SceneField::SceneField(std::span<const uint8_t> buffer) {
+    const std::size_t n = buffer.size() / record::kSize;
+    // Positions and counts are 32-bit: 200 GB of records would not fit them.
+    if (n > UINT32_MAX) throw std::bad_alloc();
+    const auto kind_at = [&](std::size_t i) {
+        return kind_of(load_u32(buffer.data() + i * record::kSize + record::kType));
+    };
+    std::array<uint32_t, kKinds> count{};
+    for (std::size_t i = 0; i < n; ++i) {
+        if (const Kind kind = kind_at(i); kind != kKinds) ++count[kind];
+    }
+    std::array<Group*, kKinds> group_of{};
+    uint32_t first = 0;
+    std::size_t column0 = 0;
+    for (std::size_t k = 0; k < kKinds; ++k) {
+        if (count[k] == 0) continue;
+        few_ = few_ && count[k] < kWidth;
+        Group& g = groups_[group_count_++];
+        g = {static_cast<Kind>(k), count[k], first, column0};
+        group_of[k] = &g;
+        first += count[k];
+        column0 += count[k] * kColumns[k];
+    }
+    columns_.resize(column0);
+    positions_.resize(first);
+    std::array<uint32_t, kKinds> filled{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const Kind kind = kind_at(i);
+        if (kind == kKinds) continue;
+        const Group& g = *group_of[kind];
+        const uint32_t at = filled[kind]++;
+        const Constants c = constants(buffer.data() + i * record::kSize);
+        for (std::size_t k = 0; k < kColumns[kind]; ++k) columns_[g.column0 + k * g.count + at] = c[k];
+        positions_[g.first + at] = static_cast<uint32_t>(i);
+    }
+}
+
+namespace {
+
+template <SceneField::Kind K, class Sink>
+void run_group(const SceneField::Group& g, const float* columns, float px, float py, float pz,
+               F4 x, F4 y, F4 z, Sink& sink) noexcept {
+    const auto shape = [&](const auto& c) {
+        if constexpr (std::is_same_v<decltype(c[0]), float>) {
+            return Shape<K>::at(c, px, py, pz);
+        } else {
+            return Shape<K>::at(c, x, y, z);
+        }
+    };
+    run(columns + g.column0, g.count, g.first, shape, sink);
+}
+
+// One small function per kind, called once per kind present in the scene.
+template <class Sink>
+void visit(std::span<const SceneField::Group> groups, const float* columns, float px, float py,
+           float pz, Sink& sink) noexcept {
+    using Run = void (*)(const SceneField::Group&, const float*, float, float, float, F4, F4, F4,
+                         Sink&) noexcept;
+    static constexpr Run kRun[SceneField::kKinds] = {
+        run_group<SceneField::kSpheres, Sink>, run_group<SceneField::kBoxes, Sink>,
+        run_group<SceneField::kCylinders, Sink>, run_group<SceneField::kCapsules, Sink>,
+        run_group<SceneField::kCones, Sink>, run_group<SceneField::kTori, Sink>,
+        run_group<SceneField::kPlanes, Sink>};
+    const F4 x = lanes::splat(px), y = lanes::splat(py), z = lanes::splat(pz);
+    for (const SceneField::Group& g : groups) kRun[g.kind](g, columns, px, py, pz, x, y, z, sink);
+}
+
+// The same for scenes where no kind fills a block: one record at a time and
+// no call per kind, which answers a small scene soonest.
+template <class Sink>
+void visit_few(std::span<const SceneField::Group> groups, const float* columns, float px,
+               float py, float pz, Sink& sink) noexcept {
+    for (const SceneField::Group& g : groups) {
+        const auto each = [&]<SceneField::Kind K>() {
+            for (uint32_t i = 0; i < g.count; ++i) {
+                const Record c{columns + g.column0 + i, g.count};
+                if (!sink(Shape<K>::at(c, px, py, pz), g.first + i)) break;
+            }
+        };
+        switch (g.kind) {
+            case SceneField::kSpheres: each.template operator()<SceneField::kSpheres>(); break;
+            case SceneField::kBoxes: each.template operator()<SceneField::kBoxes>(); break;
+            case SceneField::kCylinders: each.template operator()<SceneField::kCylinders>(); break;
+            case SceneField::kCapsules: each.template operator()<SceneField::kCapsules>(); break;
+            case SceneField::kCones: each.template operator()<SceneField::kCones>(); break;
+            case SceneField::kTori: each.template operator()<SceneField::kTori>(); break;
+            case SceneField::kPlanes: each.template operator()<SceneField::kPlanes>(); break;
+            case SceneField::kKinds: break;
+        }
+    }
+}
+
+}  // namespace
+
+// The union keeps the first record, in buffer order, that is strictly below
+// everything before it. Whatever the order of evaluation, that is a record
+// holding the smallest distance, and all records holding it have the same
+// bits unless the smallest distance is zero: then +0 and -0 tie and the
+// earliest zero in the buffer decides the sign. (Cones give exactly zero over
+// whole regions of space, so that second walk is not rare.)
+float SceneField::distance(float px, float py, float pz) const noexcept {
+    Nearest nearest;
+    walk(px, py, pz, nearest);
+    // Neither holds NaN: any order of comparison finds the same minimum.
+    const float best = lanes::less_or(nearest.single, lanes::min_lane(nearest.per_lane));
+    return best == 0.0f && positions_.size() > 1 ? first_zero(px, py, pz) : best;
+}
+
+float SceneField::first_zero(float px, float py, float pz) const noexcept {
+    FirstZero zero{positions_.data()};
+    walk(px, py, pz, zero);
+    return zero.value;
+}
+
+template <class Sink>
+void SceneField::walk(float px, float py, float pz, Sink& sink) const noexcept {
+    const std::span<const Group> groups{groups_.data(), group_count_};
+    if (few_) {
+        visit_few(groups, columns_.data(), px, py, pz, sink);
+    } else {
+        visit(groups, columns_.data(), px, py, pz, sink);
+    }
+}
+
+std::array<float, 3> SceneField::normal(float px, float py, float pz) const noexcept {
+    constexpr float h = 0.001f;
+    const float gx = distance(px + h, py, pz) - distance(px - h, py, pz);
+    const float gy = distance(px, py + h, pz) - distance(px, py - h, pz);
+    const float gz = distance(px, py, pz + h) - distance(px, py, pz - h);
+    const float len = std::sqrt(gx * gx + gy * gy + gz * gz);
+    if (len > 1e-10f) return {gx / len, gy / len, gz / len};
+    return {0.0f, 1.0f, 0.0f};
+}
+
+}  // namespace core

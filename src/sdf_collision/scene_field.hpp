@@ -1,0 +1,61 @@
+// The signed distance field of a scene buffer, decoded once for evaluation:
+// per primitive kind, one column per constant its formula needs, and each
+// record's position in the buffer (at most 36 bytes per 48-byte record). A
+// query runs one straight loop per kind, four records at a time (one at a
+// time for a kind with fewer), allocates nothing and gives the bits of
+// walking the records in buffer order and keeping the first strictly smaller
+// distance.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <vector>
+
+namespace core {
+
+// Distance of an empty scene and of a record with an unknown type code.
+constexpr float kEmptyDistance = std::numeric_limits<float>::max();
+
+class SceneField {
+public:
+    // Decodes every complete record; unknown type codes are dropped, as they
+    // never change the union.
+    explicit SceneField(std::span<const uint8_t> buffer);
+    SceneField() = default;
+
+    // The union (minimum) over all records; NaN distances never win, so the
+    // result is never NaN.
+    float distance(float px, float py, float pz) const noexcept;
+
+    // Outward normal by central differences; (0, 1, 0) where the gradient
+    // vanishes or its length is not a number. Near the float limit the length
+    // can overflow to infinity instead: each component is then its difference
+    // divided by infinity, 0 for a finite one and NaN for an infinite one, and
+    // that is what is returned.
+    std::array<float, 3> normal(float px, float py, float pz) const noexcept;
+
+    enum Kind : uint8_t { kSpheres, kBoxes, kCylinders, kCapsules, kCones, kTori, kPlanes, kKinds };
+
+    // The records of one kind: `count` floats per column, positions ascending.
+    struct Group {
+        Kind kind = kKinds;
+        uint32_t count = 0;
+        uint32_t first = 0;  // index of its first record in positions_
+        std::size_t column0 = 0;  // offset of its first column in columns_
+    };
+
+private:
+    float first_zero(float px, float py, float pz) const noexcept;
+    template <class Sink>
+    void walk(float px, float py, float pz, Sink& sink) const noexcept;
+
+    std::array<Group, kKinds> groups_{};  // the kinds present, in kind order
+    std::size_t group_count_ = 0;
+    bool few_ = true;  // no group fills a block of lanes
+    std::vector<float> columns_;
+    std::vector<uint32_t> positions_;  // record index in the buffer
+};
+
+}  // namespace core
