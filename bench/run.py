@@ -24,24 +24,24 @@ HEADER = ("operation", "work", "anchor", "ours", "anchor time", "ours/anchor", "
 
 # Why a row misses its goal, by operation name; every row that misses needs one.
 NOTES = {
-    "Vec3 a.normalize()": "2 ns over PyGLM: the call and the new object cost the same in "
-                          "both, and the square root and three divisions are rounded to "
-                          "32 bits one by one.",
-    "compile_node_graph 20,000 / 2,000 nodes": "10x the nodes cost 12.4x: the ordering sorts "
+    "Vec3 a.normalize()": "within a few ns of PyGLM: the call and the new object cost the "
+                          "same in both, and the square root and three divisions are rounded "
+                          "to 32 bits one by one.",
+    "compile_node_graph 20,000 / 2,000 nodes": "slightly more than linear: the ordering sorts "
                                                "each successor list (E log E), and a 3.4 MB "
                                                "document no longer stays in the cache.",
-    "PhysicsWorld.step cube growth 16k/2k": "8 separate 2k worlds cost as much as one of 16k "
-                                            "(the 8-worlds row, 1.04): the growth beyond 8x is "
-                                            "memory, 16k bodies no longer fit the cache.",
-    "PhysicsWorld.step plane growth 16k/2k": "As for the cube: 8 separate 2k worlds cost as "
-                                             "much as one of 16k (1.01).",
-    "solve_ik": "20x faster than pure Python, short of 50x: converting the 100 joints in and "
-                "out alone (max_iter=0) takes about a fifth of the call.",
-    "Vec2 a.x read": "2.6 ns over PyGLM, whose fields are plain member slots; ours are "
+    "PhysicsWorld.step cube growth 16k/2k": "the 8-worlds row below shows 8 separate 2k worlds "
+                                            "costing about as much as one of 16k: the growth "
+                                            "beyond 8x is memory (16k bodies no longer fit "
+                                            "the cache), not the algorithm.",
+    "PhysicsWorld.step plane growth 16k/2k": "as for the cube: see its 8-worlds row.",
+    "solve_ik": "over 20x faster than pure Python, short of 50x: converting the 100 joints in "
+                "and out alone (max_iter=0) takes about a fifth of the call.",
+    "Vec2 a.x read": "within a few ns of PyGLM, whose fields are plain member slots; ours are "
                      "get/set descriptors so that an assignment converts and narrows like "
                      "every other argument.",
-    "Vec2 a.x = v write": "0.8 ns over PyGLM: the same descriptor, plus the conversion of "
-                          "the assigned value.",
+    "Vec2 a.x = v write": "within a few ns of PyGLM: the same descriptor, plus the conversion "
+                          "of the assigned value.",
 }
 
 
