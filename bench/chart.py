@@ -28,9 +28,9 @@ def draw_ratios(rows: list[tuple[str, ...]], path: pathlib.Path) -> None:
         ratio = seconds(ours) / seconds(anchor_time)
         target = float(goal.removeprefix("≤").strip()) if goal else None
         colour = GREY if target is None else (GREEN if met == "yes" else RED)
-        bars.append((f"{name}  vs {anchor}", ratio, target, colour))
+        bars.append((name, anchor, ratio, target, colour))
 
-    logs = [math.log10(v) for _, r, g, _ in bars for v in (r, g) if v]
+    logs = [math.log10(v) for _, _, r, g, _ in bars for v in (r, g) if v]
     lo, hi = math.floor(min(logs + [0.0])), math.ceil(max(logs + [0.0]))
     left, right = LABELS + 10, WIDTH - VALUES - 20
 
@@ -68,9 +68,12 @@ def draw_ratios(rows: list[tuple[str, ...]], path: pathlib.Path) -> None:
               axis, font=font, fill=INK)
 
     one = x(1.0)
-    for i, (label, ratio, goal, colour) in enumerate(bars):
+    for i, (name, anchor, ratio, goal, colour) in enumerate(bars):
         y = TOP + i * ROW
-        shown = label if draw.textlength(label, font=font) <= LABELS - 16 else label[:60] + "…"
+        shown = f"{name}  vs {anchor}"
+        while draw.textlength(shown, font=font) > LABELS - 16:  # shorten the name, keep the anchor
+            name = name[:-2]
+            shown = f"{name}…  vs {anchor}"
         draw.text((LABELS - draw.textlength(shown, font=font), y + 2), shown, font=font,
                   fill=INK)
         end = x(ratio)
