@@ -232,7 +232,7 @@ def test_wgsl_compile_errors_carry_the_compilers_message():
 def test_readme_gpu_examples_run_as_written(capsys):
     gpu.gpu_device()
     readme = (pathlib.Path(__file__).parent.parent / "README.md").read_text()
-    section = readme.split("### On the GPU:", 1)[1].split("\n## ", 1)[0]
+    section = re.split(r"\n#+ On the GPU:", readme, maxsplit=1)[1].split("\n## ", 1)[0]
     blocks = re.findall(r"```python\n(.*?)```", section, re.S)
     assert len(blocks) == 2
     for code in blocks:
