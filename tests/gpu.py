@@ -13,6 +13,9 @@ import gfxcore
 
 @functools.cache
 def _adapter():
+    # Set where no GPU stack is installed on purpose (the emulated ARM64 root).
+    if os.environ.get("GFXCORE_SKIP_GPU"):
+        return None, os.environ["GFXCORE_SKIP_GPU"]
     # A headless session has no runtime directory, and Mesa says so on stderr.
     os.environ.setdefault("XDG_RUNTIME_DIR", tempfile.mkdtemp(prefix="xdg-"))
     try:
