@@ -7,7 +7,7 @@ DEPS   := $(VENV)/.deps-installed
 REQUIREMENTS ?= requirements-dev.txt
 PYTEST_ARGS ?=
 
-.PHONY: build test demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
+.PHONY: build test test-cpp demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
         fuzz fuzz-smoke
 
 deps: $(DEPS)
@@ -20,12 +20,17 @@ $(DEPS): requirements-dev.txt $(REQUIREMENTS) scripts/install-deps
 build: $(DEPS)
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
 
-test: build
+# The physics core's own C++ test, without Python, built with TEST_CXX.
+TEST_CXX ?= g++
+test-cpp:
 	mkdir -p build
-	g++ -std=c++20 -O2 -ffp-contract=off -Isrc -o build/test_physics_core tests/cpp/test_world.cpp \
+	$(TEST_CXX) -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic -Werror -Isrc \
+	    -o build/test_physics_core_$(TEST_CXX) tests/cpp/test_world.cpp \
 	    $(filter-out src/physics/bind.cpp,$(wildcard src/physics/*.cpp)) src/common/format.cpp \
 	    src/common/interrupt.cpp src/common/seed.cpp -ltbb
-	build/test_physics_core
+	build/test_physics_core_$(TEST_CXX)
+
+test: build test-cpp
 	$(PY) -m mypy.stubtest _core --concise
 	$(PY) -m pytest -q tests $(PYTEST_ARGS)
 
