@@ -3,29 +3,39 @@ PYTHON ?= python3
 VENV   := .venv
 PY     := $(VENV)/bin/python
 DEPS   := $(VENV)/.deps-installed
+# The Debian roots install the suite's needs only, without benchmark anchors.
+REQUIREMENTS ?= requirements-dev.txt
+PYTEST_ARGS ?=
 
-.PHONY: build test demo bench deps clean test-asan test-pythons wheel fuzz fuzz-smoke docs
+.PHONY: build test test-cpp demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
+        fuzz fuzz-smoke docs
 
 deps: $(DEPS)
 
-$(DEPS): requirements-dev.txt scripts/install-deps
+$(DEPS): requirements-dev.txt $(REQUIREMENTS) scripts/install-deps
 	scripts/install-deps
-	scripts/dev-venv $(PYTHON) $(VENV)
+	scripts/dev-venv $(PYTHON) $(VENV) $(REQUIREMENTS)
 	touch $@
 
 build: $(DEPS)
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
 
-test: build
+# The C++ tests (the physics core, and the binding layer through an embedded
+# interpreter), built with TEST_CXX.
+TEST_CXX ?= g++
+test-cpp: $(DEPS)
 	mkdir -p build
-	g++ -std=c++20 -O2 -ffp-contract=off -Isrc -o build/test_physics_core tests/cpp/test_world.cpp \
+	$(TEST_CXX) -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic -Werror -Isrc \
+	    -o build/test_physics_core_$(TEST_CXX) tests/cpp/test_world.cpp \
 	    $(filter-out src/physics/bind.cpp,$(wildcard src/physics/*.cpp)) src/common/format.cpp \
 	    src/common/interrupt.cpp src/common/seed.cpp -ltbb \
 	    tests/cpp/main.cpp tests/cpp/test_binding.cpp $(wildcard src/module/*.cpp) \
 	    $$($(PY) -c 'import sysconfig as s; v = s.get_config_var; print("-I" + s.get_paths()["include"], "-L" + v("LIBDIR"), "-Wl,-rpath," + v("LIBDIR"), "-lpython" + v("LDVERSION"))')
-	build/test_physics_core
+	build/test_physics_core_$(TEST_CXX)
+
+test: build test-cpp
 	$(PY) -m mypy.stubtest _core --concise
-	$(PY) -m pytest -q tests
+	$(PY) -m pytest -q tests $(PYTEST_ARGS)
 
 demo: build
 	$(PY) examples/demo.py
@@ -37,9 +47,18 @@ bench: build
 test-asan: $(DEPS)
 	PYTHON=$(PYTHON) scripts/test-asan
 
-# The suite on every other supported Python the machine has.
+# The suite on every other supported Python: 3.11 to 3.13 from this machine,
+# 3.14 and 3.15 in a Debian unstable root (made once, kept in the cache).
 test-pythons: $(DEPS)
 	scripts/test-pythons
+
+# make test and make wheel in a Debian 12 arm64 root under qemu-user-static.
+test-arm64:
+	scripts/test-arm64
+
+# The module built with Clang, and every source compiled against libc++.
+test-clang: $(DEPS)
+	PYTHON=$(PYTHON) scripts/test-clang
 
 # A wheel with liblz4, oneTBB and Boost.JSON bundled, in dist/; checked by
 # installing it where none of them is on the library path.
@@ -59,6 +78,7 @@ fuzz-smoke: $(DEPS)
 # and docs/ with its own venv, then opened in headless Chromium and checked.
 docs:
 	scripts/install-deps
+	scripts/install-deps chromium
 	scripts/dev-venv $(PYTHON) .venv-docs requirements-docs.txt
 	NO_MKDOCS_2_WARNING=1 .venv-docs/bin/mkdocs build --strict --quiet
 	.venv-docs/bin/python scripts/check-docs site

@@ -178,6 +178,14 @@ def hostile_record(rng):
     return struct.pack("<8f2I8x", *fields, code, rng.getrandbits(32))
 
 
+def flushed_distance(record, point):
+    def flush(x):
+        return math.copysign(0.0, x) if abs(x) < 1.1754944e-38 else x
+    collider = SdfCollider()
+    collider.load_bytes(struct.pack("<8f", *map(flush, struct.unpack_from("<8f", record))) + record[32:])
+    return np.float32(collider.distance(*map(flush, point)))
+
+
 def test_hostile_records_match_the_collider():
     rng = random.Random(77)
     records = [hostile_record(rng) for _ in range(300)]
@@ -195,6 +203,10 @@ def test_hostile_records_match_the_collider():
     diff = ulp_diff(got, expected)
     codes = [struct.unpack_from("<I", records[q[3]], 32)[0] for q in queries]
     for k in np.nonzero(diff)[0]:
+        # A GPU may flush subnormal inputs to zero (WGSL allows it; newer
+        # Mesa does): then it matches the collider given them flushed.
+        if ulp_diff(got[k], flushed_distance(records[queries[k][3]], queries[k][:3])) == 0:
+            continue
         # Cones may differ in the last bits, never in NaN-ness or infinity.
         assert codes[k] == CONE and diff[k] < 2**40 and np.isfinite(got[k]) == np.isfinite(expected[k]), \
             (records[queries[k][3]].hex(), queries[k][:3], got[k], expected[k])
