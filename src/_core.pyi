@@ -909,7 +909,7 @@ class PhysicsWorld:
         gravity), then report the overlapping boxes.
 
         Boxes that touch overlap; a NaN position overlaps nothing. The pairs
-        are those of testing every pair, found with a hashed grid whose cost
+        are those of testing every pair, found with a grid of unit cells whose cost
         follows the bodies and pairs.
 
         Returns:
