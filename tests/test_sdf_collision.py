@@ -10,7 +10,7 @@ import pytest
 
 from _core import SdfCollider, SdfScene
 from _core import SdfPrimitive as P
-from conftest import SPECIAL_F32, f32, same_f32
+from conftest import SPECIAL_F32, FailingSequence, f32, same_f32, ulps_apart
 
 EMPTY = 3.4028234663852886e38
 F = np.float32
@@ -106,12 +106,6 @@ def ref_normal(buf, p):
     if n > F(1e-10):
         return tuple(float(v / n) for v in g)
     return (0.0, 1.0, 0.0)
-
-
-def ulps_apart(a, b):
-    ia, ib = (struct.unpack("<i", struct.pack("<f", v))[0] for v in (a, b))
-    ia, ib = (v if v >= 0 else -(v & 0x7FFFFFFF) for v in (ia, ib))
-    return abs(ia - ib)
 
 
 def random_primitive(rng, code):
@@ -359,16 +353,6 @@ def test_load_bytes_accepts_sequences_and_copies():
     assert c.distance(0, 0, 0) == -2.0
 
 
-class Exploding:
-    def __len__(self):
-        return 3
-
-    def __getitem__(self, i):
-        if i == 2:
-            raise KeyError("boom")
-        return 1
-
-
 @pytest.mark.parametrize("bad, exc, message", [
     ([0] * 47 + [256], OverflowError, "^out of range integral type conversion attempted$"),
     ((1, 2, -1), OverflowError, "^out of range integral type conversion attempted$"),
@@ -377,7 +361,7 @@ class Exploding:
     (5, TypeError, "^argument 'data': 'int' object cannot be converted to 'Sequence'$"),
     ([1, 2.0], TypeError, "^argument 'data': "),
     ([1, "2"], TypeError, "^argument 'data': "),
-    (Exploding(), KeyError, "boom"),
+    (FailingSequence(message="boom"), KeyError, "boom"),
 ])
 def test_failed_load_keeps_previous_scene(bad, exc, message):
     c = loaded(P.sphere(0, 0, 0, 1))
