@@ -8,7 +8,7 @@ REQUIREMENTS ?= requirements-dev.txt
 PYTEST_ARGS ?=
 
 .PHONY: build test test-cpp demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
-        fuzz fuzz-smoke docs
+        fuzz fuzz-smoke docs lint
 
 deps: $(DEPS)
 
@@ -82,6 +82,14 @@ docs:
 	scripts/dev-venv $(PYTHON) .venv-docs requirements-docs.txt
 	NO_MKDOCS_2_WARNING=1 .venv-docs/bin/mkdocs build --strict --quiet
 	.venv-docs/bin/python scripts/check-docs site
+
+# C++ against .clang-format and Python against ruff's settings in
+# pyproject.toml, with pinned versions in a venv of their own.
+lint:
+	scripts/dev-venv $(PYTHON) .venv-lint requirements-lint.txt
+	.venv-lint/bin/clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.hpp')
+	.venv-lint/bin/ruff format --check --quiet .
+	.venv-lint/bin/ruff check --quiet .
 
 clean:
 	rm -rf build dist

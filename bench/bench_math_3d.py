@@ -1,4 +1,5 @@
 """Vec3, Quaternion and Mat4x4 against PyGLM's vec3, quat and mat4."""
+
 import glm
 
 import _core
@@ -17,13 +18,23 @@ def cases():
     m1 = Mat4x4.from_translation(Vec3(1, 2, 3)).mul(Mat4x4.from_rotation(q1))
     m2 = Mat4x4.from_rotation(q2).mul(Mat4x4.from_scale(Vec3(2, 0.5, 3)))
     env = {
-        "Quaternion": Quaternion, "glm": glm,
-        "a": Vec3(1.5, -2.25, 0.5), "b": Vec3(0.5, 4.0, -3.0),
-        "ga": glm.vec3(1.5, -2.25, 0.5), "gb": glm.vec3(0.5, 4.0, -3.0),
-        "q1": q1, "q2": q2,
-        "gq1": glm.quat(q1.w, q1.x, q1.y, q1.z), "gq2": glm.quat(q2.w, q2.x, q2.y, q2.z),
-        "m1": m1, "m2": m2, "gm1": glm.mat4(*m1.data()), "gm2": glm.mat4(*m2.data()),
-        "axis": Vec3(0.0, 0.6, 0.8), "gaxis": glm.vec3(0.0, 0.6, 0.8), "angle": 1.25,
+        "Quaternion": Quaternion,
+        "glm": glm,
+        "a": Vec3(1.5, -2.25, 0.5),
+        "b": Vec3(0.5, 4.0, -3.0),
+        "ga": glm.vec3(1.5, -2.25, 0.5),
+        "gb": glm.vec3(0.5, 4.0, -3.0),
+        "q1": q1,
+        "q2": q2,
+        "gq1": glm.quat(q1.w, q1.x, q1.y, q1.z),
+        "gq2": glm.quat(q2.w, q2.x, q2.y, q2.z),
+        "m1": m1,
+        "m2": m2,
+        "gm1": glm.mat4(*m1.data()),
+        "gm2": glm.mat4(*m2.data()),
+        "axis": Vec3(0.0, 0.6, 0.8),
+        "gaxis": glm.vec3(0.0, 0.6, 0.8),
+        "angle": 1.25,
     }
     xyz = lambda v: (v.x, v.y, v.z)  # noqa: E731
     xyzw = lambda q: (q.x, q.y, q.z, q.w)  # noqa: E731
@@ -33,13 +44,30 @@ def cases():
     return [
         Case("Vec3 a + b", "a + b", "ga + gb", "PyGLM", env, check=vec(0)),
         Case("Vec3 a.cross(b)", "a.cross(b)", "glm.cross(ga, gb)", "PyGLM", env, check=vec(0)),
-        Case("Vec3 a.normalize()", "a.normalize()", "glm.normalize(ga)", "PyGLM", env,
-             check=vec(1e-7)),
+        Case(
+            "Vec3 a.normalize()",
+            "a.normalize()",
+            "glm.normalize(ga)",
+            "PyGLM",
+            env,
+            check=vec(1e-7),
+        ),
         Case("Quaternion q1 * q2", "q1 * q2", "gq1 * gq2", "PyGLM", env, check=quat),
         Case("Mat4x4 m1.mul(m2)", "m1.mul(m2)", "gm1 * gm2", "PyGLM", env, check=mat),
-        Case("Mat4x4 m1.transform_point(a)", "m1.transform_point(a)", "gm1 * ga", "PyGLM",
-             env, check=vec(1e-5)),
-        Case("Quaternion.from_axis_angle(axis, angle)",
-             "Quaternion.from_axis_angle(axis, angle)", "glm.angleAxis(angle, gaxis)",
-             "PyGLM", env, check=quat),
+        Case(
+            "Mat4x4 m1.transform_point(a)",
+            "m1.transform_point(a)",
+            "gm1 * ga",
+            "PyGLM",
+            env,
+            check=vec(1e-5),
+        ),
+        Case(
+            "Quaternion.from_axis_angle(axis, angle)",
+            "Quaternion.from_axis_angle(axis, angle)",
+            "glm.angleAxis(angle, gaxis)",
+            "PyGLM",
+            env,
+            check=quat,
+        ),
     ]

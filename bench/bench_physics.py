@@ -1,6 +1,7 @@
 """PhysicsWorld.step (integration, overlap pairs, the Python list) against
 scipy's cKDTree.query_pairs with the Chebyshev metric, which at radius 1.0
 finds exactly the pairs of overlapping unit boxes."""
+
 import numpy as np
 from scipy.spatial import cKDTree
 
@@ -45,38 +46,44 @@ def cases():
         for n in SIZES:
             pts = positions(n, layout)
             w = worlds[layout, n] = world(pts)
-            out.append(Case(
-                name=f"PhysicsWorld.step {layout} {n // 1000}k",
-                ours="w.step(0.016)",
-                anchor='cKDTree(pts).query_pairs(1.0, p=np.inf, output_type="ndarray")',
-                anchor_name="scipy cKDTree",
-                env={"w": w, "pts": pts, "cKDTree": cKDTree, "np": np},
-                work=f"{n} bodies, {len(w.step(0.016))} pairs",
-                check=same_count,
-                goal=0.25 if n == 10000 else None,
-            ))
+            out.append(
+                Case(
+                    name=f"PhysicsWorld.step {layout} {n // 1000}k",
+                    ours="w.step(0.016)",
+                    anchor='cKDTree(pts).query_pairs(1.0, p=np.inf, output_type="ndarray")',
+                    anchor_name="scipy cKDTree",
+                    env={"w": w, "pts": pts, "cKDTree": cKDTree, "np": np},
+                    work=f"{n} bodies, {len(w.step(0.016))} pairs",
+                    check=same_count,
+                    goal=0.25 if n == 10000 else None,
+                )
+            )
         small, large = worlds[layout, SIZES[0]], worlds[layout, SIZES[-1]]
-        out.append(Case(
-            name=f"PhysicsWorld.step {layout} growth 16k/2k",
-            ours="large.step(0.016)",
-            anchor="small.step(0.016)",
-            anchor_name="step at 2k",
-            env={"large": large, "small": small},
-            work="8x the bodies",
-            goal=10.0,
-        ))
+        out.append(
+            Case(
+                name=f"PhysicsWorld.step {layout} growth 16k/2k",
+                ours="large.step(0.016)",
+                anchor="small.step(0.016)",
+                anchor_name="step at 2k",
+                env={"large": large, "small": small},
+                work="8x the bodies",
+                goal=10.0,
+            )
+        )
         # The same 2k step repeated runs from L1 cache with its branches
         # learnt. Against one step of each of eight different 2k worlds (as
         # many bodies as the 16k world) the ratio times 8 is the growth
         # without that help.
         others = [world(positions(SIZES[0], layout, seed)) for seed in range(10, 18)]
-        out.append(Case(
-            name=f"PhysicsWorld.step {layout} growth 16k/2k (8 worlds)",
-            ours="large.step(0.016)",
-            anchor="[w.step(0.016) for w in others]",
-            anchor_name="8 different 2k worlds",
-            env={"large": large, "others": others},
-            work="16k vs 8 x 2k bodies",
-            goal=None,
-        ))
+        out.append(
+            Case(
+                name=f"PhysicsWorld.step {layout} growth 16k/2k (8 worlds)",
+                ours="large.step(0.016)",
+                anchor="[w.step(0.016) for w in others]",
+                anchor_name="8 different 2k worlds",
+                env={"large": large, "others": others},
+                work="16k vs 8 x 2k bodies",
+                goal=None,
+            )
+        )
     return out

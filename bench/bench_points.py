@@ -1,6 +1,7 @@
 """convex_hull against scipy (qhull) and shapely (GEOS), pixel_edge_points
 against a numpy version, solve_ik against FABRIK in pure Python. Every anchor
 starts from the same plain Python lists that ours takes."""
+
 import math
 import random
 
@@ -98,21 +99,58 @@ def cases():
     chain = [(0.1 * i, 0.0) for i in range(JOINTS)]
     lengths = [0.1] * (JOINTS - 1)
     target = (3.0, 5.0)  # within reach, and not reached in 10 iterations at 1e-9
-    env = dict(_core=_core, np=np, scipy=scipy, shapely=shapely, pts=pts, image=image,
-               chain=chain, lengths=lengths, target=target, numpy_edges=numpy_edges,
-               python_fabrik=python_fabrik, shapely_vertices=shapely_vertices, SIDE=SIDE)
+    env = dict(
+        _core=_core,
+        np=np,
+        scipy=scipy,
+        shapely=shapely,
+        pts=pts,
+        image=image,
+        chain=chain,
+        lengths=lengths,
+        target=target,
+        numpy_edges=numpy_edges,
+        python_fabrik=python_fabrik,
+        shapely_vertices=shapely_vertices,
+        SIDE=SIDE,
+    )
     hull_work = f"{HULL_POINTS:,} points in a disc"
     return [
-        Case("convex_hull", "_core.convex_hull(pts)",
-             "scipy.spatial.ConvexHull(np.asarray(pts))", "scipy ConvexHull", env, hull_work,
-             check=lambda a, b: covers_vertices(a, b.points[b.vertices])),
-        Case("convex_hull", "_core.convex_hull(pts)",
-             "shapely.multipoints(np.asarray(pts)).convex_hull", "shapely", env, hull_work,
-             check=lambda a, b: covers_vertices(a, shapely_vertices(b))),
-        Case("pixel_edge_points", "_core.pixel_edge_points(image, SIDE * SIDE, 4, 3, 0.5, SIDE)",
-             "numpy_edges(image, SIDE * SIDE, 4, 3, 0.5, SIDE)", "numpy", env,
-             f"{SIDE}x{SIDE} pixels, 4 floats each", check=lambda a, b: a == b),
-        Case("solve_ik", "_core.solve_ik(chain, target, lengths, 10, 1e-9)",
-             "python_fabrik(chain, target, lengths, 10, 1e-9)", "pure Python", env,
-             f"{JOINTS} joints, 10 iterations", check=close_chains, goal=0.02),
+        Case(
+            "convex_hull",
+            "_core.convex_hull(pts)",
+            "scipy.spatial.ConvexHull(np.asarray(pts))",
+            "scipy ConvexHull",
+            env,
+            hull_work,
+            check=lambda a, b: covers_vertices(a, b.points[b.vertices]),
+        ),
+        Case(
+            "convex_hull",
+            "_core.convex_hull(pts)",
+            "shapely.multipoints(np.asarray(pts)).convex_hull",
+            "shapely",
+            env,
+            hull_work,
+            check=lambda a, b: covers_vertices(a, shapely_vertices(b)),
+        ),
+        Case(
+            "pixel_edge_points",
+            "_core.pixel_edge_points(image, SIDE * SIDE, 4, 3, 0.5, SIDE)",
+            "numpy_edges(image, SIDE * SIDE, 4, 3, 0.5, SIDE)",
+            "numpy",
+            env,
+            f"{SIDE}x{SIDE} pixels, 4 floats each",
+            check=lambda a, b: a == b,
+        ),
+        Case(
+            "solve_ik",
+            "_core.solve_ik(chain, target, lengths, 10, 1e-9)",
+            "python_fabrik(chain, target, lengths, 10, 1e-9)",
+            "pure Python",
+            env,
+            f"{JOINTS} joints, 10 iterations",
+            check=close_chains,
+            goal=0.02,
+        ),
     ]

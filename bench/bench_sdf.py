@@ -4,6 +4,7 @@ The anchor evaluates the same field as the collider: the records are decoded
 once into per-type numpy arrays, and each query broadcasts the point (or a
 block of points) over the primitives.
 """
+
 import random
 
 import glm
@@ -46,8 +47,17 @@ def _random_scene(n, seed, kinds=EVERY_TYPE):
 
 # ---- numpy field -----------------------------------------------------------------
 
-RECORD = np.dtype([("c", "<f4", 3), ("p", "<f4", 3), ("k", "<f4"), ("p3", "<f4"),
-                   ("type", "<u4"), ("op", "<u4"), ("pad", "V8")])
+RECORD = np.dtype(
+    [
+        ("c", "<f4", 3),
+        ("p", "<f4", 3),
+        ("k", "<f4"),
+        ("p3", "<f4"),
+        ("type", "<u4"),
+        ("op", "<u4"),
+        ("pad", "V8"),
+    ]
+)
 
 
 def decode(buffer):
@@ -56,8 +66,15 @@ def decode(buffer):
     for code in range(8):
         r = recs[recs["type"] == code]
         if len(r):
-            groups[code] = (r["c"][:, 0], r["c"][:, 1], r["c"][:, 2],
-                            r["p"][:, 0], r["p"][:, 1], r["p"][:, 2], r["p3"])
+            groups[code] = (
+                r["c"][:, 0],
+                r["c"][:, 1],
+                r["c"][:, 2],
+                r["p"][:, 0],
+                r["p"][:, 1],
+                r["p"][:, 2],
+                r["p3"],
+            )
     return groups
 
 
@@ -111,20 +128,27 @@ def np_field(groups, px, py, pz):
 
 def np_normal(groups, px, py, pz):
     h = F(0.001)
-    g = np.array([np_field(groups, px + h, py, pz) - np_field(groups, px - h, py, pz),
-                  np_field(groups, px, py + h, pz) - np_field(groups, px, py - h, pz),
-                  np_field(groups, px, py, pz + h) - np_field(groups, px, py, pz - h)])
+    g = np.array(
+        [
+            np_field(groups, px + h, py, pz) - np_field(groups, px - h, py, pz),
+            np_field(groups, px, py + h, pz) - np_field(groups, px, py - h, pz),
+            np_field(groups, px, py, pz + h) - np_field(groups, px, py, pz - h),
+        ]
+    )
     n = np.sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2])
     return tuple(g / n) if n > F(1e-10) else (F(0), F(1), F(0))
 
 
 def np_aabb_overlaps(groups, lo, hi):
-    x = np.array([lo[0], hi[0], lo[0], hi[0], lo[0], hi[0], lo[0], hi[0],
-                  (lo[0] + hi[0]) * F(0.5)], dtype=F)[:, None]
-    y = np.array([lo[1], lo[1], hi[1], hi[1], lo[1], lo[1], hi[1], hi[1],
-                  (lo[1] + hi[1]) * F(0.5)], dtype=F)[:, None]
-    zs = np.array([lo[2], lo[2], lo[2], lo[2], hi[2], hi[2], hi[2], hi[2],
-                   (lo[2] + hi[2]) * F(0.5)], dtype=F)[:, None]
+    x = np.array(
+        [lo[0], hi[0], lo[0], hi[0], lo[0], hi[0], lo[0], hi[0], (lo[0] + hi[0]) * F(0.5)], dtype=F
+    )[:, None]
+    y = np.array(
+        [lo[1], lo[1], hi[1], hi[1], lo[1], lo[1], hi[1], hi[1], (lo[1] + hi[1]) * F(0.5)], dtype=F
+    )[:, None]
+    zs = np.array(
+        [lo[2], lo[2], lo[2], lo[2], hi[2], hi[2], hi[2], hi[2], (lo[2] + hi[2]) * F(0.5)], dtype=F
+    )[:, None]
     return bool((np_field(groups, x, y, zs) < 0).any())
 
 
@@ -137,35 +161,76 @@ def cases():
     px, py, pz = 0.25, -0.5, 1.5
     scenes = [(1, EVERY_TYPE, "1 prims")]
     for n in (16, 256):
-        scenes += [(n, SPHERES_BOXES_TORI, f"{n} prims (spheres/boxes/tori)"),
-                   (n, EVERY_TYPE, f"{n} prims (every type)")]
+        scenes += [
+            (n, SPHERES_BOXES_TORI, f"{n} prims (spheres/boxes/tori)"),
+            (n, EVERY_TYPE, f"{n} prims (every type)"),
+        ]
     for n, kinds, label in scenes:
         scene = _random_scene(n, seed=n, kinds=kinds)
         c = _core.SdfCollider()
         c.load_bytes(scene.to_gpu_bytes())
         g = decode(scene.to_gpu_bytes())
-        env = {"c": c, "g": g, "np_field": np_field, "np_normal": np_normal,
-               "np_aabb_overlaps": np_aabb_overlaps, "px": px, "py": py, "pz": pz,
-               "fx": F(px), "fy": F(py), "fz": F(pz),
-               "lo": (F(-1), F(-1), F(-1)), "hi": (F(1.5), F(1.5), F(1.5))}
+        env = {
+            "c": c,
+            "g": g,
+            "np_field": np_field,
+            "np_normal": np_normal,
+            "np_aabb_overlaps": np_aabb_overlaps,
+            "px": px,
+            "py": py,
+            "pz": pz,
+            "fx": F(px),
+            "fy": F(py),
+            "fz": F(pz),
+            "lo": (F(-1), F(-1), F(-1)),
+            "hi": (F(1.5), F(1.5), F(1.5)),
+        }
         per_point = 0.015 if n == 256 else None
         out += [
-            Case(f"SdfCollider.distance, {label}", "c.distance(px, py, pz)",
-                 "np_field(g, fx, fy, fz)", "numpy", env, work="1 point", check=_close,
-                 goal=per_point),
-            Case(f"SdfCollider.normal, {label}", "c.normal(px, py, pz)",
-                 "np_normal(g, fx, fy, fz)", "numpy", env, work="1 point (6 evaluations)",
-                 check=_close, goal=per_point),
-            Case(f"SdfCollider.aabb_overlaps, {label}",
-                 "c.aabb_overlaps(-1, -1, -1, 1.5, 1.5, 1.5)", "np_aabb_overlaps(g, lo, hi)",
-                 "numpy", env, work="1 box (up to 9 evaluations)",
-                 check=lambda a, b: a == b, goal=0.05 if n == 256 else None),
+            Case(
+                f"SdfCollider.distance, {label}",
+                "c.distance(px, py, pz)",
+                "np_field(g, fx, fy, fz)",
+                "numpy",
+                env,
+                work="1 point",
+                check=_close,
+                goal=per_point,
+            ),
+            Case(
+                f"SdfCollider.normal, {label}",
+                "c.normal(px, py, pz)",
+                "np_normal(g, fx, fy, fz)",
+                "numpy",
+                env,
+                work="1 point (6 evaluations)",
+                check=_close,
+                goal=per_point,
+            ),
+            Case(
+                f"SdfCollider.aabb_overlaps, {label}",
+                "c.aabb_overlaps(-1, -1, -1, 1.5, 1.5, 1.5)",
+                "np_aabb_overlaps(g, lo, hi)",
+                "numpy",
+                env,
+                work="1 box (up to 9 evaluations)",
+                check=lambda a, b: a == b,
+                goal=0.05 if n == 256 else None,
+            ),
         ]
         if n == 1:
             env.update(glm=glm, va=glm.vec3(px, py, pz), vb=glm.vec3(1.0, 2.0, 3.0))
-            out.append(Case("SdfCollider.distance, 1 prim vs glm.dot", "c.distance(px, py, pz)",
-                            "glm.dot(va, vb)", "PyGLM glm.dot(vec3, vec3)", env,
-                            work="1 call", goal=1.0))
+            out.append(
+                Case(
+                    "SdfCollider.distance, 1 prim vs glm.dot",
+                    "c.distance(px, py, pz)",
+                    "glm.dot(va, vb)",
+                    "PyGLM glm.dot(vec3, vec3)",
+                    env,
+                    work="1 call",
+                    goal=1.0,
+                )
+            )
 
     # Bulk: 10,000 points, one call each for us, one broadcast for numpy.
     scene = _random_scene(16, seed=16)
@@ -173,22 +238,50 @@ def cases():
     pts = rng.uniform(-8, 8, size=(BULK_POINTS, 3)).astype(F)
     c = _core.SdfCollider()
     c.load_bytes(scene.to_gpu_bytes())
-    env = {"c": c, "g": decode(scene.to_gpu_bytes()), "np_field": np_field,
-           "pts": pts.tolist(), "X": pts[:, 0:1], "Y": pts[:, 1:2], "Z": pts[:, 2:3]}
-    out.append(Case("SdfCollider.distance, 16 prims, bulk",
-                    "[c.distance(x, y, z) for x, y, z in pts]", "np_field(g, X, Y, Z)", "numpy",
-                    env, work=f"{BULK_POINTS:,} points", check=_close, goal=None))
+    env = {
+        "c": c,
+        "g": decode(scene.to_gpu_bytes()),
+        "np_field": np_field,
+        "pts": pts.tolist(),
+        "X": pts[:, 0:1],
+        "Y": pts[:, 1:2],
+        "Z": pts[:, 2:3],
+    }
+    out.append(
+        Case(
+            "SdfCollider.distance, 16 prims, bulk",
+            "[c.distance(x, y, z) for x, y, z in pts]",
+            "np_field(g, X, Y, Z)",
+            "numpy",
+            env,
+            work=f"{BULK_POINTS:,} points",
+            check=_close,
+            goal=None,
+        )
+    )
 
     big = _random_scene(BULK_PRIMS, seed=3)
     data = big.to_gpu_bytes()
     recs = np.frombuffer(bytes(data), dtype=np.uint8)
     env = {"scene": big, "recs": recs, "data": data, "c": _core.SdfCollider(), "np": np}
     out += [
-        Case("SdfScene.to_gpu_bytes", "scene.to_gpu_bytes()", "recs.tolist()",
-             "numpy uint8 tolist", env, work=f"{BULK_PRIMS:,} primitives",
-             check=lambda a, b: a == b),
-        Case("SdfCollider.load_bytes (list)", "c.load_bytes(data)",
-             "np.array(data, dtype=np.uint8)", "numpy np.array(list, uint8)", env,
-             work=f"{BULK_PRIMS:,} primitives", goal=0.2),
+        Case(
+            "SdfScene.to_gpu_bytes",
+            "scene.to_gpu_bytes()",
+            "recs.tolist()",
+            "numpy uint8 tolist",
+            env,
+            work=f"{BULK_PRIMS:,} primitives",
+            check=lambda a, b: a == b,
+        ),
+        Case(
+            "SdfCollider.load_bytes (list)",
+            "c.load_bytes(data)",
+            "np.array(data, dtype=np.uint8)",
+            "numpy np.array(list, uint8)",
+            env,
+            work=f"{BULK_PRIMS:,} primitives",
+            goal=0.2,
+        ),
     ]
     return out

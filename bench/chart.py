@@ -1,6 +1,7 @@
 """bench/ratios.png: each operation's ours/anchor time ratio as a bar on a
 log axis, with its goal marked. Drawn with Pillow from the rows of
 RESULTS.md, so the chart and the table always show the same run."""
+
 from __future__ import annotations
 
 import math
@@ -10,7 +11,13 @@ from PIL import Image, ImageDraw, ImageFont
 
 UNITS = {"ns": 1e-9, "µs": 1e-6, "ms": 1e-3, "s": 1.0}
 
-GREEN, RED, GREY, INK, RULE = (46, 139, 87), (200, 55, 45), (150, 150, 150), (20, 20, 20), (225, 225, 225)
+GREEN, RED, GREY, INK, RULE = (
+    (46, 139, 87),
+    (200, 55, 45),
+    (150, 150, 150),
+    (20, 20, 20),
+    (225, 225, 225),
+)
 WIDTH, LABELS, ROW, TOP, BOTTOM, VALUES = 1160, 430, 19, 118, 48, 60
 
 
@@ -43,10 +50,17 @@ def draw_ratios(rows: list[tuple[str, ...]], path: pathlib.Path) -> None:
     font = ImageFont.load_default(size=12)
     bold = ImageFont.load_default(size=17)
 
-    draw.text((16, 12), "_core time / anchor time, per operation (log scale: left of 1, "
-              "_core is faster)", font=bold, fill=INK)
-    legend = [(GREEN, "meets its goal"), (RED, "misses its goal (see the notes)"),
-              (GREY, "no goal: reported only")]
+    draw.text(
+        (16, 12),
+        "_core time / anchor time, per operation (log scale: left of 1, _core is faster)",
+        font=bold,
+        fill=INK,
+    )
+    legend = [
+        (GREEN, "meets its goal"),
+        (RED, "misses its goal (see the notes)"),
+        (GREY, "no goal: reported only"),
+    ]
     lx = 16
     for colour, text in legend:
         draw.rectangle((lx, 44, lx + 14, 56), fill=colour)
@@ -57,15 +71,23 @@ def draw_ratios(rows: list[tuple[str, ...]], path: pathlib.Path) -> None:
 
     plot_top, plot_bottom = TOP - 8, TOP + ROW * len(bars)
     for p in range(lo, hi + 1):
-        px = x(10.0 ** p)
+        px = x(10.0**p)
         draw.line((px, plot_top, px, plot_bottom), fill=RULE if p else INK, width=1 if p else 2)
-        label = f"{10.0 ** p:g}"
-        draw.text((px - draw.textlength(label, font=font) / 2, plot_bottom + 6), label,
-                  font=font, fill=INK)
+        label = f"{10.0**p:g}"
+        draw.text(
+            (px - draw.textlength(label, font=font) / 2, plot_bottom + 6),
+            label,
+            font=font,
+            fill=INK,
+        )
     draw.text((x(1.0) + 6, plot_top - 22), "1 = same time as the anchor", font=font, fill=INK)
     axis = "ours / anchor (time ratio)"
-    draw.text(((left + right) / 2 - draw.textlength(axis, font=font) / 2, plot_bottom + 24),
-              axis, font=font, fill=INK)
+    draw.text(
+        ((left + right) / 2 - draw.textlength(axis, font=font) / 2, plot_bottom + 24),
+        axis,
+        font=font,
+        fill=INK,
+    )
 
     one = x(1.0)
     for i, (name, anchor, ratio, goal, colour) in enumerate(bars):
@@ -74,17 +96,21 @@ def draw_ratios(rows: list[tuple[str, ...]], path: pathlib.Path) -> None:
         while draw.textlength(shown, font=font) > LABELS - 16:  # shorten the name, keep the anchor
             name = name[:-2]
             shown = f"{name}…  vs {anchor}"
-        draw.text((LABELS - draw.textlength(shown, font=font), y + 2), shown, font=font,
-                  fill=INK)
+        draw.text((LABELS - draw.textlength(shown, font=font), y + 2), shown, font=font, fill=INK)
         end = x(ratio)
         draw.rectangle((min(one, end), y + 3, max(one, end), y + ROW - 4), fill=colour)
         if goal:
             goal_mark(draw, x(goal), y + 1, y + ROW - 2)
         value = f"{ratio:.3g}"
-        draw.text((WIDTH - 14 - draw.textlength(value, font=font), y + 2), value, font=font,
-                  fill=INK)
-    draw.text((WIDTH - 14 - draw.textlength("ratio", font=font), plot_top - 22), "ratio",
-              font=font, fill=INK)
+        draw.text(
+            (WIDTH - 14 - draw.textlength(value, font=font), y + 2), value, font=font, fill=INK
+        )
+    draw.text(
+        (WIDTH - 14 - draw.textlength("ratio", font=font), plot_top - 22),
+        "ratio",
+        font=font,
+        fill=INK,
+    )
     img.save(path, optimize=True)
 
 

@@ -4,6 +4,7 @@ A bench module defines `cases()` returning a list of Case. Each case names
 a statement of ours and one of the anchor, evaluated in the same namespace;
 `check` verifies both computed the same thing before anything is timed.
 """
+
 from __future__ import annotations
 
 import timeit
@@ -13,10 +14,10 @@ from typing import Any, Callable
 
 @dataclass
 class Case:
-    name: str            # what is measured, e.g. "Vec2 a + b"
-    ours: str            # statement timed for us
-    anchor: str          # statement timed for the anchor
-    anchor_name: str     # e.g. "PyGLM"
+    name: str  # what is measured, e.g. "Vec2 a + b"
+    ours: str  # statement timed for us
+    anchor: str  # statement timed for the anchor
+    anchor_name: str  # e.g. "PyGLM"
     env: dict[str, Any] = field(default_factory=dict)
     work: str = "1 call"  # size of the work in one statement
     check: Callable[[Any, Any], bool] | None = None  # (ours result, anchor result) -> same?

@@ -5,11 +5,12 @@ Usage: python bench/run.py [substring ...]   (only cases whose name matches)
        python bench/run.py --chart           (notes and chart again from the
                                               committed RESULTS.md, no timing)
 """
+
 from __future__ import annotations
 
 import datetime
-import os
 import importlib.util
+import os
 import pathlib
 import platform
 import sys
@@ -18,6 +19,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 from chart import draw_ratios  # noqa: E402
+
 from common import measure  # noqa: E402
 
 HEADER = ("operation", "work", "anchor", "ours", "anchor time", "ours/anchor", "goal", "met")
@@ -25,23 +27,23 @@ HEADER = ("operation", "work", "anchor", "ours", "anchor time", "ours/anchor", "
 # Why a row misses its goal, by operation name; every row that misses needs one.
 NOTES = {
     "Vec3 a.normalize()": "within a few ns of PyGLM: the call and the new object cost the "
-                          "same in both, and the square root and three divisions are rounded "
-                          "to 32 bits one by one.",
+    "same in both, and the square root and three divisions are rounded "
+    "to 32 bits one by one.",
     "compile_node_graph 20,000 / 2,000 nodes": "slightly more than linear: the ordering sorts "
-                                               "each successor list (E log E), and a 3.4 MB "
-                                               "document no longer stays in the cache.",
+    "each successor list (E log E), and a 3.4 MB "
+    "document no longer stays in the cache.",
     "PhysicsWorld.step cube growth 16k/2k": "the 8-worlds row below shows 8 separate 2k worlds "
-                                            "costing about as much as one of 16k: the growth "
-                                            "beyond 8x is memory (16k bodies no longer fit "
-                                            "the cache), not the algorithm.",
+    "costing about as much as one of 16k: the growth "
+    "beyond 8x is memory (16k bodies no longer fit "
+    "the cache), not the algorithm.",
     "PhysicsWorld.step plane growth 16k/2k": "as for the cube: see its 8-worlds row.",
     "solve_ik": "over 20x faster than pure Python, short of 50x: converting the 100 joints in "
-                "and out alone (max_iter=0) takes about a fifth of the call.",
+    "and out alone (max_iter=0) takes about a fifth of the call.",
     "Vec2 a.x read": "within a few ns of PyGLM, whose fields are plain member slots; ours are "
-                     "get/set descriptors so that an assignment converts and narrows like "
-                     "every other argument.",
+    "get/set descriptors so that an assignment converts and narrows like "
+    "every other argument.",
     "Vec2 a.x = v write": "within a few ns of PyGLM: the same descriptor, plus the conversion "
-                          "of the assigned value.",
+    "of the assigned value.",
 }
 
 
@@ -80,10 +82,23 @@ def main(argv: list[str]) -> int:
         r = measure(case)
         goal = "" if case.goal is None else f"≤ {case.goal:.3g}"
         met = "" if case.goal is None else ("yes" if r.ratio <= case.goal else "NO")
-        rows.append((case.name, case.work, case.anchor_name, fmt_time(r.ours_s),
-                     fmt_time(r.anchor_s), f"{r.ratio:.2f}", goal, met))
-        print(f"{case.name:<44} {r.ratio:6.2f}  ours {fmt_time(r.ours_s):>10}  "
-              f"{case.anchor_name} {fmt_time(r.anchor_s):>10}", flush=True)
+        rows.append(
+            (
+                case.name,
+                case.work,
+                case.anchor_name,
+                fmt_time(r.ours_s),
+                fmt_time(r.anchor_s),
+                f"{r.ratio:.2f}",
+                goal,
+                met,
+            )
+        )
+        print(
+            f"{case.name:<44} {r.ratio:6.2f}  ours {fmt_time(r.ours_s):>10}  "
+            f"{case.anchor_name} {fmt_time(r.anchor_s):>10}",
+            flush=True,
+        )
 
     if filters:
         return 0  # a partial run does not overwrite the table
@@ -112,8 +127,10 @@ def publish(lines: list[str], rows: list[tuple[str, ...]]) -> None:
     missed = [row for row in rows if row[7] == "NO"]
     if missed:
         lines = lines + ["", "Rows that miss their goal:", ""]
-        lines += [f"- {row[0]} ({row[2]}, {row[5]} against {row[6]}): "
-                  f"{NOTES.get(row[0], 'no note yet.')}" for row in missed]
+        lines += [
+            f"- {row[0]} ({row[2]}, {row[5]} against {row[6]}): {NOTES.get(row[0], 'no note yet.')}"
+            for row in missed
+        ]
     table = "\n".join(lines) + "\n"
     (HERE / "RESULTS.md").write_text(table)
     print(f"wrote {HERE / 'RESULTS.md'}")

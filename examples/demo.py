@@ -1,4 +1,5 @@
 """A short tour of _core. Run with `make demo`."""
+
 import pathlib
 import runpy
 
@@ -18,8 +19,10 @@ print(f"a.lerp(b, 0.25) = {a.lerp(b, 0.25)!r}")
 print(f"Vec2(0.1, 1e20) prints the shortest digits of its float32 values: {Vec2(0.1, 1e20)!r}")
 box = AABB(0, 0, 4, 3)
 print(f"box = {box!r}, center {box.center()!r}, size {box.size()!r}")
-print(f"box.contains(a) = {box.contains(a)}, box.intersects(AABB(4, 3, 5, 5)) = "
-      f"{box.intersects(AABB(4, 3, 5, 5))} (corners touch)")
+print(
+    f"box.contains(a) = {box.contains(a)}, box.intersects(AABB(4, 3, 5, 5)) = "
+    f"{box.intersects(AABB(4, 3, 5, 5))} (corners touch)"
+)
 print(f"box.expand(-2) = {box.expand(-2)!r} (a negative amount may invert a box)")
 
 # Every other unit has a small demo of its own beside this file.

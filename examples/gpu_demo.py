@@ -7,16 +7,17 @@ temp directory); the README shows them from docs/images:
   SdfCollider computes it, and their difference;
 - node_graph.png: a picture before and after a node-graph filter.
 """
+
 import json
 import os
 import pathlib
 import tempfile
 
 import numpy as np
+from gfxcore import check_node_graph
 from PIL import Image, ImageDraw, ImageFont
 
 from _core import SdfCollider, SdfPrimitive, SdfScene, compile_node_graph
-from gfxcore import check_node_graph
 
 SLICE = 240  # pixels per side of each slice panel
 EXTENT = 4.0  # the slice covers [-EXTENT, EXTENT] in x and y, at z = 0
@@ -26,8 +27,9 @@ GREY = 0.6  # where the distance is exactly 0
 
 
 def out_dir() -> pathlib.Path:
-    path = pathlib.Path(os.environ.get("GPU_DEMO_DIR")
-                        or pathlib.Path(tempfile.gettempdir()) / "gpu_demo")
+    path = pathlib.Path(
+        os.environ.get("GPU_DEMO_DIR") or pathlib.Path(tempfile.gettempdir()) / "gpu_demo"
+    )
     path.mkdir(parents=True, exist_ok=True)
     return path
 
@@ -50,16 +52,19 @@ def open_device():
 
 # ---- the SDF slice ----------------------------------------------------------------------
 
+
 def demo_scene() -> SdfScene:
     scene = SdfScene()
-    for prim in [SdfPrimitive.sphere(-2.6, 2.4, 0.0, 0.9),
-                 SdfPrimitive.box_(0.0, 2.5, 0.0, 0.8, 0.6, 0.5),
-                 SdfPrimitive.rounded_box(2.5, 2.5, 0.0, 0.6, 0.6, 0.6, 0.3),
-                 SdfPrimitive.cylinder(-2.6, -0.1, 0.0, 0.9, 0.6),
-                 SdfPrimitive.torus(0.0, 0.0, 0.3, 1.1, 0.3),
-                 SdfPrimitive.cone(2.6, 0.8, 0.0, 1.6, 0.45),
-                 SdfPrimitive.capsule(-3.0, -2.6, 0.0, -0.6, -1.8, 0.0, 0.35),
-                 SdfPrimitive.plane(0.2, 1.0, 0.0, -3.4)]:
+    for prim in [
+        SdfPrimitive.sphere(-2.6, 2.4, 0.0, 0.9),
+        SdfPrimitive.box_(0.0, 2.5, 0.0, 0.8, 0.6, 0.5),
+        SdfPrimitive.rounded_box(2.5, 2.5, 0.0, 0.6, 0.6, 0.6, 0.3),
+        SdfPrimitive.cylinder(-2.6, -0.1, 0.0, 0.9, 0.6),
+        SdfPrimitive.torus(0.0, 0.0, 0.3, 1.1, 0.3),
+        SdfPrimitive.cone(2.6, 0.8, 0.0, 1.6, 0.45),
+        SdfPrimitive.capsule(-3.0, -2.6, 0.0, -0.6, -1.8, 0.0, 0.35),
+        SdfPrimitive.plane(0.2, 1.0, 0.0, -3.4),
+    ]:
         scene.add(prim)
     return scene
 
@@ -104,8 +109,9 @@ def difference_colors(gpu: np.ndarray, cpu: np.ndarray) -> np.ndarray:
     return np.where((diff > 0)[..., None], difference_level_colors(level), 0).astype(np.uint8)
 
 
-def label(draw: ImageDraw.ImageDraw, xy: tuple[float, float], text: str,
-          anchor: str = "la") -> None:
+def label(
+    draw: ImageDraw.ImageDraw, xy: tuple[float, float], text: str, anchor: str = "la"
+) -> None:
     draw.text(xy, text, fill=(30, 30, 30), font=FONT, anchor=anchor)
 
 
@@ -135,14 +141,22 @@ def sdf_picture(path: pathlib.Path) -> Image.Image:
     collider.load_bytes(scene.to_gpu_bytes())
     cpu = np.array([collider.distance(x, y, z) for x, y, z in points.tolist()], dtype=np.float32)
     differ = gpu != cpu
-    print(f"slice z = 0 through {collider.prim_count()} primitives, {len(points)} points: "
-          f"{int(differ.sum())} GPU distances differ from the collider's, "
-          f"by at most {float(np.abs(gpu - cpu).max()):.3g}")
+    print(
+        f"slice z = 0 through {collider.prim_count()} primitives, {len(points)} points: "
+        f"{int(differ.sum())} GPU distances differ from the collider's, "
+        f"by at most {float(np.abs(gpu - cpu).max()):.3g}"
+    )
 
-    panels = [field_colors(gpu.reshape(SLICE, SLICE)), field_colors(cpu.reshape(SLICE, SLICE)),
-              difference_colors(gpu, cpu).reshape(SLICE, SLICE, 3)]
-    titles = ["GPU: gfxcore.gpu.sdf_distances", "CPU: SdfCollider.distance",
-              "difference, GPU - CPU"]
+    panels = [
+        field_colors(gpu.reshape(SLICE, SLICE)),
+        field_colors(cpu.reshape(SLICE, SLICE)),
+        difference_colors(gpu, cpu).reshape(SLICE, SLICE, 3),
+    ]
+    titles = [
+        "GPU: gfxcore.gpu.sdf_distances",
+        "CPU: SdfCollider.distance",
+        "difference, GPU - CPU",
+    ]
     width = 2 * MARGIN + 3 * SLICE + 2 * GAP
     img = Image.new("RGB", (width, MARGIN + TITLE + SLICE + 124), "white")
     draw = ImageDraw.Draw(img)
@@ -160,23 +174,33 @@ def sdf_picture(path: pathlib.Path) -> Image.Image:
         x = left + (d + 1) / 4 * (right - left)
         draw.line((x, top + 14, x, top + 18), fill=(90, 90, 90))
         label(draw, (x, top + 20), f"{d:+d}" if d else "0", anchor="ma")
-    label(draw, ((left + right) / 2, top + 38), "signed distance at z = 0 "
-          "(blue inside, orange outside, bands every 0.25)", anchor="ma")
+    label(
+        draw,
+        ((left + right) / 2, top + 38),
+        "signed distance at z = 0 (blue inside, orange outside, bands every 0.25)",
+        anchor="ma",
+    )
     x = swatch(img, lefts[0] + 20, top + 62, (255, 255, 255), "surface, |distance| < 0.02")
-    swatch(img, x, top + 62, (round(255 * GREY),) * 3,
-           "exactly 0: the cone's wedge")
+    swatch(img, x, top + 62, (round(255 * GREY),) * 3, "exactly 0: the cone's wedge")
 
     # Under the difference: black, then the scale of the colours.
     left, right = lefts[2] + 10, lefts[2] + SLICE - 10
     swatch(img, left, top, (0, 0, 0), "black: the same float32 bits")
     bar_top = top + 34
-    colour_bar(img, (left, bar_top, right, bar_top + 14),
-               difference_level_colors(np.linspace(0, 1, right - left)))
+    colour_bar(
+        img,
+        (left, bar_top, right, bar_top + 14),
+        difference_level_colors(np.linspace(0, 1, right - left)),
+    )
     low, high = DIFF_DECADES
     label(draw, (left, bar_top + 20), f"1e{low} or less")
     label(draw, (right, bar_top + 20), f"1e{high} or more", anchor="ra")
-    label(draw, ((left + right) / 2, bar_top + 40), "colour: |GPU - CPU| where they differ",
-          anchor="ma")
+    label(
+        draw,
+        ((left + right) / 2, bar_top + 40),
+        "colour: |GPU - CPU| where they differ",
+        anchor="ma",
+    )
     img.save(path)
     return img
 
@@ -239,12 +263,17 @@ def filter_picture(path: pathlib.Path, size: int = 256) -> Image.Image:
         left = MARGIN + i * (size + GAP)
         label(draw, (left + size / 2, MARGIN + TITLE / 2), title, anchor="mm")
         img.paste(Image.fromarray(to_rgb8(pixels[..., :3])), (left, MARGIN + TITLE))
-    label(draw, (img.width / 2, MARGIN + TITLE + size + 10),
-          "GravityWarp, then sample; blend with the plain pixel by its clamped green; "
-          "boost", anchor="ma")
+    label(
+        draw,
+        (img.width / 2, MARGIN + TITLE + size + 10),
+        "GravityWarp, then sample; blend with the plain pixel by its clamped green; boost",
+        anchor="ma",
+    )
     img.save(path)
-    print(f"node graph of {len(FILTER['nodes'])} nodes, checked and compiled to {len(wgsl)} "
-          f"bytes of WGSL, drawn over a {size}x{size} picture")
+    print(
+        f"node graph of {len(FILTER['nodes'])} nodes, checked and compiled to {len(wgsl)} "
+        f"bytes of WGSL, drawn over a {size}x{size} picture"
+    )
     return img
 
 

@@ -1,4 +1,5 @@
 """3D vectors, quaternions and column-major 4x4 matrices, all in float32."""
+
 import math
 
 from _core import Mat4x4, Quaternion, Vec3, Vec4
@@ -17,10 +18,14 @@ print(f"from_euler_xyz(0.1, 0.2, 0.3) = {euler!r}")
 print(f"  q * q.conjugate() = {euler * euler.conjugate()!r}")
 
 # Scale, then rotate, then translate: the rightmost matrix acts first.
-model = (Mat4x4.from_translation(Vec3(10, 0, 0))
-         .mul(Mat4x4.from_rotation(quarter))
-         .mul(Mat4x4.from_scale(Vec3(2, 2, 2))))
+model = (
+    Mat4x4.from_translation(Vec3(10, 0, 0))
+    .mul(Mat4x4.from_rotation(quarter))
+    .mul(Mat4x4.from_scale(Vec3(2, 2, 2)))
+)
 print(f"model = {model!r}")
-print(f"model.transform_point(x) = {model.transform_point(x)!r}, "
-      f"transform_direction(x) = {model.transform_direction(x)!r}")
+print(
+    f"model.transform_point(x) = {model.transform_point(x)!r}, "
+    f"transform_direction(x) = {model.transform_direction(x)!r}"
+)
 print(f"model.data() (column-major, for GPU upload): {model.data()}")

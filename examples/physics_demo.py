@@ -1,12 +1,13 @@
 """A tour of the rigid-body world: a stack of boxes falls onto a static
 floor, overlapping boxes are reported each step, and a ray finds them."""
+
 from _core import BodyType, PhysicsWorld, RigidBody
 
 
 def main():
     world = PhysicsWorld()
-    world.set_gravity(0.0, -9.8, 0.0)          # metres; the default is (0, -980, 0)
-    floor = RigidBody(0.0)                     # zero mass: static, never moves
+    world.set_gravity(0.0, -9.8, 0.0)  # metres; the default is (0, -980, 0)
+    floor = RigidBody(0.0)  # zero mass: static, never moves
     world.add_body(floor)
 
     stack = []
@@ -33,11 +34,23 @@ def main():
     print("ray from the floor's centre:", world.raycast(0, 0, 0, 1, 0, 0))
     print("ray beside the stack:", world.raycast(2, -10, 0, 0, 1, 0))
 
-    world.remove_body(stack[0])                # the last body moves into its slot
-    print("after removing", stack[0], "->", world, "; body", stack[0], "is",
-          world.get_position(stack[0]))
-    print("BodyType.Static == 2:", BodyType.Static == 2, "; int(BodyType.Kinematic) =",
-          int(BodyType.Kinematic))
+    world.remove_body(stack[0])  # the last body moves into its slot
+    print(
+        "after removing",
+        stack[0],
+        "->",
+        world,
+        "; body",
+        stack[0],
+        "is",
+        world.get_position(stack[0]),
+    )
+    print(
+        "BodyType.Static == 2:",
+        BodyType.Static == 2,
+        "; int(BodyType.Kinematic) =",
+        int(BodyType.Kinematic),
+    )
 
 
 if __name__ == "__main__":

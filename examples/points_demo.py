@@ -1,6 +1,7 @@
 """A tour of the point-set and chain utilities. Draws three PNG files into
 $POINTS_DEMO_DIR (default: a folder in the system temp directory); the pictures of
 the docs come from POINTS_DEMO_DIR=docs/images."""
+
 import math
 import os
 import pathlib
@@ -15,8 +16,9 @@ SIZE = 320
 
 
 def out_dir() -> pathlib.Path:
-    path = pathlib.Path(os.environ.get("POINTS_DEMO_DIR")
-                        or pathlib.Path(tempfile.gettempdir()) / "points_demo")
+    path = pathlib.Path(
+        os.environ.get("POINTS_DEMO_DIR") or pathlib.Path(tempfile.gettempdir()) / "points_demo"
+    )
     path.mkdir(parents=True, exist_ok=True)
     return path
 
@@ -25,8 +27,7 @@ def to_canvas(points, box, margin=16):
     """Maps points into the image, y up."""
     min_x, min_y, max_x, max_y = box
     scale = (SIZE - 2 * margin) / max(max_x - min_x, max_y - min_y, 1e-9)
-    return [(margin + (x - min_x) * scale, SIZE - margin - (y - min_y) * scale)
-            for x, y in points]
+    return [(margin + (x - min_x) * scale, SIZE - margin - (y - min_y) * scale) for x, y in points]
 
 
 def titled(img, title, legend):
@@ -63,10 +64,14 @@ def hull_picture(path):
         draw.ellipse((x - 1.5, y - 1.5, x + 1.5, y + 1.5), fill="gray")
     ring = to_canvas(hull, box)
     draw.line(ring + ring[:1], fill="red", width=2)
-    titled(img, "convex_hull of a Gaussian cloud", [
-        ("gray", f"the {len(cloud)} input points", "dot"),
-        ("red", f"the hull: {len(hull)} vertices, counter-clockwise", "line"),
-    ]).save(path)
+    titled(
+        img,
+        "convex_hull of a Gaussian cloud",
+        [
+            ("gray", f"the {len(cloud)} input points", "dot"),
+            ("red", f"the hull: {len(hull)} vertices, counter-clockwise", "line"),
+        ],
+    ).save(path)
 
 
 def edges_picture(path):
@@ -85,11 +90,15 @@ def edges_picture(path):
             img.putpixel((i % w, i // w), (60, 60, 120))
     for x, y in edges:
         img.putpixel((int(x), int(y)), (255, 220, 0))
-    titled(img.resize((w * 5, h * 5), Image.NEAREST), "pixel_edge_points of a disc with a hole", [
-        ((60, 60, 120), "active pixel: coverage channel > 0.5", "box"),
-        ((255, 220, 0), "edge pixel returned: touches an inactive one", "box"),
-        ((0, 0, 0), "inactive pixel", "box"),
-    ]).save(path)
+    titled(
+        img.resize((w * 5, h * 5), Image.NEAREST),
+        "pixel_edge_points of a disc with a hole",
+        [
+            ((60, 60, 120), "active pixel: coverage channel > 0.5", "box"),
+            ((255, 220, 0), "edge pixel returned: touches an inactive one", "box"),
+            ((0, 0, 0), "inactive pixel", "box"),
+        ],
+    ).save(path)
 
 
 def chain_picture(path):
@@ -100,8 +109,10 @@ def chain_picture(path):
     print("bone lengths", lengths[:3], "...")
     print("end effector", tuple(round(v, 4) for v in solved[-1]), "target", target)
     far = solve_ik(chain, (20.0, 20.0), lengths)
-    print("out of reach: the chain stretches towards the target, tip at",
-          tuple(round(v, 3) for v in far[-1]))
+    print(
+        "out of reach: the chain stretches towards the target, tip at",
+        tuple(round(v, 3) for v in far[-1]),
+    )
     box = (-1.0, -1.0, 8.0, 8.0)
     img = Image.new("RGB", (SIZE, SIZE), "white")
     draw = ImageDraw.Draw(img)
@@ -110,14 +121,18 @@ def chain_picture(path):
         draw.line(c, fill=colour, width=3)
         for x, y in c:
             draw.ellipse((x - 3, y - 3, x + 3, y + 3), fill=colour)
-    (tx, ty), = to_canvas([target], box)
+    ((tx, ty),) = to_canvas([target], box)
     draw.line((tx - 6, ty, tx + 6, ty), fill="red", width=2)
     draw.line((tx, ty - 6, tx, ty + 6), fill="red", width=2)
-    titled(img, "solve_ik: an 8-joint chain reaching a target", [
-        ("lightgray", "the chain as given, root at the left", "line"),
-        ("blue", "the solved chain: same root, same bone lengths", "line"),
-        ("red", "the target", "dot"),
-    ]).save(path)
+    titled(
+        img,
+        "solve_ik: an 8-joint chain reaching a target",
+        [
+            ("lightgray", "the chain as given, root at the left", "line"),
+            ("blue", "the solved chain: same root, same bone lengths", "line"),
+            ("red", "the target", "dot"),
+        ],
+    ).save(path)
 
 
 def main():

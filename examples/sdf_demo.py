@@ -1,4 +1,5 @@
 """A small SDF scene: build it, serialise it, load it into a collider and query it."""
+
 from _core import SdfCollider, SdfPrimitive, SdfScene
 
 
@@ -19,8 +20,10 @@ def main() -> None:
         d = collider.distance(*point)
         n = collider.normal(*point)
         push = collider.push_out(*point)
-        print(f"  at {point}: distance {d:+.3f}, normal ({n[0]:+.3f}, {n[1]:+.3f}, {n[2]:+.3f}),"
-              f" push-out ({push[0]:+.3f}, {push[1]:+.3f}, {push[2]:+.3f})")
+        print(
+            f"  at {point}: distance {d:+.3f}, normal ({n[0]:+.3f}, {n[1]:+.3f}, {n[2]:+.3f}),"
+            f" push-out ({push[0]:+.3f}, {push[1]:+.3f}, {push[2]:+.3f})"
+        )
     print("box (-0.2..0.2)^3 overlaps:", collider.aabb_overlaps(-0.2, -0.2, -0.2, 0.2, 0.2, 0.2))
     print("sphere r=0.4 at (3, 0, 0) overlaps:", collider.sphere_overlaps(3.0, 0.0, 0.0, 0.4))
 

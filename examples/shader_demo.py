@@ -1,5 +1,6 @@
 """A tour of shader generation: a node graph compiled to a WGSL fragment
 shader, and a struct layout shared with a compute shader."""
+
 import json
 
 from _core import compile_node_graph, compute_layout, generate_wgsl_struct
@@ -28,10 +29,16 @@ def main():
     print(body, end="")
 
     # Faults name their place in the document (three deliberately broken ones).
-    for bad in ['{"nodes": []}', '{"nodes": [], "edges": [],}',
-                json.dumps({"nodes": [{"id": "a", "type": "UV"}],
-                            "edges": [{"from_node": "a", "from_port": "uv",
-                                       "to_node": "a", "to_port": "uv"}]})]:
+    for bad in [
+        '{"nodes": []}',
+        '{"nodes": [], "edges": [],}',
+        json.dumps(
+            {
+                "nodes": [{"id": "a", "type": "UV"}],
+                "edges": [{"from_node": "a", "from_port": "uv", "to_node": "a", "to_port": "uv"}],
+            }
+        ),
+    ]:
         try:
             compile_node_graph(bad)
         except ValueError as e:

@@ -1,4 +1,5 @@
 """A tour of the tile storage: an LRU cache of tiles and size-prefixed LZ4."""
+
 from _core import TileCache, lz4_compress, lz4_decompress
 
 
@@ -7,11 +8,11 @@ def main():
     cache = TileCache(3)
     for x in range(3):
         cache.put(x, 0, bytes([x] * 4))
-    cache.get(0, 0)                       # (0, 0) is now the most recently used
+    cache.get(0, 0)  # (0, 0) is now the most recently used
     evicted = cache.put(3, 0, b"\xff" * 4)  # over capacity: the oldest tile goes
-    print("evicted", evicted)               # (1, 0)
+    print("evicted", evicted)  # (1, 0)
     print("tiles", sorted(cache.keys()), "of", cache.capacity())
-    print("tile (3, 0)", cache.get(3, 0))   # a list of ints
+    print("tile (3, 0)", cache.get(3, 0))  # a list of ints
     print("contains (1, 0)?", cache.contains(1, 0))
 
     # Compressed tiles carry their own length, so they decode on their own.

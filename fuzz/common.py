@@ -1,6 +1,7 @@
 """Shared by the harnesses: the tests' reference models on the path, the
 fuzzer's entry point, and reading floats with the special values well
 represented."""
+
 import os
 import sys
 

@@ -3,14 +3,13 @@ orientation is undefined, hull vertices taken from the input, and the same
 hull as the float32 Graham scan of the tests where the angular comparison is
 a consistent order (coordinates on the half-integer grid: every cross
 product is then exact, so "within tolerance" means exactly collinear)."""
-import math
 
 import atheris
-
-import common
-import _core
 from models.floats import bits, f32
 from models.hull import ref_hull, same_points
+
+import _core
+import common
 
 
 def test_one(data):

@@ -1,9 +1,10 @@
 """lz4_decompress on any bytes, against the lz4 package's block decoder;
 lz4_compress round trips."""
+
 import lz4.block
 
-import common
 import _core
+import common
 
 LIMIT = 1 << 22  # the anchor allocates the full claimed size: keep it small
 
@@ -31,9 +32,11 @@ def test_one(data):
             assert len(ours) <= claimed
             assert anchor(data[4:], len(ours)) in (ours, None)
     else:
-        assert error in ("Source buffer must at least contain size prefix.",
-                         "Parsed size prefix in buffer must not be negative.",
-                         "Given size parameter is too big"), error
+        assert error in (
+            "Source buffer must at least contain size prefix.",
+            "Parsed size prefix in buffer must not be negative.",
+            "Given size parameter is too big",
+        ), error
     packed = bytes(_core.lz4_compress(data))
     assert packed[:4] == len(data).to_bytes(4, "little")
     assert bytes(_core.lz4_decompress(packed)) == data

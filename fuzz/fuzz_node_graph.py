@@ -1,19 +1,28 @@
 """compile_node_graph: documents built from fuzzed choices against the
 reference compiler of the tests, and raw text that must only ever fail with
 ValueError."""
+
 import json
 
 import atheris
-
-import common
-import _core
 from models.node_compiler import NODE_TYPES, Compiled, reference_compile
+
+import _core
+import common
 
 IDS = ["a", "b", "c", "d", "x y", "é"]
 TYPES = sorted(NODE_TYPES) + ["Nope"]
 PORTS = ["out", "uv", "val", "color", "a", "b", "t", "x"]
-PARAMS = [None, {"channel": "g"}, {"channel": "rgb"}, {"min": 0.25, "max": 2}, {"strength": 3},
-          {"radius": 1e30}, {"value": [1, 2, 3, 4]}, {"value": 0.5}]
+PARAMS = [
+    None,
+    {"channel": "g"},
+    {"channel": "rgb"},
+    {"min": 0.25, "max": 2},
+    {"strength": 3},
+    {"radius": 1e30},
+    {"value": [1, 2, 3, 4]},
+    {"value": 0.5},
+]
 
 
 def test_one(data):
@@ -32,11 +41,23 @@ def test_one(data):
             continue  # the reference keys nodes by id
         seen.add(node_id)
         nodes.append((node_id, fdp.PickValueInList(TYPES), fdp.PickValueInList(PARAMS)))
-    edges = [(fdp.PickValueInList(IDS), fdp.PickValueInList(PORTS), fdp.PickValueInList(IDS),
-              fdp.PickValueInList(PORTS)) for _ in range(fdp.ConsumeIntInRange(0, 6))]
-    doc = json.dumps({
-        "nodes": [{"id": i, "type": t, **({"params": p} if p else {})} for i, t, p in nodes],
-        "edges": [dict(zip(("from_node", "from_port", "to_node", "to_port"), e)) for e in edges]})
+    edges = [
+        (
+            fdp.PickValueInList(IDS),
+            fdp.PickValueInList(PORTS),
+            fdp.PickValueInList(IDS),
+            fdp.PickValueInList(PORTS),
+        )
+        for _ in range(fdp.ConsumeIntInRange(0, 6))
+    ]
+    doc = json.dumps(
+        {
+            "nodes": [{"id": i, "type": t, **({"params": p} if p else {})} for i, t, p in nodes],
+            "edges": [
+                dict(zip(("from_node", "from_port", "to_node", "to_port"), e)) for e in edges
+            ],
+        }
+    )
     try:
         want = ("ok", reference_compile([(i, t, p or {}) for i, t, p in nodes], edges))
     except Compiled as e:

@@ -1,13 +1,14 @@
 """PhysicsWorld operation sequences against the plain all-pairs model of the
 tests: handles, swap-remove order, integration, broad-phase pairs and ray
 casts, on positions that include infinities and NaN."""
+
 import atheris
 import numpy as np
-
-import common
-import _core
 from models.floats import same_f32
 from models.physics import Model, ref_slab
+
+import _core
+import common
 
 F = np.float32
 DTS = [0.0, 0.016, 1e-3, 1.0, -0.5, float("nan")]

@@ -1,10 +1,11 @@
 """pixel_edge_points on fuzzed buffers and layouts against the numpy
 reference of the tests."""
-import atheris
 
-import common
-import _core
+import atheris
 from models.pixel_edges import ref_edges
+
+import _core
+import common
 
 
 def test_one(data):

@@ -1,13 +1,14 @@
 """SdfCollider.load_bytes on any buffer, then queries at fuzzed points: no
 crash, and the scene's distance is the union (first minimum, NaN never wins)
 of its records' distances, each loaded alone."""
+
 import math
 import struct
 
 import atheris
 
-import common
 import _core
+import common
 
 RECORD = 48
 FLT_MAX = 3.4028234663852886e38
@@ -27,7 +28,7 @@ def test_one(data):
     singles = []
     for i in range(len(buffer) // RECORD):
         one = _core.SdfCollider()
-        one.load_bytes(buffer[i * RECORD:(i + 1) * RECORD])
+        one.load_bytes(buffer[i * RECORD : (i + 1) * RECORD])
         singles.append(one)
     for _ in range(3):
         p = common.floats(fdp, 3)

@@ -1,9 +1,10 @@
 """TileCache operation sequences against an OrderedDict LRU."""
-import atheris
 
-import common
-import _core
+import atheris
 from models.tiles import RefLRU
+
+import _core
+import common
 
 KEYS = [0, 1, -1, 2, 2**31 - 1, -(2**31)]
 

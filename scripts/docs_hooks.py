@@ -12,6 +12,7 @@ time, so the site never drifts from what it documents.
   which it is installed and in which mkdocstrings finds a module that has
   only stubs.
 """
+
 from __future__ import annotations
 
 import pathlib
@@ -28,8 +29,12 @@ from gfxcore.nodes import NODE_TYPES  # noqa: E402
 
 MARKER = "<!-- node-types -->"
 README_MARKER = re.compile(r"<!-- readme: (.+?) -->")
-LINKS = {"](docs/": "](", "](CONTRIBUTING.md": "](contributing.md",
-         "](CHANGELOG.md": "](changelog.md", "](bench/ratios.png": "](images/ratios.png"}
+LINKS = {
+    "](docs/": "](",
+    "](CONTRIBUTING.md": "](contributing.md",
+    "](CHANGELOG.md": "](changelog.md",
+    "](bench/ratios.png": "](images/ratios.png",
+}
 STUBS_DIR = ROOT / "build" / "docs-stubs"
 
 
@@ -39,8 +44,10 @@ def node_sections() -> str:
         out.append(f"### {node.name} {{ #node-{node.name} }}\n")
         if node.inputs:
             out.append("| input port | default when no edge arrives | accepts |\n|---|---|---|")
-            out += [f"| `{p.name}` | `{p.default}` | {', '.join(f'`{t}`' for t in p.accepts)} |"
-                    for p in node.inputs]
+            out += [
+                f"| `{p.name}` | `{p.default}` | {', '.join(f'`{t}`' for t in p.accepts)} |"
+                for p in node.inputs
+            ]
         else:
             out.append("No input ports.")
         out.append("")
@@ -51,8 +58,10 @@ def node_sections() -> str:
             out.append("No parameters.")
         out.append("")
         if node.output:
-            out.append(f"Output: variable `{{id}}_{node.output}` (edges leave from port "
-                       f"`{node.output}`), of type {node.output_type}.")
+            out.append(
+                f"Output: variable `{{id}}_{node.output}` (edges leave from port "
+                f"`{node.output}`), of type {node.output_type}."
+            )
         else:
             out.append("Output: none; no edge can leave this node.")
         if node.typing:
@@ -80,7 +89,7 @@ def readme_section(title: str) -> str:
         raise ValueError(f"README.md has no section {title!r}")
     start, level = found[0]
     end = next((i for i, lv, _ in headings(lines) if i > start and lv <= level), len(lines))
-    body = lines[start + 1:end]
+    body = lines[start + 1 : end]
     shift = {i: lv for i, lv, _ in headings(body)}
     top = min(shift.values(), default=2)
     for i, lv in shift.items():

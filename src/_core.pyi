@@ -30,16 +30,35 @@ Conventions that hold for every member:
   borrowed". Give each thread its own objects, or a lock around shared ones.
 - An internal fault raises `PanicException`, derived from `BaseException`.
 """
+
 from collections.abc import Sequence
 from typing import Never, final
 
 __all__ = [
-    "convex_hull", "bounding_box", "pixel_edge_points", "solve_ik", "compute_bone_lengths",
-    "Vec2", "AABB", "compile_node_graph", "lz4_compress", "lz4_decompress", "compute_layout",
-    "generate_wgsl_struct", "TileCache", "Vec3", "Vec4", "Mat4x4", "Quaternion",
-    "SdfPrimitive", "SdfScene", "BodyType", "RigidBody", "PhysicsWorld", "SdfCollider",
+    "convex_hull",
+    "bounding_box",
+    "pixel_edge_points",
+    "solve_ik",
+    "compute_bone_lengths",
+    "Vec2",
+    "AABB",
+    "compile_node_graph",
+    "lz4_compress",
+    "lz4_decompress",
+    "compute_layout",
+    "generate_wgsl_struct",
+    "TileCache",
+    "Vec3",
+    "Vec4",
+    "Mat4x4",
+    "Quaternion",
+    "SdfPrimitive",
+    "SdfScene",
+    "BodyType",
+    "RigidBody",
+    "PhysicsWorld",
+    "SdfCollider",
 ]
-
 
 def convex_hull(points: Sequence[tuple[float, float]]) -> list[tuple[float, float]]:
     """Convex hull of a 2D point set (Graham scan in 32-bit floats).
@@ -185,7 +204,6 @@ def compute_bone_lengths(positions: Sequence[tuple[float, float]]) -> list[float
         [5.0, 0.0]
     """
 
-
 @final
 class Vec2:
     """A 2D vector of two 32-bit floats.
@@ -197,6 +215,7 @@ class Vec2:
         >>> Vec2(3, 4).length()
         5.0
     """
+
     x: float
     """First component (32-bit float; assigning narrows, deleting raises `AttributeError`)."""
     y: float
@@ -245,7 +264,6 @@ class Vec2:
     def __rmul__(self, other: Never, /) -> Never:
         """Refused: `2 * v` raises `TypeError`; write `v * 2`."""
 
-
 @final
 class AABB:
     """An axis-aligned 2D box of four 32-bit floats.
@@ -257,6 +275,7 @@ class AABB:
         >>> AABB(0, 0, 4, 3).center()
         Vec2(2, 1.5)
     """
+
     min_x: float
     """Left edge (32-bit float)."""
     min_y: float
@@ -419,7 +438,6 @@ def generate_wgsl_struct(struct_name: str, channels: Sequence[tuple[str, str]]) 
         'struct S {\\n    a: f32,\\n};'
     """
 
-
 @final
 class TileCache:
     """A least-recently-used cache of tile data keyed by `(tile_x, tile_y)`.
@@ -475,7 +493,6 @@ class TileCache:
     def clear(self) -> None:
         """Drop every tile; the capacity stays."""
 
-
 @final
 class Vec3:
     """A 3D vector of three 32-bit floats; also the point, direction and axis
@@ -489,6 +506,7 @@ class Vec3:
         >>> Vec3(1, 0, 0).cross(Vec3(0, 1, 0))
         Vec3(0, 0, 1)
     """
+
     x: float
     """First component (32-bit float)."""
     y: float
@@ -545,7 +563,6 @@ class Vec3:
     def __neg__(self) -> Vec3:
         """`-v`: every sign flipped (0 becomes -0)."""
 
-
 @final
 class Vec4:
     """A 4D vector of four 32-bit floats, without operators.
@@ -554,6 +571,7 @@ class Vec4:
         >>> Vec4(1, 1, 1, 1).length()
         2.0
     """
+
     x: float
     """First component (32-bit float)."""
     y: float
@@ -577,7 +595,6 @@ class Vec4:
         """Euclidean length."""
     def normalize(self) -> Vec4:
         """Unit-length copy; the zero vector gives `Vec4(0, 0, 0, 0)`."""
-
 
 @final
 class Mat4x4:
@@ -619,7 +636,6 @@ class Mat4x4:
     def data(self) -> list[float]:
         """The 16 elements, column-major, ready for GPU upload as `mat4x4<f32>`."""
 
-
 @final
 class Quaternion:
     """A rotation as a quaternion of four 32-bit floats: vector part `x, y, z`,
@@ -634,6 +650,7 @@ class Quaternion:
         >>> Quaternion.identity()
         Quaternion(0, 0, 0, 1)
     """
+
     x: float
     """Vector part, x (32-bit float)."""
     y: float
@@ -674,7 +691,6 @@ class Quaternion:
         """Hamilton product; a number or `Vec3` operand raises `TypeError`."""
     def __rmul__(self, other: Quaternion, /) -> Quaternion:
         """The `*` slot seen from the right; only `Quaternion * Quaternion` succeeds."""
-
 
 @final
 class SdfPrimitive:
@@ -772,7 +788,6 @@ class SdfPrimitive:
     def to_bytes(self) -> list[int]:
         """The 48-byte record as a list of ints 0..255."""
 
-
 @final
 class SdfScene:
     """An ordered list of primitives that serialises to one GPU buffer.
@@ -801,7 +816,6 @@ class SdfScene:
         an empty scene). Pass it to `SdfCollider.load_bytes` or, through
         `gfxcore.scene_buffer`, to a GPU storage buffer."""
 
-
 @final
 class BodyType:
     """How a body takes part in integration: `Dynamic` (0), `Kinematic` (1)
@@ -812,6 +826,7 @@ class BodyType:
     no constructor. No operation of the module gives a body the type
     `Kinematic`.
     """
+
     Dynamic: BodyType
     """Moved by integration (any body with a non-zero mass); value 0."""
     Kinematic: BodyType
@@ -825,7 +840,6 @@ class BodyType:
     def __ne__(self, other: object, /) -> bool:
         """The negation of `==`."""
     __hash__: None  # type: ignore[assignment]
-
 
 @final
 class RigidBody:
@@ -870,7 +884,6 @@ class RigidBody:
         `g` is an acceleration, not a force (it is not divided by the mass).
         Static bodies do not move.
         """
-
 
 @final
 class PhysicsWorld:
@@ -945,7 +958,6 @@ class PhysicsWorld:
             >>> world.raycast(-5, 0, 0, 1, 0, 0)
             [(1, 4.5)]
         """
-
 
 @final
 class SdfCollider:

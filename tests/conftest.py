@@ -1,17 +1,18 @@
 """Shared helpers: the float32 helpers and special values (defined with the
 reference models, which the fuzz harnesses share), hostile argument objects
 and a Ctrl-C timer."""
+
 import contextlib
 import signal
 
 import pytest
-
 from models.floats import SPECIAL_F32, bits, f32, same_f32, ulps_apart  # noqa: F401
 
 
 @pytest.fixture
 def rng():
     import random
+
     return random.Random(1234)
 
 
@@ -19,8 +20,10 @@ def rng():
 def ctrl_c_every(seconds: float = 0.2):
     """Raises KeyboardInterrupt from a timer signal every `seconds`, the way
     Ctrl-C would, while the body runs."""
+
     def stop(*_):
         raise KeyboardInterrupt
+
     old = signal.signal(signal.SIGALRM, stop)
     signal.setitimer(signal.ITIMER_REAL, seconds, seconds)
     try:

@@ -1,5 +1,6 @@
 """The GPU tests' device: gfxcore.gpu's shared one, or a pytest skip when
 this machine has no adapter at all."""
+
 from __future__ import annotations
 
 import os
@@ -30,7 +31,8 @@ def render_pipeline(fragment_wgsl: str, entry_point: str = "fs_main"):
     return gpu_device().render_pipeline(fragment_wgsl, entry_point)
 
 
-def run_compute(code: str, inputs: list[bytes], out_size: int, workgroups: int,
-                entry_point: str = "main") -> bytes:
+def run_compute(
+    code: str, inputs: list[bytes], out_size: int, workgroups: int, entry_point: str = "main"
+) -> bytes:
     """GpuDevice.run_compute on the shared device."""
     return gpu_device().run_compute(code, inputs, out_size, workgroups, entry_point)

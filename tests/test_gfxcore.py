@@ -1,17 +1,18 @@
 """gfxcore: the node catalogue against the compiler, check_node_graph against
 a real WGSL compiler, and gfxcore.gpu's argument checks."""
+
 import json
 import math
 import pathlib
 import random
 import re
 
-import pytest
-
 import gpu
-from _core import compile_node_graph
+import pytest
 from gfxcore import check_node_graph
 from gfxcore.nodes import NODE_TYPES, emitted_line
+
+from _core import compile_node_graph
 
 PRELUDE_LINES = 19
 
@@ -31,9 +32,11 @@ def test_catalogue_is_what_the_compiler_emits(name):
     assert body(alone) == [emitted_line(name, "n")]
     # Every port fed and every parameter set: each lands in its own place.
     params = {p.name: ("g" if p.kind == "text" else 2.5 + i) for i, p in enumerate(kind.params)}
-    fed = {"nodes": [{"id": f"s{p.name}", "type": "UV"} for p in kind.inputs]
-           + [{"id": "n", "type": name, "params": params}],
-           "edges": [edge(f"s{p.name}", "uv", "n", p.name) for p in kind.inputs]}
+    fed = {
+        "nodes": [{"id": f"s{p.name}", "type": "UV"} for p in kind.inputs]
+        + [{"id": "n", "type": name, "params": params}],
+        "edges": [edge(f"s{p.name}", "uv", "n", p.name) for p in kind.inputs],
+    }
     line = emitted_line(name, "n", {p.name: f"s{p.name}_uv" for p in kind.inputs}, params)
     assert body(fed)[-1] == line
     assert (line != emitted_line(name, "n")) == bool(kind.inputs or kind.params)
@@ -53,8 +56,11 @@ def random_graph(rng, n):
         kind, params = NODE_TYPES[name], {}
         for p in kind.params:
             if rng.random() < 0.5:
-                params[p.name] = (rng.choice(["r", "g", "ba", "xyz", "abgr"]) if p.kind == "text"
-                                  else rng.choice([rng.uniform(-1, 2), 3, -0.0]))
+                params[p.name] = (
+                    rng.choice(["r", "g", "ba", "xyz", "abgr"])
+                    if p.kind == "text"
+                    else rng.choice([rng.uniform(-1, 2), 3, -0.0])
+                )
         if name == "Clamp" and params.get("min", 0.0) > params.get("max", 1.0):
             params["min"], params["max"] = params.get("max", 1.0), params.get("min", 0.0)
         sources = [m for m in nodes if NODE_TYPES[m["type"]].output]
@@ -90,23 +96,37 @@ def mutate(rng, doc):
         return "" if fine else repr(node["id"])
     if what == 3:
         node["params"][rng.choice([p.name for p in kind.params] + ["factor"])] = rng.choice(
-            ["q", None, True, [1], {"a": 1}, 1e39, -4e38, "0.5"])
+            ["q", None, True, [1], {"a": 1}, 1e39, -4e38, "0.5"]
+        )
         return repr(node["id"])
     if what == 4:
         clash = rng.choice(nodes)
         node["id"] = clash["id"]
         return repr(clash["id"]) if clash is not node else ""
     if what == 5:
-        edges.append(edge(node["id"], kind.output or "out", rng.choice(["ghost", node["id"] + "x"]),
-                          "a"))
+        edges.append(
+            edge(node["id"], kind.output or "out", rng.choice(["ghost", node["id"] + "x"]), "a")
+        )
         return f"edge {len(edges) - 1} "
     if what == 6:
-        nodes.append({"id": "c", "type": "PixelChannel",
-                      "params": {"channel": rng.choice(["rx", "", "rgbar", "R", "r;}", "q"])}})
+        nodes.append(
+            {
+                "id": "c",
+                "type": "PixelChannel",
+                "params": {"channel": rng.choice(["rx", "", "rgbar", "R", "r;}", "q"])},
+            }
+        )
         return "'c'"
     if what == 7:
-        name, node_id = rng.choice([("GravityWarp", "p"), ("PixelColor", "out"),
-                                    ("PixelColor", "t"), ("SampleTexture", "s"), ("UV", "warp")])
+        name, node_id = rng.choice(
+            [
+                ("GravityWarp", "p"),
+                ("PixelColor", "out"),
+                ("PixelColor", "t"),
+                ("SampleTexture", "s"),
+                ("UV", "warp"),
+            ]
+        )
         nodes.append({"id": node_id, "type": name, "params": {}})
         if node_id == "p":
             nodes.append({"id": "p_out", "type": "UV", "params": {}})
@@ -158,20 +178,26 @@ def test_checker_reports_whatever_the_wgsl_compiler_refuses(seed):
 
 
 def test_checker_passes_well_typed_graphs():
-    from test_gpu_shaders import HAND_GRAPHS, random_graph as typed_graph
+    from test_gpu_shaders import HAND_GRAPHS
+    from test_gpu_shaders import random_graph as typed_graph
+
     graphs = [g for name, g in HAND_GRAPHS.items() if name != "no-output"]
     graphs += [typed_graph(random.Random(seed), 3 + seed) for seed in range(20)]
     for doc in graphs:
         assert check_node_graph(json.dumps(doc)) == [], doc
     assert check_node_graph(json.dumps(HAND_GRAPHS["no-output"])) == [
-        "no FinalColor node: the shader's colour stays (0, 0, 0, 1)"]
+        "no FinalColor node: the shader's colour stays (0, 0, 0, 1)"
+    ]
 
 
-@pytest.mark.parametrize("document, problem", [
-    ("[[1]]", "invalid type: integer `1`, expected struct Node at line 1 column 4"),
-    ('{"nodes": []}', "missing field `edges` at line 1 column 13"),
-    ('{"nodes": [["\ud800", "UV"]], "edges": []}', "surrogates not allowed"),
-])
+@pytest.mark.parametrize(
+    "document, problem",
+    [
+        ("[[1]]", "invalid type: integer `1`, expected struct Node at line 1 column 4"),
+        ('{"nodes": []}', "missing field `edges` at line 1 column 13"),
+        ('{"nodes": [["\ud800", "UV"]], "edges": []}', "surrogates not allowed"),
+    ],
+)
 def test_documents_the_compiler_refuses_are_one_problem(document, problem):
     problems = check_node_graph(document)
     assert len(problems) == 1 and problem in problems[0]
@@ -183,6 +209,7 @@ def test_checker_takes_text_only():
 
 
 # ---- gfxcore.gpu refuses bad arguments before touching the GPU ------------------------------
+
 
 @pytest.fixture
 def no_gpu(monkeypatch):
@@ -203,8 +230,12 @@ BAD = [
     ("sdf_normals", ([256], [(0, 0, 0)]), ValueError, "scene must hold ints 0 to 255"),
     ("sdf_normals", (["x"], [(0, 0, 0)]), TypeError, "scene must hold ints 0 to 255"),
     ("apply_node_graph", (b"fn", [[[0, 0, 0, 1]]]), TypeError, "wgsl must be a str, not bytes"),
-    ("apply_node_graph", ("", [[[0, 0, 0]]]), ValueError,
-     "image must have shape (height, width, 4), not (1, 1, 3)"),
+    (
+        "apply_node_graph",
+        ("", [[[0, 0, 0]]]),
+        ValueError,
+        "image must have shape (height, width, 4), not (1, 1, 3)",
+    ),
     ("apply_node_graph", ("", [[0, 0, 0, 1]]), ValueError, "image must have shape"),
     ("apply_node_graph", ("", [[["a"] * 4]]), TypeError, "image must hold real numbers"),
     ("apply_node_graph", ("", [[[0] * 4]], (0, 4)), ValueError, "size must be from 1 to"),
@@ -222,11 +253,14 @@ def test_gpu_arguments_are_checked_first(no_gpu, function, args, error, message)
 
 def test_wgsl_compile_errors_carry_the_compilers_message():
     gfxgpu = pytest.importorskip("gfxcore.gpu", reason="gfxcore.gpu needs wgpu and numpy")
-    doc = {"nodes": [{"id": "u", "type": "UV"}, {"id": "t", "type": "SampleTexture"}],
-           "edges": [edge("u", "typo", "t", "uv")]}
+    doc = {
+        "nodes": [{"id": "u", "type": "UV"}, {"id": "t", "type": "SampleTexture"}],
+        "edges": [edge("u", "typo", "t", "uv")],
+    }
     with pytest.raises(ValueError, match="no definition in scope for identifier: `u_typo`"):
-        gfxgpu.apply_node_graph(compile_node_graph(json.dumps(doc)), [[[0.0] * 4]],
-                                device=gpu.gpu_device())
+        gfxgpu.apply_node_graph(
+            compile_node_graph(json.dumps(doc)), [[[0.0] * 4]], device=gpu.gpu_device()
+        )
 
 
 def test_readme_gpu_examples_run_as_written(capsys):

@@ -7,15 +7,16 @@ difference. The cone also takes the GPU's sin and cos, which may each be an
 ulp off the C library's; its distances are held to a few ulps of the largest
 magnitude the formula works with (see cone_scale).
 """
+
 import math
 import random
 import struct
 
+import gfxcore
+import gpu
 import numpy as np
 import pytest
 
-import gfxcore
-import gpu
 from _core import SdfCollider, SdfScene
 from _core import SdfPrimitive as P
 
@@ -27,7 +28,9 @@ CONE = 4
 CONE_ULPS = 8
 
 # Distance of record `index` of the scene at each query point.
-PRIMITIVE_KERNEL = gfxcore.sdf_wgsl() + """
+PRIMITIVE_KERNEL = (
+    gfxcore.sdf_wgsl()
+    + """
 struct Query {
     p: vec3<f32>,
     index: u32,
@@ -44,14 +47,17 @@ fn main(@builtin(global_invocation_id) id: vec3<u32>) {
     }
 }
 """
+)
+
 
 def gpu_primitive_distances(records, queries):
     """queries: (x, y, z, record index) -> the GPU's float32 distances, as a
     scene of that one record would give them (a NaN or infinite distance
     leaves the empty distance), to compare with a one-record collider."""
     data = b"".join(struct.pack("<3fI", *q) for q in queries)
-    out = gpu.run_compute(PRIMITIVE_KERNEL, [b"".join(records), data], 4 * len(queries),
-                          -(-len(queries) // 64))
+    out = gpu.run_compute(
+        PRIMITIVE_KERNEL, [b"".join(records), data], 4 * len(queries), -(-len(queries) // 64)
+    )
     got = np.frombuffer(out, dtype=np.float32)
     return np.where(got < np.float32(EMPTY), got, np.float32(EMPTY))
 
@@ -59,8 +65,9 @@ def gpu_primitive_distances(records, queries):
 def gpu_scene(scene, points):
     """gfxcore.gpu's distance and normal at each point, four floats a point."""
     device = gpu.gpu_device()
-    return np.column_stack([sdf_distances(scene, points, device=device),
-                            sdf_normals(scene, points, device=device)])
+    return np.column_stack(
+        [sdf_distances(scene, points, device=device), sdf_normals(scene, points, device=device)]
+    )
 
 
 def ordered(a):
@@ -90,9 +97,11 @@ def f32_ulp(x):
 
 # ---- seeded random scenes -------------------------------------------------------------
 
+
 def random_primitive(rng, code):
     """A primitive of type `code`; one in four has a degenerate size (zero,
     negative, or a capsule whose ends coincide)."""
+
     def c():
         return rng.uniform(-3, 3)
 
@@ -122,8 +131,12 @@ def random_primitive(rng, code):
 def query_points(rng, prim):
     """A grid around the origin, the primitive's centre, points moved onto its
     surface along the collider's normal, and far points."""
-    grid = [(x, y, z) for x in np.linspace(-4, 4, 7) for y in np.linspace(-4, 4, 7)
-            for z in np.linspace(-4, 4, 5)]
+    grid = [
+        (x, y, z)
+        for x in np.linspace(-4, 4, 7)
+        for y in np.linspace(-4, 4, 7)
+        for z in np.linspace(-4, 4, 5)
+    ]
     collider = SdfCollider()
     collider.load_bytes(prim.to_bytes())
     center = struct.unpack_from("<3f", bytes(prim.to_bytes()))
@@ -136,8 +149,11 @@ def query_points(rng, prim):
     return [tuple(map(float, p)) for p in grid] + [center] + near + far
 
 
-@pytest.mark.parametrize("code", range(8), ids=["sphere", "box", "cylinder", "capsule", "cone",
-                                                 "torus", "plane", "rounded_box"])
+@pytest.mark.parametrize(
+    "code",
+    range(8),
+    ids=["sphere", "box", "cylinder", "capsule", "cone", "torus", "plane", "rounded_box"],
+)
 def test_primitive_distances_match_the_collider(code):
     rng = random.Random(1100 + code)
     prims = [random_primitive(rng, code) for _ in range(12)]
@@ -164,8 +180,24 @@ def test_primitive_distances_match_the_collider(code):
 
 
 # Field values that arithmetic gets wrong first.
-SPECIAL = [1e-45, -1e-45, 1.1754942e-38, 0.0, -0.0, 1.0, -1.0, 0.1, 3.4028235e38, -3.4028235e38, math.inf, -math.inf,
-           math.nan, 16777217.0, 1e20, 1e-7]
+SPECIAL = [
+    1e-45,
+    -1e-45,
+    1.1754942e-38,
+    0.0,
+    -0.0,
+    1.0,
+    -1.0,
+    0.1,
+    3.4028235e38,
+    -3.4028235e38,
+    math.inf,
+    -math.inf,
+    math.nan,
+    16777217.0,
+    1e20,
+    1e-7,
+]
 
 
 def hostile_record(rng):
@@ -181,16 +213,21 @@ def hostile_record(rng):
 def flushed_distance(record, point):
     def flush(x):
         return math.copysign(0.0, x) if abs(x) < 1.1754944e-38 else x
+
     collider = SdfCollider()
-    collider.load_bytes(struct.pack("<8f", *map(flush, struct.unpack_from("<8f", record))) + record[32:])
+    collider.load_bytes(
+        struct.pack("<8f", *map(flush, struct.unpack_from("<8f", record))) + record[32:]
+    )
     return np.float32(collider.distance(*map(flush, point)))
 
 
 def test_hostile_records_match_the_collider():
     rng = random.Random(77)
     records = [hostile_record(rng) for _ in range(300)]
-    points = [tuple(rng.choice(SPECIAL) if rng.random() < 0.2 else rng.uniform(-4, 4)
-                    for _ in range(3)) for _ in range(20)]
+    points = [
+        tuple(rng.choice(SPECIAL) if rng.random() < 0.2 else rng.uniform(-4, 4) for _ in range(3))
+        for _ in range(20)
+    ]
     queries, expected = [], []
     for index, record in enumerate(records):
         collider = SdfCollider()
@@ -208,8 +245,9 @@ def test_hostile_records_match_the_collider():
         if ulp_diff(got[k], flushed_distance(records[queries[k][3]], queries[k][:3])) == 0:
             continue
         # Cones may differ in the last bits, never in NaN-ness or infinity.
-        assert codes[k] == CONE and diff[k] < 2**40 and np.isfinite(got[k]) == np.isfinite(expected[k]), \
-            (records[queries[k][3]].hex(), queries[k][:3], got[k], expected[k])
+        assert (
+            codes[k] == CONE and diff[k] < 2**40 and np.isfinite(got[k]) == np.isfinite(expected[k])
+        ), (records[queries[k][3]].hex(), queries[k][:3], got[k], expected[k])
 
 
 def mixed_scene(rng, with_cones):
@@ -222,7 +260,9 @@ def mixed_scene(rng, with_cones):
     buffer = bytes(scene.to_gpu_bytes())
     # A record whose distance is NaN everywhere and records of unknown types never win.
     nan_sphere = struct.pack("<8f2I8x", math.nan, 0, 0, 1, 0, 0, 0, 0, 0, 0)
-    unknown = struct.pack("<8f2I8x", *[0.0] * 8, 9, 0) + struct.pack("<8f2I8x", *[0.0] * 8, 0xFFFFFFFF, 0)
+    unknown = struct.pack("<8f2I8x", *[0.0] * 8, 9, 0) + struct.pack(
+        "<8f2I8x", *[0.0] * 8, 0xFFFFFFFF, 0
+    )
     return buffer[:96] + nan_sphere + unknown + buffer[96:]
 
 
@@ -230,12 +270,20 @@ def mixed_scene(rng, with_cones):
 def test_scene_distance_and_normal_match_the_collider(seed):
     rng = random.Random(seed)
     buffer = mixed_scene(rng, with_cones=False) + bytes(range(40))  # partial trailing record
-    points = np.array([(x, y, z) for x in np.linspace(-4, 4, 17) for y in np.linspace(-4, 4, 17)
-                       for z in np.linspace(-4, 4, 9)], dtype=np.float32)
+    points = np.array(
+        [
+            (x, y, z)
+            for x in np.linspace(-4, 4, 17)
+            for y in np.linspace(-4, 4, 17)
+            for z in np.linspace(-4, 4, 9)
+        ],
+        dtype=np.float32,
+    )
     collider = SdfCollider()
     collider.load_bytes(buffer)
-    expected = np.array([(collider.distance(*p), *collider.normal(*p)) for p in points.tolist()],
-                        dtype=np.float32)
+    expected = np.array(
+        [(collider.distance(*p), *collider.normal(*p)) for p in points.tolist()], dtype=np.float32
+    )
     got = gpu_scene(buffer, points)
     bad = np.nonzero(ulp_diff(got, expected).any(axis=1))[0]
     assert bad.size == 0, [(points[k], got[k], expected[k]) for k in bad[:5]]
@@ -244,8 +292,15 @@ def test_scene_distance_and_normal_match_the_collider(seed):
 def test_scene_with_cones_stays_within_the_cone_bound():
     rng = random.Random(9)
     buffer = mixed_scene(rng, with_cones=True)
-    points = np.array([(x, y, z) for x in np.linspace(-4, 4, 9) for y in np.linspace(-4, 4, 9)
-                       for z in np.linspace(-4, 4, 9)], dtype=np.float32)
+    points = np.array(
+        [
+            (x, y, z)
+            for x in np.linspace(-4, 4, 9)
+            for y in np.linspace(-4, 4, 9)
+            for z in np.linspace(-4, 4, 9)
+        ],
+        dtype=np.float32,
+    )
     collider = SdfCollider()
     collider.load_bytes(buffer)
     expected = np.array([collider.distance(*p) for p in points.tolist()], dtype=np.float32)
@@ -287,7 +342,9 @@ def test_sdf_wgsl_refuses_bad_binding_numbers(group, binding):
 
 def test_record_struct_has_the_buffer_layout():
     # The struct is 48 bytes with params[3] at 28: the kernel reads each field back.
-    code = gfxcore.sdf_wgsl(group=0, binding=0) + """
+    code = (
+        gfxcore.sdf_wgsl(group=0, binding=0)
+        + """
 @group(0) @binding(1) var<storage, read> which: array<u32>;
 @group(0) @binding(2) var<storage, read_write> result: array<f32>;
 
@@ -300,9 +357,12 @@ fn main() {
     result[10] = f32(arrayLength(&sdf_scene));
 }
 """
+    )
     cap = P.capsule(0, 0, 0, 0, 2, 0, 0.5)
     cap.set_smooth_k(0.25)
     cap.set_csg_op(6)
     data = P.sphere(9, 9, 9, 9).to_bytes() + cap.to_bytes()
-    out = np.frombuffer(gpu.run_compute(code, [bytes(data), struct.pack("<I", 1)], 44, 1), dtype=np.float32)
+    out = np.frombuffer(
+        gpu.run_compute(code, [bytes(data), struct.pack("<I", 1)], 44, 1), dtype=np.float32
+    )
     assert out.tolist() == [0, 1, 0, 0, 2, 0, 0.25, 0.5, 3, 6, 2]

@@ -1,12 +1,13 @@
 """Fragment shaders from compile_node_graph drawn on a real WebGPU stack,
 against a numpy evaluation of the same node graph."""
+
 import json
 import random
 
+import gpu
 import numpy as np
 import pytest
 
-import gpu
 from _core import compile_node_graph
 
 gfxgpu = pytest.importorskip("gfxcore.gpu", reason="gfxcore.gpu needs wgpu and numpy")
@@ -16,8 +17,17 @@ TEXTURE_ROWS, TEXTURE_COLUMNS = 6, 8
 # Pixel centres never fall on a texel edge of the texture: (i + 0.5) / 2 texels.
 SIZE = (2 * TEXTURE_COLUMNS, 2 * TEXTURE_ROWS)
 CHANNELS = {c: i for i, c in enumerate("rgba")} | {c: i for i, c in enumerate("xyzw")}
-SUFFIX = {"UV": "uv", "SampleTexture": "color", "PixelColor": "color", "PixelChannel": "val",
-          "Lerp": "out", "Add": "out", "Multiply": "out", "Clamp": "out", "GravityWarp": "out_uv"}
+SUFFIX = {
+    "UV": "uv",
+    "SampleTexture": "color",
+    "PixelColor": "color",
+    "PixelChannel": "val",
+    "Lerp": "out",
+    "Add": "out",
+    "Multiply": "out",
+    "Clamp": "out",
+    "GravityWarp": "out_uv",
+}
 
 
 def texture():
@@ -42,7 +52,9 @@ class Reference:
         self.values = {}
 
     def const(self, *components):
-        return np.broadcast_to(np.array(components, dtype=F), self.uv.shape[:2] + (len(components),))
+        return np.broadcast_to(
+            np.array(components, dtype=F), self.uv.shape[:2] + (len(components),)
+        )
 
     def input(self, node_id, port, default):
         for e in self.doc["edges"]:
@@ -110,24 +122,60 @@ def graph(nodes, links):
     """nodes: node dicts; links: (from id, to id, to port), the from port
     being the producing node's output suffix."""
     kinds = {n["id"]: n["type"] for n in nodes}
-    return {"nodes": nodes, "edges": [{"from_node": s, "from_port": SUFFIX[kinds[s]],
-                                       "to_node": d, "to_port": p} for s, d, p in links]}
+    return {
+        "nodes": nodes,
+        "edges": [
+            {"from_node": s, "from_port": SUFFIX[kinds[s]], "to_node": d, "to_port": p}
+            for s, d, p in links
+        ],
+    }
 
 
 HAND_GRAPHS = {
-    "sample-at-uv": graph([node("u", "UV"), node("tex", "SampleTexture"), node("f", "FinalColor")],
-                          [("u", "tex", "uv"), ("tex", "f", "color")]),
+    "sample-at-uv": graph(
+        [node("u", "UV"), node("tex", "SampleTexture"), node("f", "FinalColor")],
+        [("u", "tex", "uv"), ("tex", "f", "color")],
+    ),
     "warp-then-tint": graph(
-        [node("f", "FinalColor"), node("u", "UV"), node("w", "GravityWarp", strength=0.4, radius=0.25),
-         node("tex", "SampleTexture"), node("r", "PixelChannel", channel="r"), node("m", "Multiply")],
-        [("u", "w", "uv"), ("w", "tex", "uv"), ("tex", "m", "a"), ("r", "m", "b"), ("m", "f", "color")]),
+        [
+            node("f", "FinalColor"),
+            node("u", "UV"),
+            node("w", "GravityWarp", strength=0.4, radius=0.25),
+            node("tex", "SampleTexture"),
+            node("r", "PixelChannel", channel="r"),
+            node("m", "Multiply"),
+        ],
+        [
+            ("u", "w", "uv"),
+            ("w", "tex", "uv"),
+            ("tex", "m", "a"),
+            ("r", "m", "b"),
+            ("m", "f", "color"),
+        ],
+    ),
     "clamped-blend": graph(
-        [node("c", "PixelColor"), node("w", "GravityWarp", strength=-0.3), node("warped", "SampleTexture"),
-         node("g", "PixelChannel", channel="g"), node("k", "Clamp", min=0.2, max=0.8),
-         node("l", "Lerp"), node("z", "PixelChannel", channel="bgra"), node("a", "Add"),
-         node("f", "FinalColor")],
-        [("w", "warped", "uv"), ("g", "k", "val"), ("c", "l", "a"), ("warped", "l", "b"), ("k", "l", "t"),
-         ("l", "a", "a"), ("z", "a", "b"), ("a", "f", "color")]),
+        [
+            node("c", "PixelColor"),
+            node("w", "GravityWarp", strength=-0.3),
+            node("warped", "SampleTexture"),
+            node("g", "PixelChannel", channel="g"),
+            node("k", "Clamp", min=0.2, max=0.8),
+            node("l", "Lerp"),
+            node("z", "PixelChannel", channel="bgra"),
+            node("a", "Add"),
+            node("f", "FinalColor"),
+        ],
+        [
+            ("w", "warped", "uv"),
+            ("g", "k", "val"),
+            ("c", "l", "a"),
+            ("warped", "l", "b"),
+            ("k", "l", "t"),
+            ("l", "a", "a"),
+            ("z", "a", "b"),
+            ("a", "f", "color"),
+        ],
+    ),
     "default-color": graph([node("u", "UV"), node("f", "FinalColor")], []),
     "no-output": graph([node("c", "PixelColor")], []),
 }
@@ -150,8 +198,19 @@ def random_graph(rng, n):
 
     for i in range(1, n):
         nid = f"n{i}"
-        kind = rng.choice(["UV", "SampleTexture", "PixelColor", "PixelChannel", "Lerp", "Add",
-                           "Multiply", "Clamp", "GravityWarp"])
+        kind = rng.choice(
+            [
+                "UV",
+                "SampleTexture",
+                "PixelColor",
+                "PixelChannel",
+                "Lerp",
+                "Add",
+                "Multiply",
+                "Clamp",
+                "GravityWarp",
+            ]
+        )
         params, out = {}, None
         if kind == "UV":
             out = "vec2"
@@ -193,8 +252,9 @@ def random_graph(rng, n):
 
 
 def render(doc, tex):
-    return gfxgpu.apply_node_graph(compile_node_graph(json.dumps(doc)), tex, size=SIZE,
-                                   device=gpu.gpu_device())
+    return gfxgpu.apply_node_graph(
+        compile_node_graph(json.dumps(doc)), tex, size=SIZE, device=gpu.gpu_device()
+    )
 
 
 def check(doc):

@@ -1,51 +1,64 @@
 """convex_hull and bounding_box against float32 reference models."""
+
 import math
 import random
 
 import numpy as np
 import pytest
 import scipy.spatial
-
-from _core import bounding_box, convex_hull
 from conftest import f32, same_f32
 from models.hull import merge_sort, ref_hull, same_points  # noqa: F401
+
+from _core import bounding_box, convex_hull
 
 FLT_MAX = 3.4028234663852886e38
 
 
 # ---- examples -----------------------------------------------------------------
 
-@pytest.mark.parametrize("points, hull", [
-    ([], []),
-    ([(1, 2)], [(1.0, 2.0)]),
-    ([(0, 0), (0, 0)], [(0.0, 0.0), (0.0, 0.0)]),
-    ([(math.nan, 1), (2, math.inf)], [(math.nan, 1.0), (2.0, math.inf)]),
-    ([(1, 1), (0, 0), (0.5, 0.5), (1, 0), (0, 1)], [(0, 0), (1, 0), (1, 1), (0, 1)]),
-    ([(0, 0), (2, 0), (1, 0)], [(0, 0), (2, 0)]),
-    ([(5, 5)] * 3, [(5, 5), (5, 5)]),
-    ([(3, 0), (1, 0), (2, 2)], [(1, 0), (3, 0), (2, 2)]),
-    ([(0, 0), (2, 0), (1, 1), (1, 0)], [(0, 0), (2, 0), (1, 1)]),
-    ([(0.1, 0), (1, 0), (0.5, 1)], [(f32(0.1), 0), (1, 0), (0.5, 1)]),
-    # Infinite coordinates are fine as long as every orientation stays defined.
-    ([(0, 0), (1, 0), (0, math.inf)], [(0, 0), (1, 0), (0, math.inf)]),
-])
+
+@pytest.mark.parametrize(
+    "points, hull",
+    [
+        ([], []),
+        ([(1, 2)], [(1.0, 2.0)]),
+        ([(0, 0), (0, 0)], [(0.0, 0.0), (0.0, 0.0)]),
+        ([(math.nan, 1), (2, math.inf)], [(math.nan, 1.0), (2.0, math.inf)]),
+        ([(1, 1), (0, 0), (0.5, 0.5), (1, 0), (0, 1)], [(0, 0), (1, 0), (1, 1), (0, 1)]),
+        ([(0, 0), (2, 0), (1, 0)], [(0, 0), (2, 0)]),
+        ([(5, 5)] * 3, [(5, 5), (5, 5)]),
+        ([(3, 0), (1, 0), (2, 2)], [(1, 0), (3, 0), (2, 2)]),
+        ([(0, 0), (2, 0), (1, 1), (1, 0)], [(0, 0), (2, 0), (1, 1)]),
+        ([(0.1, 0), (1, 0), (0.5, 1)], [(f32(0.1), 0), (1, 0), (0.5, 1)]),
+        # Infinite coordinates are fine as long as every orientation stays defined.
+        ([(0, 0), (1, 0), (0, math.inf)], [(0, 0), (1, 0), (0, math.inf)]),
+    ],
+)
 def test_examples(points, hull):
     assert same_points(convex_hull(points), hull)
 
 
-@pytest.mark.parametrize("points", [
-    [(0, 0), (1, math.nan), (2, 2)],
-    [(math.nan, math.nan)] * 3,
-    [(0, 0), (math.inf, 1), (1, 0)],            # inf * 0 in the angular order
-    [(0, -math.inf), (1, -math.inf), (2, 0)],   # the pivot itself is infinite
-    [(-3e38, -3e38), (3e38, 3e38), (3e38, 2e38)],  # finite, but offsets overflow
-    [(3.4e38, 1e-45), (1e-45, -3.4e38), (1e38, 3.4e38)],  # finite, the cross product overflows
-])
+@pytest.mark.parametrize(
+    "points",
+    [
+        [(0, 0), (1, math.nan), (2, 2)],
+        [(math.nan, math.nan)] * 3,
+        [(0, 0), (math.inf, 1), (1, 0)],  # inf * 0 in the angular order
+        [(0, -math.inf), (1, -math.inf), (2, 0)],  # the pivot itself is infinite
+        [(-3e38, -3e38), (3e38, 3e38), (3e38, 2e38)],  # finite, but offsets overflow
+        [(3.4e38, 1e-45), (1e-45, -3.4e38), (1e38, 3.4e38)],  # finite, the cross product overflows
+    ],
+)
 def test_undefined_orientation_raises(points):
     # A NaN is named by its point; only a coordinate that is infinite is blamed as one.
     coords = [c for p in points for c in p]
-    want = ("has a NaN coordinate" if any(map(math.isnan, coords)) else
-            "infinite coordinates" if any(map(math.isinf, coords)) else "coordinates too large")
+    want = (
+        "has a NaN coordinate"
+        if any(map(math.isnan, coords))
+        else "infinite coordinates"
+        if any(map(math.isinf, coords))
+        else "coordinates too large"
+    )
     with pytest.raises(ValueError, match=f"^convex_hull\\(\\): .*{want}"):
         convex_hull(points)
 
@@ -61,6 +74,7 @@ def test_bad_arguments():
 
 # ---- differential ----------------------------------------------------------------
 
+
 def cloud(rng, kind, n):
     if kind == "grid":  # duplicates and long collinear runs
         return [(rng.randint(-4, 4), rng.randint(-4, 4)) for _ in range(n)]
@@ -73,8 +87,13 @@ def cloud(rng, kind, n):
     if kind == "line":
         return [(v, 2 * v + 1) for v in (rng.randint(-50, 50) for _ in range(n))]
     if kind == "narrowed":  # doubles that round when narrowed, mixed magnitudes
-        return [(rng.uniform(-1, 1) * 10 ** rng.randint(-3, 15),
-                 rng.uniform(-1, 1) * 10 ** rng.randint(-3, 15)) for _ in range(n)]
+        return [
+            (
+                rng.uniform(-1, 1) * 10 ** rng.randint(-3, 15),
+                rng.uniform(-1, 1) * 10 ** rng.randint(-3, 15),
+            )
+            for _ in range(n)
+        ]
     if kind == "subnormal":
         return [(rng.randint(-8, 8) * 1e-45, rng.randint(-8, 8) * 1e-45) for _ in range(n)]
     raise AssertionError(kind)
@@ -111,8 +130,11 @@ def test_nearly_collinear_input_is_deterministic():
     # Many points within the collinearity tolerance of one ray and of each
     # other: the angular order is not transitive here.
     rng = random.Random(11)
-    pts = [(0.0, 0.0)] + [(i * 1e-5, i * 1e-5 + rng.uniform(-1e-9, 1e-9) * i)
-                          for i in range(1, 400)] + [(1.0, 0.0), (0.0, 1.0)]
+    pts = (
+        [(0.0, 0.0)]
+        + [(i * 1e-5, i * 1e-5 + rng.uniform(-1e-9, 1e-9) * i) for i in range(1, 400)]
+        + [(1.0, 0.0), (0.0, 1.0)]
+    )
     rng.shuffle(pts)
     first = convex_hull(pts)
     assert all(convex_hull(pts) == first for _ in range(3))
@@ -121,13 +143,17 @@ def test_nearly_collinear_input_is_deterministic():
 
 # ---- bounding_box -------------------------------------------------------------------
 
-@pytest.mark.parametrize("points, box", [
-    ([], (0.0, 0.0, 0.0, 0.0)),
-    ([(1, -2), (3, 4)], (1.0, -2.0, 3.0, 4.0)),
-    ([(math.nan, 1.0)], (FLT_MAX, 1.0, -FLT_MAX, 1.0)),
-    ([(math.inf, -math.inf)], (FLT_MAX, -math.inf, math.inf, -FLT_MAX)),
-    ([(0.1, 1e300), (-1e-50, 0)], (-0.0, 0.0, f32(0.1), math.inf)),
-])
+
+@pytest.mark.parametrize(
+    "points, box",
+    [
+        ([], (0.0, 0.0, 0.0, 0.0)),
+        ([(1, -2), (3, 4)], (1.0, -2.0, 3.0, 4.0)),
+        ([(math.nan, 1.0)], (FLT_MAX, 1.0, -FLT_MAX, 1.0)),
+        ([(math.inf, -math.inf)], (FLT_MAX, -math.inf, math.inf, -FLT_MAX)),
+        ([(0.1, 1e300), (-1e-50, 0)], (-0.0, 0.0, f32(0.1), math.inf)),
+    ],
+)
 def test_bounding_box(points, box):
     got = bounding_box(points)
     assert isinstance(got, tuple) and all(same_f32(g, w) for g, w in zip(got, box))

@@ -1,11 +1,12 @@
 """solve_ik and compute_bone_lengths against a float32 FABRIK written out."""
+
 import math
 import random
 
 import pytest
+from conftest import ctrl_c_every, f32, same_f32
 
 from _core import compute_bone_lengths, solve_ik
-from conftest import ctrl_c_every, f32, same_f32
 
 EPS = 2.0**-23
 
@@ -51,18 +52,22 @@ def ref_solve(chain, target, lengths, max_iter=10, tolerance=0.001):
 def same_chain(got, want):
     return len(got) == len(want) and all(
         type(g) is tuple and same_f32(g[0], w[0]) and same_f32(g[1], w[1])
-        for g, w in zip(got, want))
+        for g, w in zip(got, want)
+    )
 
 
-@pytest.mark.parametrize("args, want", [
-    (([], (1, 1), []), []),
-    (([(3, 4)], (0, 0), [1, 2, 3]), [(3, 4)]),
-    (([(0, 0), (1, 0), (2, 0)], (10, 0), [1, 1]), [(0, 0), (1, 0), (2, 0)]),
-    (([(0, 0), (1, 0), (2, 0)], (0, 2), [1, 1]), [(0, 0), (0, 1), (0, 2)]),
-    (([(0, 0), (1, 0), (2, 0)], (1, 1), [1, 1], 0), [(0, 0), (1, 0), (2, 0)]),
-    # coincident joints: the direction is zero and the joint lands on its anchor
-    (([(0, 0), (0, 0)], (5, 0), [1]), [(0, 0), (1, 0)]),
-])
+@pytest.mark.parametrize(
+    "args, want",
+    [
+        (([], (1, 1), []), []),
+        (([(3, 4)], (0, 0), [1, 2, 3]), [(3, 4)]),
+        (([(0, 0), (1, 0), (2, 0)], (10, 0), [1, 1]), [(0, 0), (1, 0), (2, 0)]),
+        (([(0, 0), (1, 0), (2, 0)], (0, 2), [1, 1]), [(0, 0), (0, 1), (0, 2)]),
+        (([(0, 0), (1, 0), (2, 0)], (1, 1), [1, 1], 0), [(0, 0), (1, 0), (2, 0)]),
+        # coincident joints: the direction is zero and the joint lands on its anchor
+        (([(0, 0), (0, 0)], (5, 0), [1]), [(0, 0), (1, 0)]),
+    ],
+)
 def test_examples(args, want):
     assert same_chain(solve_ik(*args), want)
 
@@ -106,16 +111,22 @@ def test_wrong_length_count():
     assert str(e.value) == "lengths must have exactly 2 element(s) for a chain of 3 joints, got 1"
 
 
-@pytest.mark.parametrize("kwargs, exc, text", [
-    ({"max_iter": -1}, OverflowError, "out of range integral type conversion attempted"),
-    ({"max_iter": 2**32}, OverflowError, "out of range integral type conversion attempted"),
-    ({"tolerance": None}, TypeError, "argument 'tolerance': "),
-    ({"target": [1, 1]}, TypeError, "argument 'target': 'list' object cannot be converted"),
-    ({"target": (1, 1, 1)}, ValueError, "expected tuple of length 2, but got tuple of length 3"),
-])
+@pytest.mark.parametrize(
+    "kwargs, exc, text",
+    [
+        ({"max_iter": -1}, OverflowError, "out of range integral type conversion attempted"),
+        ({"max_iter": 2**32}, OverflowError, "out of range integral type conversion attempted"),
+        ({"tolerance": None}, TypeError, "argument 'tolerance': "),
+        ({"target": [1, 1]}, TypeError, "argument 'target': 'list' object cannot be converted"),
+        (
+            {"target": (1, 1, 1)},
+            ValueError,
+            "expected tuple of length 2, but got tuple of length 3",
+        ),
+    ],
+)
 def test_bad_arguments(kwargs, exc, text):
-    args = {"chain_positions": [(0, 0), (1, 0)], "target": (0.5, 0.5), "lengths": [1.0],
-            **kwargs}
+    args = {"chain_positions": [(0, 0), (1, 0)], "target": (0.5, 0.5), "lengths": [1.0], **kwargs}
     with pytest.raises(exc, match=text.replace("(", r"\(").replace(")", r"\)")):
         solve_ik(**args)
 
@@ -123,17 +134,25 @@ def test_bad_arguments(kwargs, exc, text):
 def test_long_solve_is_interruptible():
     with ctrl_c_every(0.2), pytest.raises(KeyboardInterrupt):
         # tolerance 0 never converges: without the interrupt this runs for hours
-        solve_ik([(float(i), 0.0) for i in range(100)], (3.0, 4.0), [1.0] * 99,
-                 max_iter=2**32 - 1, tolerance=0.0)
+        solve_ik(
+            [(float(i), 0.0) for i in range(100)],
+            (3.0, 4.0),
+            [1.0] * 99,
+            max_iter=2**32 - 1,
+            tolerance=0.0,
+        )
 
 
-@pytest.mark.parametrize("positions, want", [
-    ([(0, 0), (3, 4), (3, 4)], [5.0, 0.0]),
-    ([(1, 1)], []),
-    ([], []),
-    ([(0, 0), (1e30, 1e30), (0.1, 0.0)], [math.inf, math.inf]),
-    ([(0, 0), (math.nan, 0)], [math.nan]),
-])
+@pytest.mark.parametrize(
+    "positions, want",
+    [
+        ([(0, 0), (3, 4), (3, 4)], [5.0, 0.0]),
+        ([(1, 1)], []),
+        ([], []),
+        ([(0, 0), (1e30, 1e30), (0.1, 0.0)], [math.inf, math.inf]),
+        ([(0, 0), (math.nan, 0)], [math.nan]),
+    ],
+)
 def test_bone_lengths(positions, want):
     got = compute_bone_lengths(positions)
     assert type(got) is list and len(got) == len(want)

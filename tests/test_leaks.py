@@ -4,6 +4,7 @@ times, leaves the interpreter's count of allocated blocks where it was.
 
 The table below is checked against the module itself, so a member added later
 without an entry here fails `test_every_public_member_is_exercised`."""
+
 import gc
 import json
 import math
@@ -11,23 +12,35 @@ import operator
 import sys
 
 import pytest
-
-import _core
 from conftest import FailingSequence, RaisesOnFloat
 
-ROUNDS = 400     # a leak of one block per call shows as hundreds
-SLACK = 48       # freelists and caches settling
+import _core
+
+ROUNDS = 400  # a leak of one block per call shows as hundreds
+SLACK = 48  # freelists and caches settling
 
 
 # Every parameter position of every call is also tried with each of these
 # (the sequence's length lies and its iteration fails).
-BAD = ["text", RaisesOnFloat(), 2**70, -1, [1, "x"], FailingSequence(length=10**9), (1.0,),
-       None, "\udc80"]
+BAD = [
+    "text",
+    RaisesOnFloat(),
+    2**70,
+    -1,
+    [1, "x"],
+    FailingSequence(length=10**9),
+    (1.0,),
+    None,
+    "\udc80",
+]
 
 
 def graph():
-    nodes = [{"id": "u", "type": "UV"}, {"id": "c", "type": "Clamp", "params": {"min": 0.25}},
-             {"id": "f", "type": "FinalColor"}]
+    nodes = [
+        {"id": "u", "type": "UV"},
+        {"id": "c", "type": "Clamp", "params": {"min": 0.25}},
+        {"id": "f", "type": "FinalColor"},
+    ]
     edges = [{"from_node": "u", "from_port": "uv", "to_node": "f", "to_port": "color"}]
     return json.dumps({"nodes": nodes, "edges": edges})
 
@@ -106,94 +119,174 @@ def calls():
         "solve_ik": [([(0.0, 0.0), (1.0, 0.0), (2.0, 0.0)], (1.0, 1.0), [1.0, 1.0])],
         "compute_bone_lengths": [([(0.0, 0.0), (3.0, 4.0)],)],
         "Vec2": [(1, 2)],
-        "Vec2.x": "field", "Vec2.y": "field",
-        "Vec2.dot": [(v2,)], "Vec2.length": [()], "Vec2.normalize": [()],
+        "Vec2.x": "field",
+        "Vec2.y": "field",
+        "Vec2.dot": [(v2,)],
+        "Vec2.length": [()],
+        "Vec2.normalize": [()],
         "Vec2.lerp": [(v2, 0.5)],
-        "Vec2.__add__": [(v2,), (1,)], "Vec2.__sub__": [(v2,), ("x",)],
-        "Vec2.__mul__": [(2.0,), (v2,)], "Vec2.__repr__": [()],
-        "Vec2.__radd__": [(v2,), (1,)], "Vec2.__rsub__": [(v2,)], "Vec2.__rmul__": [(2.0,)],
+        "Vec2.__add__": [(v2,), (1,)],
+        "Vec2.__sub__": [(v2,), ("x",)],
+        "Vec2.__mul__": [(2.0,), (v2,)],
+        "Vec2.__repr__": [()],
+        "Vec2.__radd__": [(v2,), (1,)],
+        "Vec2.__rsub__": [(v2,)],
+        "Vec2.__rmul__": [(2.0,)],
         "AABB": [(0, 0, 1, 1)],
-        "AABB.min_x": "field", "AABB.min_y": "field", "AABB.max_x": "field",
+        "AABB.min_x": "field",
+        "AABB.min_y": "field",
+        "AABB.max_x": "field",
         "AABB.max_y": "field",
-        "AABB.contains": [(v2,)], "AABB.intersects": [(m.AABB(1, 1, 3, 3),)],
-        "AABB.center": [()], "AABB.size": [()], "AABB.expand": [(0.5,)],
+        "AABB.contains": [(v2,)],
+        "AABB.intersects": [(m.AABB(1, 1, 3, 3),)],
+        "AABB.center": [()],
+        "AABB.size": [()],
+        "AABB.expand": [(0.5,)],
         "AABB.__repr__": [()],
-        "compile_node_graph": [(GRAPH,), ('{"nodes": [], "edges": []}',), ("{",),
-                               ('{"nodes": [{"id": "a", "type": "Nope"}], "edges": []}',)],
+        "compile_node_graph": [
+            (GRAPH,),
+            ('{"nodes": [], "edges": []}',),
+            ("{",),
+            ('{"nodes": [{"id": "a", "type": "Nope"}], "edges": []}',),
+        ],
         "lz4_compress": [(b"abc" * 30,), (b"",)],
         "lz4_decompress": [(PACKED,), (b"\x10\x00\x00\x00\xff\xff",), (b"ab",)],
         "compute_layout": [(CHANNELS,), ([("a", "mat4x4f")],), ([("a", "nope")],)],
         "generate_wgsl_struct": [("Pixel", CHANNELS), ("S", [])],
         "TileCache": [(4,)],
         "TileCache.put": [(5, 5, b"xyz"), (0, 0, [1, 2]), (2, 2, bytearray(b"q"))],
-        "TileCache.get": [(0, 0), (9, 9)], "TileCache.contains": [(1, 0)],
-        "TileCache.evict": [(0, 0), (7, 7)], "TileCache.keys": [()], "TileCache.len": [()],
-        "TileCache.capacity": [()], "TileCache.clear": [()],
+        "TileCache.get": [(0, 0), (9, 9)],
+        "TileCache.contains": [(1, 0)],
+        "TileCache.evict": [(0, 0), (7, 7)],
+        "TileCache.keys": [()],
+        "TileCache.len": [()],
+        "TileCache.capacity": [()],
+        "TileCache.clear": [()],
         "Vec3": [(1, 2, 3)],
-        "Vec3.x": "field", "Vec3.y": "field", "Vec3.z": "field",
-        "Vec3.dot": [(v3,)], "Vec3.cross": [(v3,)], "Vec3.length": [()],
-        "Vec3.normalize": [()], "Vec3.add": [(v3,)], "Vec3.sub": [(v3,)], "Vec3.mul": [(2.0,)],
-        "Vec3.__add__": [(v3,), (v2,)], "Vec3.__sub__": [(v3,)], "Vec3.__mul__": [(0.5,)],
-        "Vec3.__neg__": [()], "Vec3.__repr__": [()],
-        "Vec3.__radd__": [(v3,)], "Vec3.__rsub__": [(v3,)], "Vec3.__rmul__": [(0.5,)],
+        "Vec3.x": "field",
+        "Vec3.y": "field",
+        "Vec3.z": "field",
+        "Vec3.dot": [(v3,)],
+        "Vec3.cross": [(v3,)],
+        "Vec3.length": [()],
+        "Vec3.normalize": [()],
+        "Vec3.add": [(v3,)],
+        "Vec3.sub": [(v3,)],
+        "Vec3.mul": [(2.0,)],
+        "Vec3.__add__": [(v3,), (v2,)],
+        "Vec3.__sub__": [(v3,)],
+        "Vec3.__mul__": [(0.5,)],
+        "Vec3.__neg__": [()],
+        "Vec3.__repr__": [()],
+        "Vec3.__radd__": [(v3,)],
+        "Vec3.__rsub__": [(v3,)],
+        "Vec3.__rmul__": [(0.5,)],
         "Vec4": [(1, 2, 3, 4)],
-        "Vec4.x": "field", "Vec4.y": "field", "Vec4.z": "field", "Vec4.w": "field",
-        "Vec4.dot": [(m.Vec4(0, 0, 1, 0),)], "Vec4.length": [()], "Vec4.normalize": [()],
+        "Vec4.x": "field",
+        "Vec4.y": "field",
+        "Vec4.z": "field",
+        "Vec4.w": "field",
+        "Vec4.dot": [(m.Vec4(0, 0, 1, 0),)],
+        "Vec4.length": [()],
+        "Vec4.normalize": [()],
         "Vec4.__repr__": [()],
-        "Mat4x4.identity": [()], "Mat4x4.from_translation": [(v3,)],
-        "Mat4x4.from_scale": [(v3,)], "Mat4x4.from_rotation": [(m.Quaternion.identity(),)],
-        "Mat4x4.mul": [(m.Mat4x4.identity(),)], "Mat4x4.transform_point": [(v3,)],
-        "Mat4x4.transform_direction": [(v3,)], "Mat4x4.transpose": [()], "Mat4x4.data": [()],
+        "Mat4x4.identity": [()],
+        "Mat4x4.from_translation": [(v3,)],
+        "Mat4x4.from_scale": [(v3,)],
+        "Mat4x4.from_rotation": [(m.Quaternion.identity(),)],
+        "Mat4x4.mul": [(m.Mat4x4.identity(),)],
+        "Mat4x4.transform_point": [(v3,)],
+        "Mat4x4.transform_direction": [(v3,)],
+        "Mat4x4.transpose": [()],
+        "Mat4x4.data": [()],
         "Mat4x4.__repr__": [()],
-        "Quaternion.x": "field", "Quaternion.y": "field", "Quaternion.z": "field",
+        "Quaternion.x": "field",
+        "Quaternion.y": "field",
+        "Quaternion.z": "field",
         "Quaternion.w": "field",
-        "Quaternion.identity": [()], "Quaternion.from_axis_angle": [(v3, 0.5)],
-        "Quaternion.from_euler_xyz": [(0.1, 0.2, 0.3)], "Quaternion.normalize": [()],
-        "Quaternion.mul": [(m.Quaternion.identity(),)], "Quaternion.conjugate": [()],
-        "Quaternion.to_mat4": [()], "Quaternion.__mul__": [(m.Quaternion.identity(),), (2,)],
-        "Quaternion.__repr__": [()], "Quaternion.__rmul__": [(m.Quaternion.identity(),)],
-        "Mat4x4": [()], "Quaternion": [()], "SdfPrimitive": [()],
-        "SdfPrimitive.sphere": [(0, 0, 0, 1)], "SdfPrimitive.box_": [(0, 0, 0, 1, 1, 1)],
+        "Quaternion.identity": [()],
+        "Quaternion.from_axis_angle": [(v3, 0.5)],
+        "Quaternion.from_euler_xyz": [(0.1, 0.2, 0.3)],
+        "Quaternion.normalize": [()],
+        "Quaternion.mul": [(m.Quaternion.identity(),)],
+        "Quaternion.conjugate": [()],
+        "Quaternion.to_mat4": [()],
+        "Quaternion.__mul__": [(m.Quaternion.identity(),), (2,)],
+        "Quaternion.__repr__": [()],
+        "Quaternion.__rmul__": [(m.Quaternion.identity(),)],
+        "Mat4x4": [()],
+        "Quaternion": [()],
+        "SdfPrimitive": [()],
+        "SdfPrimitive.sphere": [(0, 0, 0, 1)],
+        "SdfPrimitive.box_": [(0, 0, 0, 1, 1, 1)],
         "SdfPrimitive.cylinder": [(0, 0, 0, 1, 1)],
         "SdfPrimitive.capsule": [(0, 0, 0, 1, 1, 1, 0.5)],
-        "SdfPrimitive.cone": [(0, 0, 0, 1, 0.5)], "SdfPrimitive.torus": [(0, 0, 0, 2, 0.5)],
-        "SdfPrimitive.plane": [(0, 1, 0, 0)], "SdfPrimitive.rounded_box": [(0, 0, 0, 1, 1, 1, 0.1)],
-        "SdfPrimitive.set_csg_op": [(1,), (7,)], "SdfPrimitive.set_smooth_k": [(0.5,)],
-        "SdfPrimitive.to_bytes": [()], "SdfPrimitive.__repr__": [()],
+        "SdfPrimitive.cone": [(0, 0, 0, 1, 0.5)],
+        "SdfPrimitive.torus": [(0, 0, 0, 2, 0.5)],
+        "SdfPrimitive.plane": [(0, 1, 0, 0)],
+        "SdfPrimitive.rounded_box": [(0, 0, 0, 1, 1, 1, 0.1)],
+        "SdfPrimitive.set_csg_op": [(1,), (7,)],
+        "SdfPrimitive.set_smooth_k": [(0.5,)],
+        "SdfPrimitive.to_bytes": [()],
+        "SdfPrimitive.__repr__": [()],
         "SdfScene": [()],
-        "SdfScene.add": [(m.SdfPrimitive.sphere(0, 0, 0, 1),)], "SdfScene.clear": [()],
-        "SdfScene.len": [()], "SdfScene.to_gpu_bytes": [()], "SdfScene.__repr__": [()],
+        "SdfScene.add": [(m.SdfPrimitive.sphere(0, 0, 0, 1),)],
+        "SdfScene.clear": [()],
+        "SdfScene.len": [()],
+        "SdfScene.to_gpu_bytes": [()],
+        "SdfScene.__repr__": [()],
         "SdfCollider": [()],
         "SdfCollider.load_bytes": [(scene_bytes(),), (list(scene_bytes()),), (bytes(47),)],
-        "SdfCollider.prim_count": [()], "SdfCollider.distance": [(0.5, 0, 0)],
-        "SdfCollider.normal": [(2, 0, 0)], "SdfCollider.aabb_overlaps": [(-1, -1, -1, 1, 1, 1)],
-        "SdfCollider.sphere_overlaps": [(3, 0, 0, 1)], "SdfCollider.push_out": [(0.5, 0, 0)],
+        "SdfCollider.prim_count": [()],
+        "SdfCollider.distance": [(0.5, 0, 0)],
+        "SdfCollider.normal": [(2, 0, 0)],
+        "SdfCollider.aabb_overlaps": [(-1, -1, -1, 1, 1, 1)],
+        "SdfCollider.sphere_overlaps": [(3, 0, 0, 1)],
+        "SdfCollider.push_out": [(0.5, 0, 0)],
     }
     if hasattr(m, "PhysicsWorld"):
-        c.update({
-            "BodyType.Dynamic": "constant", "BodyType.Kinematic": "constant",
-            "BodyType.Static": "constant",
-            "BodyType.__int__": [()], "BodyType.__repr__": [()],
-            "BodyType.__eq__": [(m.BodyType.Static,), (2,), (2.0,), (2**80,), (RaisesOnFloat(),)],
-            "BodyType.__ne__": [(m.BodyType.Dynamic,), ("x",)],
-            "BodyType.__lt__": [(m.BodyType.Dynamic,)], "BodyType.__le__": [(1,)],
-            "BodyType.__gt__": [(m.BodyType.Dynamic,)], "BodyType.__ge__": [(1,)],
-            "BodyType": [()],
-            "RigidBody": [(1.0,), (0.0,)],
-            "RigidBody.set_position": [(1, 2, 3)], "RigidBody.get_position": [()],
-            "RigidBody.set_velocity": [(1, 0, 0)], "RigidBody.get_velocity": [()],
-            "RigidBody.apply_force": [(1, 0, 0, 0.5)], "RigidBody.apply_impulse": [(4, 0, 0)],
-            "RigidBody.is_static": [()], "RigidBody.integrate": [(0, -10, 0, 0.1)],
-            "RigidBody.__repr__": [()],
-            "PhysicsWorld": [()],
-            "PhysicsWorld.set_gravity": [(0, -9.8, 0)],
-            "PhysicsWorld.add_body": [(m.RigidBody(1.0),)],
-            "PhysicsWorld.remove_body": [(1,), (99,)], "PhysicsWorld.step": [(0.016,)],
-            "PhysicsWorld.body_count": [()], "PhysicsWorld.get_position": [(1,), (99,)],
-            "PhysicsWorld.set_position": [(1, 0, 0, 0)],
-            "PhysicsWorld.raycast": [(-5, 0, 0, 1, 0, 0), (0, 0, 0, 0, 0, 0)],
-            "PhysicsWorld.__repr__": [()],
-        })
+        c.update(
+            {
+                "BodyType.Dynamic": "constant",
+                "BodyType.Kinematic": "constant",
+                "BodyType.Static": "constant",
+                "BodyType.__int__": [()],
+                "BodyType.__repr__": [()],
+                "BodyType.__eq__": [
+                    (m.BodyType.Static,),
+                    (2,),
+                    (2.0,),
+                    (2**80,),
+                    (RaisesOnFloat(),),
+                ],
+                "BodyType.__ne__": [(m.BodyType.Dynamic,), ("x",)],
+                "BodyType.__lt__": [(m.BodyType.Dynamic,)],
+                "BodyType.__le__": [(1,)],
+                "BodyType.__gt__": [(m.BodyType.Dynamic,)],
+                "BodyType.__ge__": [(1,)],
+                "BodyType": [()],
+                "RigidBody": [(1.0,), (0.0,)],
+                "RigidBody.set_position": [(1, 2, 3)],
+                "RigidBody.get_position": [()],
+                "RigidBody.set_velocity": [(1, 0, 0)],
+                "RigidBody.get_velocity": [()],
+                "RigidBody.apply_force": [(1, 0, 0, 0.5)],
+                "RigidBody.apply_impulse": [(4, 0, 0)],
+                "RigidBody.is_static": [()],
+                "RigidBody.integrate": [(0, -10, 0, 0.1)],
+                "RigidBody.__repr__": [()],
+                "PhysicsWorld": [()],
+                "PhysicsWorld.set_gravity": [(0, -9.8, 0)],
+                "PhysicsWorld.add_body": [(m.RigidBody(1.0),)],
+                "PhysicsWorld.remove_body": [(1,), (99,)],
+                "PhysicsWorld.step": [(0.016,)],
+                "PhysicsWorld.body_count": [()],
+                "PhysicsWorld.get_position": [(1,), (99,)],
+                "PhysicsWorld.set_position": [(1, 0, 0, 0)],
+                "PhysicsWorld.raycast": [(-5, 0, 0, 1, 0, 0), (0, 0, 0, 0, 0, 0)],
+                "PhysicsWorld.__repr__": [()],
+            }
+        )
     return c
 
 
@@ -224,7 +317,7 @@ def variants(args):
     yield args, {}
     for i in range(len(args)):
         for bad in BAD:
-            yield args[:i] + (bad,) + args[i + 1:], {}
+            yield args[:i] + (bad,) + args[i + 1 :], {}
     yield args + (1,), {}
     yield args, {"nope": 1}
 
@@ -232,8 +325,16 @@ def variants(args):
 def invoke(fn, args, kwargs):
     try:
         fn(*args, **kwargs)
-    except (TypeError, ValueError, OverflowError, RuntimeError, KeyError, ZeroDivisionError,
-            UnicodeEncodeError, AttributeError):
+    except (
+        TypeError,
+        ValueError,
+        OverflowError,
+        RuntimeError,
+        KeyError,
+        ZeroDivisionError,
+        UnicodeEncodeError,
+        AttributeError,
+    ):
         pass
 
 
@@ -261,6 +362,7 @@ def field_ops(name):
         for value in (1.5, 2, "x", RaisesOnFloat(), None, 10**400):
             invoke(setattr, (obj, attr, value), {})
         invoke(delattr, (obj, attr), {})
+
     return run
 
 
@@ -288,6 +390,7 @@ def test_no_growth(name):
         def run():
             for args, kwargs in cases:
                 invoke(fn, args, kwargs)
+
     for _ in range(3):
         run()  # freelists, interned strings and caches settle
     growth = min(blocks_after(run) for _ in range(2))
@@ -297,6 +400,7 @@ def test_no_growth(name):
 def test_sequence_walkers_release_everything():
     """The list kinds on their slow paths: iterators, subclasses, lying
     lengths, elements converted through __float__ and __index__."""
+
     class F:
         def __float__(self):
             return 0.5
@@ -322,6 +426,7 @@ def test_sequence_walkers_release_everything():
         invoke(_core.compute_layout, ((("a", "f32"), ["b", "f32"]),), {})
         invoke(_core.compute_layout, (iter([("a", "f32"), ("b", 5)]),), {})
         invoke(_core.pixel_edge_points, ([F()] * 8, 8, 1, 0, 0.5, 4), {})
+
     for _ in range(3):
         run()
     assert min(blocks_after(run) for _ in range(2)) <= SLACK
@@ -347,6 +452,7 @@ def test_borrow_conflicts_release_everything():
         invoke(cache.put, (0, 0, [Reenter()]), {})
         invoke(v.lerp, (v, Mutates()), {})
         invoke(operator.mul, (v, Mutates()), {})
+
     for _ in range(3):
         run()
     assert min(blocks_after(run) for _ in range(2)) <= SLACK

@@ -1,16 +1,17 @@
 """Vec3, Vec4, Quaternion and Mat4x4: float32 exactness, worked values,
 rotation conventions against scipy, reprs and the Python surface."""
+
 import inspect
 import math
 import struct
 
 import numpy as np
 import pytest
+from conftest import SPECIAL_F32, f32, same_f32, ulps_apart
 from scipy.spatial.transform import Rotation
 
 import _core
 from _core import Mat4x4, Quaternion, Vec3, Vec4
-from conftest import SPECIAL_F32, f32, same_f32, ulps_apart
 
 F = np.float32
 
@@ -41,10 +42,11 @@ def random_f32(rng, n):
 
 def vectors(rng, dim, n=300):
     pool = random_f32(rng, n * dim)
-    return [tuple(pool[i * dim:(i + 1) * dim]) for i in range(n)]
+    return [tuple(pool[i * dim : (i + 1) * dim]) for i in range(n)]
 
 
 # ---- float32 reference ------------------------------------------------------
+
 
 def r_dot(a, b):
     s = a[0] * b[0] + a[1] * b[1]
@@ -64,10 +66,12 @@ def r_normalize(a, zero):
 def r_qmul(a, b):
     ax, ay, az, aw = a
     bx, by, bz, bw = b
-    return (((aw * bx + ax * bw) + ay * bz) - az * by,
-            ((aw * by - ax * bz) + ay * bw) + az * bx,
-            ((aw * bz + ax * by) - ay * bx) + az * bw,
-            ((aw * bw - ax * bx) - ay * by) - az * bz)
+    return (
+        ((aw * bx + ax * bw) + ay * bz) - az * by,
+        ((aw * by - ax * bz) + ay * bw) + az * bx,
+        ((aw * bz + ax * by) - ay * bx) + az * bw,
+        ((aw * bw - ax * bx) - ay * by) - az * bz,
+    )
 
 
 def r_rotation(q):
@@ -75,10 +79,24 @@ def r_rotation(q):
     x2, y2, z2 = x + x, y + y, z + z
     wx, wy, wz = x2 * w, y2 * w, w * z2
     one, zero = F(1), F(0)
-    return [one - (y * y2 + z * z2), x * y2 + wz, x * z2 - wy, zero,
-            x * y2 - wz, one - (x * x2 + z * z2), y * z2 + wx, zero,
-            x * z2 + wy, y * z2 - wx, one - (x * x2 + y * y2), zero,
-            zero, zero, zero, one]
+    return [
+        one - (y * y2 + z * z2),
+        x * y2 + wz,
+        x * z2 - wy,
+        zero,
+        x * y2 - wz,
+        one - (x * x2 + z * z2),
+        y * z2 + wx,
+        zero,
+        x * z2 + wy,
+        y * z2 - wx,
+        one - (x * x2 + y * y2),
+        zero,
+        zero,
+        zero,
+        zero,
+        one,
+    ]
 
 
 def r_matmul(a, b):
@@ -123,9 +141,14 @@ def random_matrices(rng, n=60):
 
 VEC3_BINARY = {
     "dot": (lambda a, b: a.dot(b), lambda a, b: (r_dot(a, b),)),
-    "cross": (lambda a, b: a.cross(b),
-              lambda a, b: (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
-                            a[0] * b[1] - a[1] * b[0])),
+    "cross": (
+        lambda a, b: a.cross(b),
+        lambda a, b: (
+            a[1] * b[2] - a[2] * b[1],
+            a[2] * b[0] - a[0] * b[2],
+            a[0] * b[1] - a[1] * b[0],
+        ),
+    ),
     "add": (lambda a, b: a.add(b), lambda a, b: tuple(x + y for x, y in zip(a, b))),
     "+": (lambda a, b: a + b, lambda a, b: tuple(x + y for x, y in zip(a, b))),
     "sub": (lambda a, b: a.sub(b), lambda a, b: tuple(x - y for x, y in zip(a, b))),
@@ -195,11 +218,17 @@ def test_vector_fields_narrow_and_refuse_delete():
 
 def test_vector_operator_and_argument_errors():
     v = Vec3(1, 2, 3)
-    with pytest.raises(TypeError, match=r"^argument 'other': 'int' object cannot be converted "
-                                        r"to 'Vec3'$"):
+    with pytest.raises(
+        TypeError,
+        match=r"^argument 'other': 'int' object cannot be converted "
+        r"to 'Vec3'$",
+    ):
         v.add(5)
-    with pytest.raises(TypeError, match=r"^argument 'other': 'Vec4' object cannot be "
-                                        r"converted to 'Vec3'$"):
+    with pytest.raises(
+        TypeError,
+        match=r"^argument 'other': 'Vec4' object cannot be "
+        r"converted to 'Vec3'$",
+    ):
         v.sub(Vec4(1, 2, 3, 4))
     with pytest.raises(TypeError, match=r"^argument 'scalar': "):
         v.mul("2")
@@ -221,6 +250,7 @@ def test_vector_operator_and_argument_errors():
 
 # ---- Quaternion --------------------------------------------------------------
 
+
 def test_quaternion_worked_values():
     assert repr(Quaternion.identity()) == "Quaternion(0, 0, 0, 1)"
     half_pi = math.pi / 2
@@ -233,8 +263,7 @@ def test_quaternion_worked_values():
     assert comps(turned) == pytest.approx((0, 1, 0), abs=1e-6)
     q = Quaternion.from_axis_angle(Vec3(1, 2, 3), 0.7)
     assert comps(q.mul(q.conjugate())) == pytest.approx((0, 0, 0, 1), abs=1e-6)
-    assert same_all(comps(make_quat(1, -0.0, math.nan, 2).conjugate()),
-                    [-1.0, 0.0, math.nan, 2.0])
+    assert same_all(comps(make_quat(1, -0.0, math.nan, 2).conjugate()), [-1.0, 0.0, math.nan, 2.0])
 
 
 def test_zero_quaternion_is_the_identity_rotation():
@@ -268,8 +297,12 @@ def test_quaternion_factories_follow_written_order(rng):
             sr, cr = probe_sincos(angle)
             sp, cp = probe_sincos(pitch)
             sy, cy = probe_sincos(yaw)
-            want = [(sr * cp) * cy - (cr * sp) * sy, (sr * cp) * sy + (cr * sp) * cy,
-                    (cp * cr) * sy - (sr * sp) * cy, (sr * sp) * sy + (cp * cr) * cy]
+            want = [
+                (sr * cp) * cy - (cr * sp) * sy,
+                (sr * cp) * sy + (cr * sp) * cy,
+                (cp * cr) * sy - (sr * sp) * cy,
+                (sr * sp) * sy + (cp * cr) * cy,
+            ]
             got = Quaternion.from_euler_xyz(angle, pitch, yaw)
             assert same_all(comps(got), want), (angle, pitch, yaw)
 
@@ -298,7 +331,8 @@ def test_euler_is_the_product_of_single_axis_rotations(rng):
         assert got == pytest.approx(comps(rz * ry * rx), abs=2e-6)
     r = 0.8
     assert comps(Quaternion.from_euler_xyz(r, 0, 0)) == pytest.approx(
-        comps(Quaternion.from_axis_angle(Vec3(1, 0, 0), r)), abs=1e-7)
+        comps(Quaternion.from_axis_angle(Vec3(1, 0, 0), r)), abs=1e-7
+    )
 
 
 def same_rotation(q, want_xyzw):
@@ -315,8 +349,9 @@ def test_rotation_conventions_agree_with_scipy(rng):
         q = Quaternion.from_axis_angle(Vec3(*axis), angle)
         assert same_rotation(q, ref.as_quat())  # x, y, z, w order
         # Fixed-axis X, then Y, then Z.
-        assert same_rotation(Quaternion.from_euler_xyz(r, p, y),
-                             Rotation.from_euler("xyz", [r, p, y]).as_quat())
+        assert same_rotation(
+            Quaternion.from_euler_xyz(r, p, y), Rotation.from_euler("xyz", [r, p, y]).as_quat()
+        )
         m = np.array(q.to_mat4().data()).reshape(4, 4, order="F")
         assert np.allclose(m[:3, :3], ref.as_matrix(), atol=2e-6)
         assert np.allclose(m[3], [0, 0, 0, 1]) and np.allclose(m[:3, 3], 0)
@@ -330,25 +365,46 @@ def test_rotation_conventions_agree_with_scipy(rng):
 
 # ---- Mat4x4 --------------------------------------------------------------------
 
-IDENTITY_REPR = ("Mat4x4([1.000, 0.000, 0.000, 0.000, 0.000, 1.000, 0.000, 0.000, "
-                 "0.000, 0.000, 1.000, 0.000, 0.000, 0.000, 0.000, 1.000])")
+IDENTITY_REPR = (
+    "Mat4x4([1.000, 0.000, 0.000, 0.000, 0.000, 1.000, 0.000, 0.000, "
+    "0.000, 0.000, 1.000, 0.000, 0.000, 0.000, 0.000, 1.000])"
+)
 
 
 def test_matrix_worked_values():
     assert repr(Mat4x4.identity()) == IDENTITY_REPR
     t = Mat4x4.from_translation(Vec3(1, 2, 3))
     assert t.data() == [1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1]
-    assert repr(t) == ("Mat4x4([1.000, 0.000, 0.000, 1.000, 0.000, 1.000, 0.000, 2.000, "
-                       "0.000, 0.000, 1.000, 3.000, 0.000, 0.000, 0.000, 1.000])")
+    assert repr(t) == (
+        "Mat4x4([1.000, 0.000, 0.000, 1.000, 0.000, 1.000, 0.000, 2.000, "
+        "0.000, 0.000, 1.000, 3.000, 0.000, 0.000, 0.000, 1.000])"
+    )
     assert comps(t.transform_point(Vec3(0, 0, 0))) == (1, 2, 3)
     assert comps(t.transform_direction(Vec3(0, 0, 0))) == (0, 0, 0)
     assert t.transpose().data() == [1, 0, 0, 1, 0, 1, 0, 2, 0, 0, 1, 3, 0, 0, 0, 1]
-    assert Mat4x4.from_scale(Vec3(2, 3, 4)).data() == [2, 0, 0, 0, 0, 3, 0, 0, 0, 0, 4, 0,
-                                                       0, 0, 0, 1]
+    assert Mat4x4.from_scale(Vec3(2, 3, 4)).data() == [
+        2,
+        0,
+        0,
+        0,
+        0,
+        3,
+        0,
+        0,
+        0,
+        0,
+        4,
+        0,
+        0,
+        0,
+        0,
+        1,
+    ]
     assert Mat4x4.identity().mul(Mat4x4.identity()).data() == Mat4x4.identity().data()
     assert repr(Mat4x4.from_scale(Vec3(0.0625, -0.0, math.nan))) == (
         "Mat4x4([0.062, 0.000, 0.000, 0.000, 0.000, -0.000, 0.000, 0.000, "
-        "0.000, 0.000, NaN, 0.000, 0.000, 0.000, 0.000, 1.000])")
+        "0.000, 0.000, NaN, 0.000, 0.000, 0.000, 0.000, 1.000])"
+    )
     # 0.0005 narrows to slightly above the tie; 0.1875 is an exact tie.
     shifted = Mat4x4.from_translation(Vec3(0.0005, -math.inf, 0.1875))
     assert repr(shifted).split(", ")[3::4][:3] == ["0.001", "-inf", "0.188"]
@@ -369,11 +425,11 @@ def test_matrix_operations_match_float32_reference(rng):
             da, db, fp = f32s(a.data()), f32s(b.data()), f32s(p)
             assert same_all(a.mul(b).data(), r_matmul(da, db))
             assert same_all(a.transpose().data(), [da[4 * (i % 4) + i // 4] for i in range(16)])
-            direction = [(fp[0] * da[r] + fp[1] * da[4 + r]) + fp[2] * da[8 + r]
-                         for r in range(3)]
+            direction = [(fp[0] * da[r] + fp[1] * da[4 + r]) + fp[2] * da[8 + r] for r in range(3)]
             assert same_all(comps(a.transform_direction(Vec3(*p))), direction)
-            assert same_all(comps(a.transform_point(Vec3(*p))),
-                            [da[12 + r] + direction[r] for r in range(3)])
+            assert same_all(
+                comps(a.transform_point(Vec3(*p))), [da[12 + r] + direction[r] for r in range(3)]
+            )
 
 
 def test_matrix_layout_agrees_with_numpy(rng):
@@ -382,19 +438,22 @@ def test_matrix_layout_agrees_with_numpy(rng):
         q = make_quat(*(rng.uniform(-1, 1) for _ in range(4)))
         m = Mat4x4.from_rotation(q).mul(Mat4x4.from_scale(v[0])).transpose()
         return m.mul(Mat4x4.from_translation(v[1])).mul(Mat4x4.from_scale(v[2]))
+
     a, b = dense(), dense()
     na = np.array(a.data(), dtype=np.float64).reshape(4, 4, order="F")
     nb = np.array(b.data(), dtype=np.float64).reshape(4, 4, order="F")
     ab = np.array(a.mul(b).data()).reshape(4, 4, order="F")
     assert np.allclose(ab, na @ nb, rtol=1e-5, atol=1e-5)
     p = np.array([0.5, -2.0, 3.0])
-    assert np.allclose(comps(a.transform_point(Vec3(*p))), (na @ np.append(p, 1))[:3],
-                       rtol=1e-5, atol=1e-5)
+    assert np.allclose(
+        comps(a.transform_point(Vec3(*p))), (na @ np.append(p, 1))[:3], rtol=1e-5, atol=1e-5
+    )
     t = Mat4x4.from_translation(Vec3(1, 2, 3)).mul(Mat4x4.from_scale(Vec3(2, 2, 2)))
     assert comps(t.transform_point(Vec3(1, 1, 1))) == (3, 4, 5)  # scale, then translate
 
 
 # ---- Python surface --------------------------------------------------------------
+
 
 def test_classes_without_constructor():
     for cls in (Mat4x4, Quaternion):
@@ -408,13 +467,22 @@ def test_classes_without_constructor():
 
 def test_operators_present_only_where_declared():
     q = Quaternion.identity()
-    for bad in (lambda: q * 2, lambda: 2 * q, lambda: q * Vec3(1, 2, 3),
-                lambda: Vec3(1, 2, 3) * q, lambda: Mat4x4.identity() * Mat4x4.identity(),
-                lambda: q + q, lambda: -q):
+    for bad in (
+        lambda: q * 2,
+        lambda: 2 * q,
+        lambda: q * Vec3(1, 2, 3),
+        lambda: Vec3(1, 2, 3) * q,
+        lambda: Mat4x4.identity() * Mat4x4.identity(),
+        lambda: q + q,
+        lambda: -q,
+    ):
         with pytest.raises(TypeError):
             bad()
-    with pytest.raises(TypeError, match=r"^argument 'v': 'tuple' object cannot be converted "
-                                        r"to 'Vec3'$"):
+    with pytest.raises(
+        TypeError,
+        match=r"^argument 'v': 'tuple' object cannot be converted "
+        r"to 'Vec3'$",
+    ):
         Mat4x4.identity().transform_point((1, 2, 3))
     with pytest.raises(TypeError, match=r"^argument 'q': "):
         Mat4x4.from_rotation(Vec4(0, 0, 0, 1))
@@ -423,11 +491,13 @@ def test_operators_present_only_where_declared():
 def test_docstrings_and_registration_order():
     assert Quaternion.from_axis_angle.__doc__ == (
         "Build a quaternion from an axis-angle rotation.\n"
-        "`axis` should be a unit vector; `radians` is the rotation angle.")
+        "`axis` should be a unit vector; `radians` is the rotation angle."
+    )
     assert Quaternion.to_mat4.__doc__ == "Convert to a column-major 4×4 rotation matrix."
     assert Mat4x4.identity.__text_signature__ == "()"
     assert Mat4x4.transform_point.__doc__ == (
-        "Transform a point (applies translation): returns `self * (x,y,z,1)` as Vec3.")
+        "Transform a point (applies translation): returns `self * (x,y,z,1)` as Vec3."
+    )
     assert Vec3.cross.__doc__ is None and Vec3.cross.__text_signature__ == "($self, other)"
     names = [n for n in _core.__all__ if n in {"AABB", "Vec3", "Vec4", "Mat4x4", "Quaternion"}]
     assert names == ["AABB", "Vec3", "Vec4", "Mat4x4", "Quaternion"]

@@ -1,5 +1,6 @@
 """The module frame: registration, class conventions, argument matching,
 conversion errors and borrows, checked through Vec2 and AABB."""
+
 import gc
 import importlib.util
 import subprocess
@@ -7,16 +8,35 @@ import sys
 import weakref
 
 import pytest
+from conftest import FailingSequence
 
 import _core
 from _core import AABB, Vec2
-from conftest import FailingSequence
 
 EXPECTED_ORDER = [
-    "convex_hull", "bounding_box", "pixel_edge_points", "solve_ik", "compute_bone_lengths",
-    "Vec2", "AABB", "compile_node_graph", "lz4_compress", "lz4_decompress", "compute_layout",
-    "generate_wgsl_struct", "TileCache", "Vec3", "Vec4", "Mat4x4", "Quaternion",
-    "SdfPrimitive", "SdfScene", "BodyType", "RigidBody", "PhysicsWorld", "SdfCollider",
+    "convex_hull",
+    "bounding_box",
+    "pixel_edge_points",
+    "solve_ik",
+    "compute_bone_lengths",
+    "Vec2",
+    "AABB",
+    "compile_node_graph",
+    "lz4_compress",
+    "lz4_decompress",
+    "compute_layout",
+    "generate_wgsl_struct",
+    "TileCache",
+    "Vec3",
+    "Vec4",
+    "Mat4x4",
+    "Quaternion",
+    "SdfPrimitive",
+    "SdfScene",
+    "BodyType",
+    "RigidBody",
+    "PhysicsWorld",
+    "SdfCollider",
 ]
 
 
@@ -31,6 +51,7 @@ def test_reimport_returns_the_same_module_object():
     first = sys.modules.pop("_core")
     try:
         import _core as again
+
         assert again is first
     finally:
         sys.modules["_core"] = first
@@ -39,17 +60,24 @@ def test_reimport_returns_the_same_module_object():
 def test_second_interpreter_is_refused():
     # The interpreters API is private before 3.14 and changed in 3.13.
     if importlib.util.find_spec("concurrent.interpreters"):
-        run = ("from concurrent import interpreters as s\ntry:\n    s.create().exec('import _core')\n"
-               "except Exception as e:\n    error = str(e)\n")
+        run = (
+            "from concurrent import interpreters as s\ntry:\n    s.create().exec('import _core')\n"
+            "except Exception as e:\n    error = str(e)\n"
+        )
     elif importlib.util.find_spec("_interpreters"):
         run = "import _interpreters as s\nerror = s.exec(s.create(), 'import _core').formatted\n"
     else:
         pytest.importorskip("_xxsubinterpreters")
-        run = ("import _xxsubinterpreters as s\ntry:\n    s.run_string(s.create(), 'import _core')\n"
-               "except Exception as e:\n    error = str(e)\n")
-    code = ("import _core\nerror = ''\n" + run +
-            "print('refused', 'ImportError' in error or 'sub-interpreters' in error)\n"
-            "print('first still works', _core.Vec2(1, 2).x)\n")
+        run = (
+            "import _xxsubinterpreters as s\ntry:\n    s.run_string(s.create(), 'import _core')\n"
+            "except Exception as e:\n    error = str(e)\n"
+        )
+    code = (
+        "import _core\nerror = ''\n"
+        + run
+        + "print('refused', 'ImportError' in error or 'sub-interpreters' in error)\n"
+        "print('first still works', _core.Vec2(1, 2).x)\n"
+    )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert "refused True" in out.stdout, out.stdout + out.stderr
     assert "first still works 1.0" in out.stdout
@@ -74,6 +102,7 @@ def test_class_conventions(cls):
 
 def test_text_signatures():
     import inspect
+
     assert str(inspect.signature(Vec2)) == "(x, y)"
     assert str(inspect.signature(AABB)) == "(min_x, min_y, max_x, max_y)"
     assert Vec2.lerp.__text_signature__ == "($self, other, t)"
@@ -81,25 +110,42 @@ def test_text_signatures():
     assert AABB.expand.__text_signature__ == "($self, amount)"
 
 
-@pytest.mark.parametrize("call, message", [
-    (lambda: Vec2(1), "Vec2.__new__() missing 1 required positional argument: 'y'"),
-    (lambda: Vec2(), "Vec2.__new__() missing 2 required positional arguments: 'x' and 'y'"),
-    (lambda: AABB(), "AABB.__new__() missing 4 required positional arguments: "
-                     "'min_x', 'min_y', 'max_x', and 'max_y'"),
-    (lambda: AABB(1, max_y=2), "AABB.__new__() missing 2 required positional arguments: "
-                               "'min_y' and 'max_x'"),
-    (lambda: AABB(1), "AABB.__new__() missing 3 required positional arguments: "
-                      "'min_y', 'max_x', and 'max_y'"),
-    (lambda: Vec2(1, 2, 3), "Vec2.__new__() takes 2 positional arguments but 3 were given"),
-    (lambda: Vec2(1, 2).dot(Vec2(1, 2), 5),
-     "Vec2.dot() takes 1 positional arguments but 2 were given"),
-    (lambda: Vec2(1, 2, z=3), "Vec2.__new__() got an unexpected keyword argument 'z'"),
-    (lambda: Vec2(1, x=2), "Vec2.__new__() got multiple values for argument 'x'"),
-    (lambda: Vec2(y=1, **{"y2": 2}), "Vec2.__new__() got an unexpected keyword argument 'y2'"),
-    (lambda: Vec2(1, 2).lerp(Vec2(1, 2), t=1, other=Vec2(0, 0)),
-     "Vec2.lerp() got multiple values for argument 'other'"),
-    (lambda: Vec2.__new__(Vec2, 1), "Vec2.__new__() missing 1 required positional argument: 'y'"),
-])
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: Vec2(1), "Vec2.__new__() missing 1 required positional argument: 'y'"),
+        (lambda: Vec2(), "Vec2.__new__() missing 2 required positional arguments: 'x' and 'y'"),
+        (
+            lambda: AABB(),
+            "AABB.__new__() missing 4 required positional arguments: "
+            "'min_x', 'min_y', 'max_x', and 'max_y'",
+        ),
+        (
+            lambda: AABB(1, max_y=2),
+            "AABB.__new__() missing 2 required positional arguments: 'min_y' and 'max_x'",
+        ),
+        (
+            lambda: AABB(1),
+            "AABB.__new__() missing 3 required positional arguments: 'min_y', 'max_x', and 'max_y'",
+        ),
+        (lambda: Vec2(1, 2, 3), "Vec2.__new__() takes 2 positional arguments but 3 were given"),
+        (
+            lambda: Vec2(1, 2).dot(Vec2(1, 2), 5),
+            "Vec2.dot() takes 1 positional arguments but 2 were given",
+        ),
+        (lambda: Vec2(1, 2, z=3), "Vec2.__new__() got an unexpected keyword argument 'z'"),
+        (lambda: Vec2(1, x=2), "Vec2.__new__() got multiple values for argument 'x'"),
+        (lambda: Vec2(y=1, **{"y2": 2}), "Vec2.__new__() got an unexpected keyword argument 'y2'"),
+        (
+            lambda: Vec2(1, 2).lerp(Vec2(1, 2), t=1, other=Vec2(0, 0)),
+            "Vec2.lerp() got multiple values for argument 'other'",
+        ),
+        (
+            lambda: Vec2.__new__(Vec2, 1),
+            "Vec2.__new__() missing 1 required positional argument: 'y'",
+        ),
+    ],
+)
 def test_argument_matching_messages(call, message):
     with pytest.raises(TypeError) as info:
         call()
@@ -189,8 +235,16 @@ def test_field_assignment_and_deletion():
 
 def test_operators_return_not_implemented():
     v = Vec2(1, 2)
-    for bad in (lambda: v + 1, lambda: 1 + v, lambda: 2 * v, lambda: v - "a", lambda: v * None,
-                lambda: v * Vec2(1, 1), lambda: v * 10**400, lambda: AABB(0, 0, 1, 1) + v):
+    for bad in (
+        lambda: v + 1,
+        lambda: 1 + v,
+        lambda: 2 * v,
+        lambda: v - "a",
+        lambda: v * None,
+        lambda: v * Vec2(1, 1),
+        lambda: v * 10**400,
+        lambda: AABB(0, 0, 1, 1) + v,
+    ):
         with pytest.raises(TypeError, match="unsupported operand"):
             bad()
     assert Vec2.__add__(v, 1) is NotImplemented
@@ -256,6 +310,7 @@ class LyingSequence:
 def test_sequence_length_is_only_a_hint(length):
     # A length of sys.maxsize must not drive the allocation; the items decide.
     from _core import SdfCollider, SdfPrimitive
+
     record = SdfPrimitive.sphere(0, 0, 0, 1).to_bytes()
     c = SdfCollider()
     c.load_bytes(LyingSequence(record, length))
@@ -272,18 +327,26 @@ def test_sequence_whose_iteration_raises_changes_nothing():
     assert c.prim_count() == 1
 
 
-@pytest.mark.parametrize("value, error, message", [
-    ("abc", TypeError, "argument 'data': Can't extract `str` to `Vec`"),
-    (5, TypeError, "argument 'data': 'int' object cannot be converted to 'Sequence'"),
-    ({1: 2}, TypeError, "argument 'data': 'dict' object cannot be converted to 'Sequence'"),
-    ([1, 2.5], TypeError, "argument 'data': 'float' object cannot be interpreted as an integer"),
-    ([0, 256], OverflowError, "out of range integral type conversion attempted"),
-    ([-1], OverflowError, "out of range integral type conversion attempted"),
-    ([2**40], OverflowError, "out of range integral type conversion attempted"),
-    ([2**80], OverflowError, "Python int too large to convert to C long"),
-])
+@pytest.mark.parametrize(
+    "value, error, message",
+    [
+        ("abc", TypeError, "argument 'data': Can't extract `str` to `Vec`"),
+        (5, TypeError, "argument 'data': 'int' object cannot be converted to 'Sequence'"),
+        ({1: 2}, TypeError, "argument 'data': 'dict' object cannot be converted to 'Sequence'"),
+        (
+            [1, 2.5],
+            TypeError,
+            "argument 'data': 'float' object cannot be interpreted as an integer",
+        ),
+        ([0, 256], OverflowError, "out of range integral type conversion attempted"),
+        ([-1], OverflowError, "out of range integral type conversion attempted"),
+        ([2**40], OverflowError, "out of range integral type conversion attempted"),
+        ([2**80], OverflowError, "Python int too large to convert to C long"),
+    ],
+)
 def test_byte_list_conversion_errors(value, error, message):
     from _core import SdfCollider
+
     with pytest.raises(error) as info:
         SdfCollider().load_bytes(value)
     assert str(info.value) == message
@@ -292,6 +355,7 @@ def test_byte_list_conversion_errors(value, error, message):
 @pytest.mark.parametrize("kind", ["list", "tuple", "iterator", "bytes"])
 def test_byte_list_forms_and_iterator_release(kind):
     from _core import SdfCollider
+
     record = list(range(48))
     it = iter(record + [300])
 
@@ -349,14 +413,21 @@ def test_unsupported_conversion_kinds_do_not_compile(tmp_path, refused):
     import shutil
     import sysconfig
     from pathlib import Path
+
     compiler = shutil.which("g++") or shutil.which("clang++")
     if compiler is None:
         pytest.skip("no C++ compiler")
     src = tmp_path / "probe.cpp"
     src.write_text(CONVERSION_PROBE)
     root = Path(__file__).resolve().parent.parent / "src"
-    cmd = [compiler, "-std=c++20", "-fsyntax-only", f"-I{root}",
-           f"-I{sysconfig.get_paths()['include']}", str(src)] + (["-DREFUSED"] if refused else [])
+    cmd = [
+        compiler,
+        "-std=c++20",
+        "-fsyntax-only",
+        f"-I{root}",
+        f"-I{sysconfig.get_paths()['include']}",
+        str(src),
+    ] + (["-DREFUSED"] if refused else [])
     out = subprocess.run(cmd, capture_output=True, text=True, timeout=300)
     if not refused:
         assert out.returncode == 0, out.stderr
@@ -387,16 +458,24 @@ def test_result_allocation_failure_raises_a_set_error(stop):
     """The result's allocation fails; so may the creation of PanicException itself
     and of what reports it. Each leaves a real exception, and the process goes on."""
     pytest.importorskip("_testcapi")
-    out = subprocess.run([sys.executable, "-c", NO_MEMORY.format(stop=stop)],
-                         capture_output=True, text=True, timeout=60)
+    out = subprocess.run(
+        [sys.executable, "-c", NO_MEMORY.format(stop=stop)],
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
     assert out.returncode == 0, out.stderr
     outcome, after = out.stdout.splitlines()
     name, text, cause = outcome.split("|")
     fault = "unwrap of a failed result: cannot allocate a new builtins.Vec2 instance"
-    assert (name == "PanicException" and text.startswith(fault)
-            or name == "SystemError" and text.startswith("internal fault: " + fault)
-            and cause == "MemoryError"
-            or name == "MemoryError"), outcome
+    assert (
+        name == "PanicException"
+        and text.startswith(fault)
+        or name == "SystemError"
+        and text.startswith("internal fault: " + fault)
+        and cause == "MemoryError"
+        or name == "MemoryError"
+    ), outcome
     assert after == "Vec2(2, 4)"
     assert "internal fault: " + fault in out.stderr
 
@@ -406,6 +485,7 @@ def test_stub_examples_run_as_documented():
     import ast
     import doctest
     import pathlib
+
     stubs = pathlib.Path(__file__).resolve().parent.parent / "src" / "_core.pyi"
     names = {name: getattr(_core, name) for name in _core.__all__}
     runner = doctest.DocTestRunner()

@@ -1,17 +1,21 @@
 """compile_node_graph: decoding, ordering and WGSL emission, checked against a
 plain-Python compiler on seeded random documents and against a real WGSL
 compiler on the GPU."""
-import json
-import math
-import random
-import struct
 
+import json
+import random
+
+import gpu
 import pytest
+from models.node_compiler import (
+    CLOSING,
+    NODE_TYPES,
+    PRELUDE,
+    Compiled,
+    reference_compile,
+)  # noqa: F401
 
 import _core
-import gpu
-from conftest import f32
-from models.node_compiler import CLOSING, NODE_TYPES, PRELUDE, Compiled, number_text, reference_compile  # noqa: F401
 
 compile_node_graph = _core.compile_node_graph
 
@@ -25,11 +29,15 @@ def outcome(call):
 
 # ---- documents written with our own serialiser (repeated keys, array forms) --------
 
+
 def dump(value, rng, ascii_only):
     if isinstance(value, Obj):
         items = list(value.pairs)
-        return "{" + ", ".join(dump(k, rng, ascii_only) + ":" + dump(v, rng, ascii_only)
-                               for k, v in items) + "}"
+        return (
+            "{"
+            + ", ".join(dump(k, rng, ascii_only) + ":" + dump(v, rng, ascii_only) for k, v in items)
+            + "}"
+        )
     if isinstance(value, list):
         return "[" + ",".join(dump(v, rng, ascii_only) for v in value) + "]"
     return json.dumps(value, ensure_ascii=ascii_only)
@@ -37,6 +45,7 @@ def dump(value, rng, ascii_only):
 
 class Obj:
     """A JSON object that may repeat keys."""
+
     def __init__(self, *pairs):
         self.pairs = pairs
 
@@ -44,8 +53,30 @@ class Obj:
 IDS = ["a", "b", "c", "n1", "n2", "", "with space", "ü", 'q"t', "a-b"]
 PORTS = ["uv", "a", "b", "t", "val", "color", "out", "x", "UV"]
 TYPES = list(NODE_TYPES) + ["add", "Mystery"]
-PARAM_VALUES = [0, 2, -3, 1.5, -0.5, -0.0, 1e-50, 1e39, -1e39, 2**64, -2**63 - 1, 2**70 + 1,
-                0.1, 16777217, "rgb", "x", "", True, False, None, [1, [2]], Obj(("k", 1))]
+PARAM_VALUES = [
+    0,
+    2,
+    -3,
+    1.5,
+    -0.5,
+    -0.0,
+    1e-50,
+    1e39,
+    -1e39,
+    2**64,
+    -(2**63) - 1,
+    2**70 + 1,
+    0.1,
+    16777217,
+    "rgb",
+    "x",
+    "",
+    True,
+    False,
+    None,
+    [1, [2]],
+    Obj(("k", 1)),
+]
 
 
 def random_params(rng):
@@ -85,9 +116,12 @@ def random_document(rng):
         edges.append((src, rng.choice(PORTS), dst, rng.choice(PORTS)))
     if edges and rng.random() < 0.3:
         edges.append(rng.choice(edges))  # repeated edge
-    edge_json = [list(e) if rng.random() < 0.3 else
-                 Obj(("to_port", e[3]), ("from_node", e[0]), ("to_node", e[2]), ("from_port", e[1]))
-                 for e in edges]
+    edge_json = [
+        list(e)
+        if rng.random() < 0.3
+        else Obj(("to_port", e[3]), ("from_node", e[0]), ("to_node", e[2]), ("from_port", e[1]))
+        for e in edges
+    ]
     if rng.random() < 0.3:
         doc = [node_json, edge_json]
     else:
@@ -99,7 +133,9 @@ def random_document(rng):
 def test_matches_reference_compiler_on_random_documents(seed):
     rng = random.Random(seed)
     text, nodes, edges = random_document(rng)
-    assert outcome(lambda: compile_node_graph(text)) == outcome(lambda: reference_compile(nodes, edges))
+    assert outcome(lambda: compile_node_graph(text)) == outcome(
+        lambda: reference_compile(nodes, edges)
+    )
 
 
 def test_large_random_dag_matches_reference():
@@ -113,23 +149,30 @@ def test_large_random_dag_matches_reference():
             i = rng.randrange(j)
             edges.append((f"n{i}", "out", f"n{j}", rng.choice(PORTS)))
     rng.shuffle(edges)
-    doc = {"nodes": [{"id": a, "type": t} for a, t, _ in nodes],
-           "edges": [dict(zip(("from_node", "from_port", "to_node", "to_port"), e)) for e in edges]}
+    doc = {
+        "nodes": [{"id": a, "type": t} for a, t, _ in nodes],
+        "edges": [dict(zip(("from_node", "from_port", "to_node", "to_port"), e)) for e in edges],
+    }
     assert compile_node_graph(json.dumps(doc)) == reference_compile(nodes, edges)
 
 
 # ---- the worked examples ------------------------------------------------------------
 
+
 def graph(nodes, edges=()):
-    return json.dumps({"nodes": [{"id": i, "type": t, **({"params": p} if p else {})}
-                                 for i, t, p in nodes],
-                       "edges": [dict(zip(("from_node", "from_port", "to_node", "to_port"), e))
-                                 for e in edges]})
+    return json.dumps(
+        {
+            "nodes": [{"id": i, "type": t, **({"params": p} if p else {})} for i, t, p in nodes],
+            "edges": [
+                dict(zip(("from_node", "from_port", "to_node", "to_port"), e)) for e in edges
+            ],
+        }
+    )
 
 
 def body(text):
     assert text.startswith(PRELUDE) and text.endswith(CLOSING)
-    return text[len(PRELUDE):-len(CLOSING)].splitlines()
+    return text[len(PRELUDE) : -len(CLOSING)].splitlines()
 
 
 def test_empty_graph_is_prelude_and_closing():
@@ -139,71 +182,113 @@ def test_empty_graph_is_prelude_and_closing():
 
 
 def test_texture_chain():
-    out = compile_node_graph(graph([("uv1", "UV", None), ("tex", "SampleTexture", None),
-                                    ("fin", "FinalColor", None)],
-                                   [("uv1", "uv", "tex", "uv"), ("tex", "color", "fin", "color")]))
-    assert body(out) == ["    let uv1_uv = in.uv;",
-                         "    let tex_color = textureSample(t_color, s_color, uv1_uv);",
-                         "    out_color = tex_color;"]
+    out = compile_node_graph(
+        graph(
+            [("uv1", "UV", None), ("tex", "SampleTexture", None), ("fin", "FinalColor", None)],
+            [("uv1", "uv", "tex", "uv"), ("tex", "color", "fin", "color")],
+        )
+    )
+    assert body(out) == [
+        "    let uv1_uv = in.uv;",
+        "    let tex_color = textureSample(t_color, s_color, uv1_uv);",
+        "    out_color = tex_color;",
+    ]
 
 
-@pytest.mark.parametrize("nodes, edges, order", [
-    ("ABCD", [("A", "D"), ("A", "B"), ("C", "B")], "ACDB"),
-    ("XAB", [("X", "A")], "XBA"),
-    ("DCBA", [], "DCBA"),
-    ("ABC", [("A", "C"), ("A", "B")], "ABC"),  # successors by position, not edge order
-])
+@pytest.mark.parametrize(
+    "nodes, edges, order",
+    [
+        ("ABCD", [("A", "D"), ("A", "B"), ("C", "B")], "ACDB"),
+        ("XAB", [("X", "A")], "XBA"),
+        ("DCBA", [], "DCBA"),
+        ("ABC", [("A", "C"), ("A", "B")], "ABC"),  # successors by position, not edge order
+    ],
+)
 def test_breadth_first_order_with_position_tie_break(nodes, edges, order):
-    out = compile_node_graph(graph([(n, "UV", None) for n in nodes],
-                                   [(a, "uv", b, "zz") for a, b in edges]))
+    out = compile_node_graph(
+        graph([(n, "UV", None) for n in nodes], [(a, "uv", b, "zz") for a, b in edges])
+    )
     assert [line.split()[1] for line in body(out)] == [f"{n}_uv" for n in order]
 
 
-@pytest.mark.parametrize("params, line", [
-    (None, "    let c_out = clamp(0.0, 0.000000f, 1.000000f);"),
-    ({"min": -0.5, "max": 2}, "    let c_out = clamp(0.0, -0.500000f, 2.000000f);"),
-    ({"min": -0.0, "max": 1e39}, "    let c_out = clamp(0.0, -0.000000f, inff);"),
-    ({"min": "1", "max": None}, "    let c_out = clamp(0.0, 0.000000f, 1.000000f);"),
-    ({"min": 0.0000005, "max": 0.0000015}, "    let c_out = clamp(0.0, 0.000000f, 0.000002f);"),
-])
+@pytest.mark.parametrize(
+    "params, line",
+    [
+        (None, "    let c_out = clamp(0.0, 0.000000f, 1.000000f);"),
+        ({"min": -0.5, "max": 2}, "    let c_out = clamp(0.0, -0.500000f, 2.000000f);"),
+        ({"min": -0.0, "max": 1e39}, "    let c_out = clamp(0.0, -0.000000f, inff);"),
+        ({"min": "1", "max": None}, "    let c_out = clamp(0.0, 0.000000f, 1.000000f);"),
+        ({"min": 0.0000005, "max": 0.0000015}, "    let c_out = clamp(0.0, 0.000000f, 0.000002f);"),
+    ],
+)
 def test_clamp_parameters(params, line):
     assert body(compile_node_graph(graph([("c", "Clamp", params)]))) == [line]
 
 
-@pytest.mark.parametrize("params, numbers", [
-    ({"strength": 2}, "2.000000f, 0.100000f"),
-    ({"strength": "2"}, "1.000000f, 0.100000f"),
-    ({"radius": 3.4028234663852886e38}, "1.000000f, 340282346638528859811704183484516925440.000000f"),
-])
+@pytest.mark.parametrize(
+    "params, numbers",
+    [
+        ({"strength": 2}, "2.000000f, 0.100000f"),
+        ({"strength": "2"}, "1.000000f, 0.100000f"),
+        (
+            {"radius": 3.4028234663852886e38},
+            "1.000000f, 340282346638528859811704183484516925440.000000f",
+        ),
+    ],
+)
 def test_gravity_warp_parameters(params, numbers):
     assert body(compile_node_graph(graph([("g", "GravityWarp", params)]))) == [
-        f"    let g_out_uv = warp_uv(in.uv, {numbers});"]
+        f"    let g_out_uv = warp_uv(in.uv, {numbers});"
+    ]
 
 
 def test_repeated_param_key_takes_the_later_value():
-    text = ('{"nodes": [{"id": "p", "type": "PixelChannel", "params": {"channel": "g", "channel": "rgb"}},'
-            ' {"id": "q", "type": "PixelChannel", "params": {"channel": "g", "channel": 5}}], "edges": []}')
+    text = (
+        '{"nodes": [{"id": "p", "type": "PixelChannel", "params": {"channel": "g", "channel": "rgb"}},'
+        ' {"id": "q", "type": "PixelChannel", "params": {"channel": "g", "channel": 5}}], "edges": []}'
+    )
     assert body(compile_node_graph(text)) == [
         "    let p_val = textureSample(t_color, s_color, in.uv).rgb;",
-        "    let q_val = textureSample(t_color, s_color, in.uv).r;"]
+        "    let q_val = textureSample(t_color, s_color, in.uv).r;",
+    ]
 
 
 def test_first_edge_into_a_port_wins_and_ids_are_verbatim():
-    out = compile_node_graph(graph(
-        [("my id", "UV", None), ("x-y", "UV", None), ("f", "FinalColor", None), ("d", "Discard", None)],
-        [("x-y", "uv", "f", "color"), ("my id", "uv", "f", "color")]))
-    assert body(out) == ["    let my id_uv = in.uv;", "    let x-y_uv = in.uv;", "    discard;",
-                         "    out_color = x-y_uv;"]
+    out = compile_node_graph(
+        graph(
+            [
+                ("my id", "UV", None),
+                ("x-y", "UV", None),
+                ("f", "FinalColor", None),
+                ("d", "Discard", None),
+            ],
+            [("x-y", "uv", "f", "color"), ("my id", "uv", "f", "color")],
+        )
+    )
+    assert body(out) == [
+        "    let my id_uv = in.uv;",
+        "    let x-y_uv = in.uv;",
+        "    discard;",
+        "    out_color = x-y_uv;",
+    ]
 
 
-@pytest.mark.parametrize("text, message", [
-    (graph([("a", "UV", None)], [("a", "uv", "a", "uv")]), "Node graph contains a cycle"),
-    (graph([("a", "Nope", None), ("b", "UV", None)], [("a", "o", "b", "x"), ("b", "o", "a", "x")]),
-     "Node graph contains a cycle"),
-    (graph([("a", "uv", None)]), "Unknown node type: uv"),
-    (graph([("a", "", None)]), "Unknown node type: "),
-    (graph([("a", "UV", None)], [("ghost", "uv", "a", "uv")]), "Node graph contains a cycle"),
-])
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        (graph([("a", "UV", None)], [("a", "uv", "a", "uv")]), "Node graph contains a cycle"),
+        (
+            graph(
+                [("a", "Nope", None), ("b", "UV", None)],
+                [("a", "o", "b", "x"), ("b", "o", "a", "x")],
+            ),
+            "Node graph contains a cycle",
+        ),
+        (graph([("a", "uv", None)]), "Unknown node type: uv"),
+        (graph([("a", "", None)]), "Unknown node type: "),
+        (graph([("a", "UV", None)], [("ghost", "uv", "a", "uv")]), "Node graph contains a cycle"),
+    ],
+)
 def test_graph_level_errors(text, message):
     with pytest.raises(ValueError) as info:
         compile_node_graph(text)
@@ -216,49 +301,78 @@ def test_edges_between_absent_ids_succeed_on_empty_nodes():
 
 # ---- decoding faults ------------------------------------------------------------------
 
-@pytest.mark.parametrize("text, message", [
-    ('{"nodes": []}', "missing field `edges` at line 1 column 13"),
-    ('{"edges": []}', "missing field `nodes` at line 1 column 13"),
-    ('{"nodes": [{"type": "UV"}], "edges": []}', "missing field `id` at line 1 column 25"),
-    ('{"nodes": [{"id": "a"}], "edges": []}', "missing field `type` at line 1 column 22"),
-    ('{"nodes": [], "edges": [{"from_node": "a", "from_port": "b", "to_node": "c"}]}',
-     "missing field `to_port` at line 1 column 76"),
-    ('{"nodes": [], "nodes": [], "edges": []}', "duplicate field `nodes` at line 1 column 21"),
-    ('{"nodes": [["a", "UV", {}, 1]], "edges": []}',
-     "invalid length 4, expected struct Node with 3 elements at line 1 column 29"),
-    ('[[]]', "invalid length 1, expected struct NodeGraph with 2 elements at line 1 column 4"),
-    ('[[], [["a"]]]', "invalid length 1, expected struct Edge with 4 elements at line 1 column 11"),
-    ('{"nodes": [["a", "UV", null]], "edges": []}',
-     "invalid type: null, expected a map at line 1 column 24"),
-    ('{"nodes": {}, "edges": []}', "invalid type: map, expected a sequence at line 1 column 11"),
-    ('{"nodes": [5], "edges": []}', "invalid type: integer `5`, expected struct Node at line 1 column 13"),
-    ('{"nodes": [], "edges": ["e"]}', 'invalid type: string "e", expected struct Edge at line 1 column 27'),
-    ('{"nodes": [{"id": 1.5, "type": "UV"}], "edges": []}',
-     "invalid type: floating point `1.5`, expected a string at line 1 column 22"),
-    ('{"nodes": [{"id": true, "type": "UV"}], "edges": []}',
-     "invalid type: boolean `true`, expected a string at line 1 column 19"),
-    ('"graph"', 'invalid type: string "graph", expected struct NodeGraph at line 1 column 7'),
-    ('', "EOF while parsing a value at line 1 column 0"),
-    ('{"nodes": [', "EOF while parsing a list at line 1 column 11"),
-    ('{"nodes": [["a", ', "EOF while parsing a value at line 1 column 17"),
-    ('{"nodes": [["a", "UV"]', "EOF while parsing a list at line 1 column 22"),
-    ('{"nodes": "ab', "EOF while parsing a string at line 1 column 13"),
-    ('{"nodes": []', "EOF while parsing an object at line 1 column 12"),
-    ('{"nodes": [], }', "trailing comma at line 1 column 15"),
-    ('[[], [],\n]', "trailing comma at line 2 column 1"),
-    ('{"nodes": [], 5: 1}', "key must be a string at line 1 column 15"),
-    ('{"nodes" []}', "expected `:` at line 1 column 10"),
-    ('[[] []]', "expected `,` or `]` at line 1 column 5"),
-    ('{"nodes": [] "edges": []}', "expected `,` or `}` at line 1 column 14"),
-    ('{"nodes": [], "edges": [x]}', "expected value at line 1 column 25"),
-    ('{"nodes": [-], "edges": []}', "invalid number at line 1 column 13"),
-    ('{"nodes": [], "edges": []}\n\n  x', "trailing characters at line 3 column 3"),
-    ('{"nodes": [], "edges": []} {}', "trailing characters at line 1 column 28"),
-    ('["\\q", []]', "invalid escape at line 1 column 4"),
-    ('["\x01", []]', "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"),
-    ('["\\ud800", []]', "lone surrogate in hex escape at line 1 column 9"),
-    ('\n {"nödes": [],\n "x": [1,\n 2,, 3]}', "expected value at line 4 column 4"),
-])
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ('{"nodes": []}', "missing field `edges` at line 1 column 13"),
+        ('{"edges": []}', "missing field `nodes` at line 1 column 13"),
+        ('{"nodes": [{"type": "UV"}], "edges": []}', "missing field `id` at line 1 column 25"),
+        ('{"nodes": [{"id": "a"}], "edges": []}', "missing field `type` at line 1 column 22"),
+        (
+            '{"nodes": [], "edges": [{"from_node": "a", "from_port": "b", "to_node": "c"}]}',
+            "missing field `to_port` at line 1 column 76",
+        ),
+        ('{"nodes": [], "nodes": [], "edges": []}', "duplicate field `nodes` at line 1 column 21"),
+        (
+            '{"nodes": [["a", "UV", {}, 1]], "edges": []}',
+            "invalid length 4, expected struct Node with 3 elements at line 1 column 29",
+        ),
+        ("[[]]", "invalid length 1, expected struct NodeGraph with 2 elements at line 1 column 4"),
+        (
+            '[[], [["a"]]]',
+            "invalid length 1, expected struct Edge with 4 elements at line 1 column 11",
+        ),
+        (
+            '{"nodes": [["a", "UV", null]], "edges": []}',
+            "invalid type: null, expected a map at line 1 column 24",
+        ),
+        (
+            '{"nodes": {}, "edges": []}',
+            "invalid type: map, expected a sequence at line 1 column 11",
+        ),
+        (
+            '{"nodes": [5], "edges": []}',
+            "invalid type: integer `5`, expected struct Node at line 1 column 13",
+        ),
+        (
+            '{"nodes": [], "edges": ["e"]}',
+            'invalid type: string "e", expected struct Edge at line 1 column 27',
+        ),
+        (
+            '{"nodes": [{"id": 1.5, "type": "UV"}], "edges": []}',
+            "invalid type: floating point `1.5`, expected a string at line 1 column 22",
+        ),
+        (
+            '{"nodes": [{"id": true, "type": "UV"}], "edges": []}',
+            "invalid type: boolean `true`, expected a string at line 1 column 19",
+        ),
+        ('"graph"', 'invalid type: string "graph", expected struct NodeGraph at line 1 column 7'),
+        ("", "EOF while parsing a value at line 1 column 0"),
+        ('{"nodes": [', "EOF while parsing a list at line 1 column 11"),
+        ('{"nodes": [["a", ', "EOF while parsing a value at line 1 column 17"),
+        ('{"nodes": [["a", "UV"]', "EOF while parsing a list at line 1 column 22"),
+        ('{"nodes": "ab', "EOF while parsing a string at line 1 column 13"),
+        ('{"nodes": []', "EOF while parsing an object at line 1 column 12"),
+        ('{"nodes": [], }', "trailing comma at line 1 column 15"),
+        ("[[], [],\n]", "trailing comma at line 2 column 1"),
+        ('{"nodes": [], 5: 1}', "key must be a string at line 1 column 15"),
+        ('{"nodes" []}', "expected `:` at line 1 column 10"),
+        ("[[] []]", "expected `,` or `]` at line 1 column 5"),
+        ('{"nodes": [] "edges": []}', "expected `,` or `}` at line 1 column 14"),
+        ('{"nodes": [], "edges": [x]}', "expected value at line 1 column 25"),
+        ('{"nodes": [-], "edges": []}', "invalid number at line 1 column 13"),
+        ('{"nodes": [], "edges": []}\n\n  x', "trailing characters at line 3 column 3"),
+        ('{"nodes": [], "edges": []} {}', "trailing characters at line 1 column 28"),
+        ('["\\q", []]', "invalid escape at line 1 column 4"),
+        (
+            '["\x01", []]',
+            "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3",
+        ),
+        ('["\\ud800", []]', "lone surrogate in hex escape at line 1 column 9"),
+        ('\n {"nödes": [],\n "x": [1,\n 2,, 3]}', "expected value at line 4 column 4"),
+    ],
+)
 def test_decoding_faults(text, message):
     with pytest.raises(ValueError) as info:
         compile_node_graph(text)
@@ -275,28 +389,44 @@ def test_nesting_limit_counts_ignored_values(depth, ok):
             compile_node_graph(text)
 
 
-@pytest.mark.parametrize("text", [
-    "[" * 1_000_000,
-    "{\"a\":" * 300_000,
-    " " * 5_000_000,
-    '[[' + "1e999999999," * 1000 + '1],[]]',
-    '[["' + "\\u00e9" * 200_000 + '", "UV"]' + "," * 3 + ']',
-])
+@pytest.mark.parametrize(
+    "text",
+    [
+        "[" * 1_000_000,
+        '{"a":' * 300_000,
+        " " * 5_000_000,
+        "[[" + "1e999999999," * 1000 + "1],[]]",
+        '[["' + "\\u00e9" * 200_000 + '", "UV"]' + "," * 3 + "]",
+    ],
+)
 def test_hostile_documents_raise_value_error(text):
     with pytest.raises(ValueError):
         compile_node_graph(text)
 
 
 def test_escaped_and_non_ascii_texts_survive():
-    doc = {"nodes": [{"id": "é\"\\\t" * 50, "type": "UV"}], "edges": []}
-    assert body(compile_node_graph(json.dumps(doc))) == [f"    let {doc['nodes'][0]['id']}_uv = in.uv;"]
+    doc = {"nodes": [{"id": 'é"\\\t' * 50, "type": "UV"}], "edges": []}
+    assert body(compile_node_graph(json.dumps(doc))) == [
+        f"    let {doc['nodes'][0]['id']}_uv = in.uv;"
+    ]
 
 
-@pytest.mark.parametrize("arg, exc, message", [
-    (b"{}", TypeError, "argument 'node_graph_json': 'bytes' object cannot be converted to 'PyString'"),
-    (None, TypeError, "argument 'node_graph_json': 'NoneType' object cannot be converted to 'PyString'"),
-    ('{"nodes": [["\ud800", "UV"]], "edges": []}', UnicodeEncodeError, None),
-])
+@pytest.mark.parametrize(
+    "arg, exc, message",
+    [
+        (
+            b"{}",
+            TypeError,
+            "argument 'node_graph_json': 'bytes' object cannot be converted to 'PyString'",
+        ),
+        (
+            None,
+            TypeError,
+            "argument 'node_graph_json': 'NoneType' object cannot be converted to 'PyString'",
+        ),
+        ('{"nodes": [["\ud800", "UV"]], "edges": []}', UnicodeEncodeError, None),
+    ],
+)
 def test_argument_must_be_encodable_text(arg, exc, message):
     with pytest.raises(exc) as info:
         compile_node_graph(arg)
@@ -312,14 +442,24 @@ def test_keyword_argument_and_signature():
 
 # ---- a real WGSL compiler agrees ----------------------------------------------------
 
+
 # One graph per node type, wired so that every input has a type its node accepts.
 def typed_graph(node_type):
-    nodes = [("u", "UV", None), ("c", "PixelColor", None), ("v", "PixelChannel", {"channel": "g"}),
-             ("n", node_type, {"channel": "a", "min": -1, "max": 2, "strength": 3, "radius": 0.2})]
-    wiring = {"SampleTexture": [("u", "uv", "uv")], "GravityWarp": [("u", "uv", "uv")],
-              "Lerp": [("c", "color", "a"), ("c", "color", "b")], "Add": [("v", "val", "b")],
-              "Multiply": [("c", "color", "a"), ("c", "color", "b")], "Clamp": [("v", "val", "val")],
-              "FinalColor": [("c", "color", "color")]}
+    nodes = [
+        ("u", "UV", None),
+        ("c", "PixelColor", None),
+        ("v", "PixelChannel", {"channel": "g"}),
+        ("n", node_type, {"channel": "a", "min": -1, "max": 2, "strength": 3, "radius": 0.2}),
+    ]
+    wiring = {
+        "SampleTexture": [("u", "uv", "uv")],
+        "GravityWarp": [("u", "uv", "uv")],
+        "Lerp": [("c", "color", "a"), ("c", "color", "b")],
+        "Add": [("v", "val", "b")],
+        "Multiply": [("c", "color", "a"), ("c", "color", "b")],
+        "Clamp": [("v", "val", "val")],
+        "FinalColor": [("c", "color", "color")],
+    }
     edges = [(src, port, "n", dst) for src, port, dst in wiring.get(node_type, [])]
     return graph(nodes, edges)
 
@@ -333,11 +473,19 @@ def test_lone_lerp_text_is_kept_although_the_gpu_compiler_cannot_type_it():
     # mix(0.0, 1.0, 0.5) is valid WGSL, but the GPU compiler in use cannot yet
     # give the abstract result a concrete type, so it is left out of the
     # compile checks.
-    assert body(compile_node_graph(graph([("l", "Lerp", None)]))) == ["    let l_out = mix(0.0, 1.0, 0.5);"]
+    assert body(compile_node_graph(graph([("l", "Lerp", None)]))) == [
+        "    let l_out = mix(0.0, 1.0, 0.5);"
+    ]
 
 
-OUTPUT_TYPE = {"UV": "vec2", "SampleTexture": "vec4", "PixelColor": "vec4", "PixelChannel": "f32",
-               "GravityWarp": "vec2", "Clamp": "f32"}
+OUTPUT_TYPE = {
+    "UV": "vec2",
+    "SampleTexture": "vec4",
+    "PixelColor": "vec4",
+    "PixelChannel": "f32",
+    "GravityWarp": "vec2",
+    "Clamp": "f32",
+}
 SUFFIX = {t: s for t, (s, _, _) in NODE_TYPES.items()}
 
 

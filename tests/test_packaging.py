@@ -1,11 +1,11 @@
 """The wheel as a user installs it: in a clean venv, with the native libraries
 it bundles hidden from the system, imported, used and type-checked."""
+
 import glob
 import os
 import shutil
 import subprocess
 import sys
-import sysconfig
 import textwrap
 from pathlib import Path
 
@@ -14,7 +14,9 @@ import pytest
 WHEEL_DIR = os.environ.get("GFXCORE_WHEEL_DIR")
 TAG = "cp%d%d" % sys.version_info[:2]
 wheels = sorted(glob.glob(f"{WHEEL_DIR}/gfxcore-*-{TAG}-*manylinux*.whl")) if WHEEL_DIR else []
-pytestmark = pytest.mark.skipif(not wheels, reason="no repaired wheel: `make wheel` builds and checks one")
+pytestmark = pytest.mark.skipif(
+    not wheels, reason="no repaired wheel: `make wheel` builds and checks one"
+)
 
 # The libraries the build links that a user's machine may lack.
 BUNDLED = ("liblz4", "libtbb", "libboost_json")
@@ -43,21 +45,32 @@ def venv(tmp_path_factory):
     root = tmp_path_factory.mktemp("user") / "venv"
     subprocess.run([sys.executable, "-m", "venv", str(root)], check=True)
     python = root / "bin" / "python"
-    subprocess.run([str(python), "-m", "pip", "install", "-q", "--no-index", "--no-deps",
-                    wheels[-1]], check=True)
+    subprocess.run(
+        [str(python), "-m", "pip", "install", "-q", "--no-index", "--no-deps", wheels[-1]],
+        check=True,
+    )
     return python
 
 
 def system_copies():
     """Where the system keeps the bundled libraries, if it has them."""
     out = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
-    return sorted({line.rsplit("=> ", 1)[1].strip() for line in out.splitlines()
-                   if "=> " in line and line.split()[0].startswith(BUNDLED)})
+    return sorted(
+        {
+            line.rsplit("=> ", 1)[1].strip()
+            for line in out.splitlines()
+            if "=> " in line and line.split()[0].startswith(BUNDLED)
+        }
+    )
 
 
 def test_native_dependencies_resolve_inside_the_wheel(venv):
-    so = subprocess.run([str(venv), "-c", "import _core; print(_core.__file__)"],
-                        capture_output=True, text=True, check=True).stdout.strip()
+    so = subprocess.run(
+        [str(venv), "-c", "import _core; print(_core.__file__)"],
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stdout.strip()
     assert not so.startswith(str(Path(__file__).parent.parent)), "imported the source tree"
     ldd = subprocess.run(["ldd", so], capture_output=True, text=True, check=True).stdout
     site = str(venv.parent.parent)
@@ -72,15 +85,19 @@ def test_imports_and_runs_with_the_system_libraries_hidden(venv):
     if not shutil.which("unshare") or subprocess.run(["unshare", "--mount", "true"]).returncode:
         pytest.skip("cannot hide the system libraries here (no mount namespace)")
     mounts = "".join(f"mount --bind /dev/null {p} && " for p in hidden)
-    out = subprocess.run(["unshare", "--mount", "sh", "-c", f"{mounts}exec {venv} -c \"$0\"", USE],
-                         capture_output=True, text=True)
+    out = subprocess.run(
+        ["unshare", "--mount", "sh", "-c", f'{mounts}exec {venv} -c "$0"', USE],
+        capture_output=True,
+        text=True,
+    )
     assert out.returncode == 0, out.stderr
     assert out.stdout.splitlines()[-1].startswith("ok " + str(venv.parent.parent))
 
 
 def test_type_checkers_find_the_stubs(venv, tmp_path):
     user = tmp_path / "user.py"
-    user.write_text(textwrap.dedent("""
+    user.write_text(
+        textwrap.dedent("""
         import _core
         v = _core.Vec2(1, 2)
         length: float = (v * 2 + v).length()
@@ -90,12 +107,26 @@ def test_type_checkers_find_the_stubs(venv, tmp_path):
         problems: list[str] = gfxcore.check_node_graph("{}")
         count: int = gfxcore.check_node_graph("{}")
         gfxcore.gpu.sdf_distances(b"", [(0, 0, 0)], device="cpu")
-    """))
+    """)
+    )
     out = subprocess.run(
-        [sys.executable, "-m", "mypy", "--python-executable", str(venv), "--no-incremental",
-         "--cache-dir", os.devnull, "--strict", str(user)],
-        capture_output=True, text=True, cwd=tmp_path,
-        env={k: v for k, v in os.environ.items() if k != "MYPYPATH"})
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--python-executable",
+            str(venv),
+            "--no-incremental",
+            "--cache-dir",
+            os.devnull,
+            "--strict",
+            str(user),
+        ],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        env={k: v for k, v in os.environ.items() if k != "MYPYPATH"},
+    )
     assert "user.py:5: error: Incompatible types in assignment" in out.stdout, out.stdout
     assert 'user.py:6: error: Unsupported operand types for * ("int" and "Vec2")' in out.stdout
     assert "user.py:9: error: Incompatible types in assignment" in out.stdout

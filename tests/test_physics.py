@@ -1,5 +1,6 @@
 """BodyType, RigidBody and PhysicsWorld: integration, handles, the broad phase
 against an all-pairs model, ray casts, bad input and fork safety."""
+
 import math
 import os
 import random
@@ -11,14 +12,13 @@ import warnings
 
 import numpy as np
 import pytest
-
-from _core import BodyType, PhysicsWorld, RigidBody
 from conftest import f32, same_f32
 from models.physics import Model, ref_slab
 
+from _core import BodyType, PhysicsWorld, RigidBody
+
 OUT_OF_RANGE = "out of range integral type conversion attempted"
 F = np.float32
-
 
 
 def world_of(positions, masses=None):
@@ -32,10 +32,14 @@ def world_of(positions, masses=None):
 
 # ---- BodyType ----------------------------------------------------------------
 
+
 def test_body_type_members():
     assert [int(BodyType.Dynamic), int(BodyType.Kinematic), int(BodyType.Static)] == [0, 1, 2]
     assert [repr(m) for m in (BodyType.Dynamic, BodyType.Kinematic, BodyType.Static)] == [
-        "BodyType.Dynamic", "BodyType.Kinematic", "BodyType.Static"]
+        "BodyType.Dynamic",
+        "BodyType.Kinematic",
+        "BodyType.Static",
+    ]
     assert BodyType.Static is BodyType.Static  # created once
     with pytest.raises(TypeError, match="^No constructor defined for BodyType$"):
         BodyType()
@@ -58,11 +62,24 @@ class BadIndex:
         raise ZeroDivisionError
 
 
-@pytest.mark.parametrize("other, equal", [
-    (BodyType.Static, True), (BodyType.Dynamic, False), (2, True), (0, False), (True, False),
-    (Index(2), True), (Index(3), False), (2.0, False), ("2", False), (None, False),
-    (2**64, False), (BadIndex(), False), (Index(2**70), False),
-])
+@pytest.mark.parametrize(
+    "other, equal",
+    [
+        (BodyType.Static, True),
+        (BodyType.Dynamic, False),
+        (2, True),
+        (0, False),
+        (True, False),
+        (Index(2), True),
+        (Index(3), False),
+        (2.0, False),
+        ("2", False),
+        (None, False),
+        (2**64, False),
+        (BadIndex(), False),
+        (Index(2**70), False),
+    ],
+)
 def test_body_type_equality(other, equal):
     assert (BodyType.Static == other) is equal
     assert (BodyType.Static != other) is (not equal)
@@ -71,10 +88,19 @@ def test_body_type_equality(other, equal):
 
 # ---- RigidBody ---------------------------------------------------------------
 
-@pytest.mark.parametrize("mass, static", [
-    (0.0, True), (-0.0, True), (1e-46, True), (1.0, False), (-2.0, False), (math.nan, False),
-    (math.inf, False),
-])
+
+@pytest.mark.parametrize(
+    "mass, static",
+    [
+        (0.0, True),
+        (-0.0, True),
+        (1e-46, True),
+        (1.0, False),
+        (-2.0, False),
+        (math.nan, False),
+        (math.inf, False),
+    ],
+)
 def test_body_type_follows_mass(mass, static):
     b = RigidBody(mass)
     assert b.is_static() is static
@@ -128,13 +154,23 @@ def test_random_body_arithmetic_matches_float32(rng):
         assert all(map(same_f32, b.get_position(), map(float, p)))
 
 
-@pytest.mark.parametrize("pos, mass, text", [
-    ((0, 0, 0), 1.0, "RigidBody(handle=0, pos=(0.000,0.000,0.000), mass=1.000)"),
-    ((-0.0, 0.0005, -0.0001), 0.0, "RigidBody(handle=0, pos=(-0.000,0.001,-0.000), mass=0.000)"),
-    ((0.0625, 1e39, math.nan), -math.inf,
-     "RigidBody(handle=0, pos=(0.062,inf,NaN), mass=-inf)"),
-    ((1e10, 0, 0), 2.5, "RigidBody(handle=0, pos=(10000000000.000,0.000,0.000), mass=2.500)"),
-])
+@pytest.mark.parametrize(
+    "pos, mass, text",
+    [
+        ((0, 0, 0), 1.0, "RigidBody(handle=0, pos=(0.000,0.000,0.000), mass=1.000)"),
+        (
+            (-0.0, 0.0005, -0.0001),
+            0.0,
+            "RigidBody(handle=0, pos=(-0.000,0.001,-0.000), mass=0.000)",
+        ),
+        (
+            (0.0625, 1e39, math.nan),
+            -math.inf,
+            "RigidBody(handle=0, pos=(0.062,inf,NaN), mass=-inf)",
+        ),
+        ((1e10, 0, 0), 2.5, "RigidBody(handle=0, pos=(10000000000.000,0.000,0.000), mass=2.500)"),
+    ],
+)
 def test_body_repr(pos, mass, text):
     b = RigidBody(mass)
     b.set_position(*pos)
@@ -143,24 +179,29 @@ def test_body_repr(pos, mass, text):
 
 def test_docstrings_and_signatures():
     assert RigidBody.apply_force.__doc__ == (
-        "Accumulate a force over dt into velocity (F = ma \u2192 \u0394v = (F/m)*dt).")
+        "Accumulate a force over dt into velocity (F = ma \u2192 \u0394v = (F/m)*dt)."
+    )
     assert RigidBody.apply_impulse.__doc__ == "Apply an instantaneous impulse (\u0394v = I/m)."
     assert RigidBody.integrate.__text_signature__ == "($self, gx, gy, gz, dt)"
     assert RigidBody.__text_signature__ == "(mass)" and RigidBody.__doc__ == ""
     assert PhysicsWorld.__text_signature__ == "()"
     assert PhysicsWorld.step.__doc__ == (
         "Step the simulation: integrate dynamics, then broad-phase AABB collision detection.\n"
-        "Returns (handle_a, handle_b) pairs whose AABBs overlap this step.")
+        "Returns (handle_a, handle_b) pairs whose AABBs overlap this step."
+    )
     assert PhysicsWorld.raycast.__doc__ == (
-        "Raycast against all body AABBs.\nReturns (handle, distance) pairs sorted nearest-first.")
+        "Raycast against all body AABBs.\nReturns (handle, distance) pairs sorted nearest-first."
+    )
     assert PhysicsWorld.remove_body.__doc__ == (
-        "Remove a body by handle. Uses swap-remove to keep the Vec dense.")
+        "Remove a body by handle. Uses swap-remove to keep the Vec dense."
+    )
     assert PhysicsWorld.add_body.__doc__ == "Add a body to the world and return its handle."
     assert PhysicsWorld.set_position.__text_signature__ == "($self, handle, x, y, z)"
     assert BodyType.__doc__ is None
 
 
 # ---- PhysicsWorld scenarios --------------------------------------------------
+
 
 def test_new_world():
     w = PhysicsWorld()
@@ -214,27 +255,41 @@ def random_world_positions(rng, kind, n):
     if kind == "cluster":
         return [(rng.uniform(-3, 3), rng.uniform(-3, 3), rng.uniform(-3, 3)) for _ in range(n)]
     if kind == "lattice":  # boxes touching exactly, some shifted by one ulp
-        pts = [(rng.randrange(-4, 4) * 0.5, rng.randrange(-4, 4) * 1.0, rng.randrange(3))
-               for _ in range(n)]
-        return [(math.nextafter(x, rng.choice([-9, 9])) if rng.random() < 0.3 else x, y, z)
-                for x, y, z in pts]
+        pts = [
+            (rng.randrange(-4, 4) * 0.5, rng.randrange(-4, 4) * 1.0, rng.randrange(3))
+            for _ in range(n)
+        ]
+        return [
+            (math.nextafter(x, rng.choice([-9, 9])) if rng.random() < 0.3 else x, y, z)
+            for x, y, z in pts
+        ]
     if kind == "same":
         return [(1.5, -2.5, 0.0)] * n
     if kind == "cell_edges":  # x - 0.5 and x + 0.5 round across cell boundaries
-        return [(k + rng.choice([0.5 - 2**-25, 0.5 + 2**-24, -0.5 + 2**-26, 0.0, 2**-30]),
-                 rng.choice([0.0, 1.0]), rng.choice([0.0, -1e-8]))
-                for k in (rng.randrange(-3, 3) for _ in range(n))]
+        return [
+            (
+                k + rng.choice([0.5 - 2**-25, 0.5 + 2**-24, -0.5 + 2**-26, 0.0, 2**-30]),
+                rng.choice([0.0, 1.0]),
+                rng.choice([0.0, -1e-8]),
+            )
+            for k in (rng.randrange(-3, 3) for _ in range(n))
+        ]
     if kind == "huge":  # x +- 0.5 rounds: boxes 2.0 apart can touch
-        base = rng.choice([2.0**22, 2.0**23, 2.0**24, 2.0**62, 1e30, -2.0**23, 3.4e38])
-        zs = rng.choice([[0.0], [0.0, 2.0**23 + 1, -2.0**23 - 3]])  # packed or spread cells
-        return [(base + rng.randrange(-4, 5) * max(1.0, base * 2**-23), rng.randrange(2) * 1.0,
-                 rng.choice(zs)) for _ in range(n)]
+        base = rng.choice([2.0**22, 2.0**23, 2.0**24, 2.0**62, 1e30, -(2.0**23), 3.4e38])
+        zs = rng.choice([[0.0], [0.0, 2.0**23 + 1, -(2.0**23) - 3]])  # packed or spread cells
+        return [
+            (
+                base + rng.randrange(-4, 5) * max(1.0, base * 2**-23),
+                rng.randrange(2) * 1.0,
+                rng.choice(zs),
+            )
+            for _ in range(n)
+        ]
     specials = [math.inf, -math.inf, math.nan, 0.0, 0.4, 1e39, -1e39]
     return [tuple(rng.choice(specials) for _ in range(3)) for _ in range(n)]
 
 
-@pytest.mark.parametrize("kind", ["cluster", "lattice", "same", "cell_edges", "huge",
-                                  "non_finite"])
+@pytest.mark.parametrize("kind", ["cluster", "lattice", "same", "cell_edges", "huge", "non_finite"])
 def test_step_matches_all_pairs_model(kind):
     rng = random.Random(kind)  # str seeds go through SHA-512: the same on every Python
     for trial in range(12):
@@ -284,18 +339,22 @@ def test_large_world_integrates_as_the_sequential_rule():
 
 # ---- raycast -----------------------------------------------------------------
 
-@pytest.mark.parametrize("ray, hits", [
-    ((-5, 0, 0, 1, 0, 0), [4.5]),
-    ((-5, 0, 0, 2, 0, 0), [2.25]),
-    ((0, 0, 0, 1, 0, 0), [0.5]),        # from inside: the exit
-    ((5, 0, 0, 1, 0, 0), []),           # behind the ray
-    ((0, 0, 0, 0, 0, 0), [math.inf]),   # zero direction inside the box
-    ((0, 2, 0, 0, 0, 0), []),
-    ((-5, 0.5, 0, 1, 0, 0), [4.5]),     # grazing the top face
-    ((-5, 0.6, 0, 1, 0, 0), []),
-    ((-5, 0.4, 0, 1, 1e-9, 0), [4.5]),  # 1e-9 counts as parallel
-    ((-5, 0.6, 0, 1, 1e-9, 0), []),
-])
+
+@pytest.mark.parametrize(
+    "ray, hits",
+    [
+        ((-5, 0, 0, 1, 0, 0), [4.5]),
+        ((-5, 0, 0, 2, 0, 0), [2.25]),
+        ((0, 0, 0, 1, 0, 0), [0.5]),  # from inside: the exit
+        ((5, 0, 0, 1, 0, 0), []),  # behind the ray
+        ((0, 0, 0, 0, 0, 0), [math.inf]),  # zero direction inside the box
+        ((0, 2, 0, 0, 0, 0), []),
+        ((-5, 0.5, 0, 1, 0, 0), [4.5]),  # grazing the top face
+        ((-5, 0.6, 0, 1, 0, 0), []),
+        ((-5, 0.4, 0, 1, 1e-9, 0), [4.5]),  # 1e-9 counts as parallel
+        ((-5, 0.6, 0, 1, 1e-9, 0), []),
+    ],
+)
 def test_raycast_scenarios(ray, hits):
     w = world_of([(0, 0, 0)])
     assert w.raycast(*ray) == [(1, t) for t in hits]
@@ -310,8 +369,7 @@ def test_raycast_matches_slab_model_on_hostile_input():
     # The interval starts infinite and fmax/fmin drop NaN operands, so no
     # distance is NaN; non-finite input must still sort and never crash.
     rng = random.Random(11)
-    vals = [0.0, -0.0, 0.5, -0.5, 1.0, 3.0, -7.0, 1e-9, 1e-8, 1e30, math.inf, -math.inf,
-            math.nan]
+    vals = [0.0, -0.0, 0.5, -0.5, 1.0, 3.0, -7.0, 1e-9, 1e-8, 1e30, math.inf, -math.inf, math.nan]
     for _ in range(200):
         pts = [tuple(rng.choice(vals) for _ in range(3)) for _ in range(rng.randrange(8))]
         w = world_of(pts)
@@ -324,6 +382,7 @@ def test_raycast_matches_slab_model_on_hostile_input():
 
 
 # ---- bad input ---------------------------------------------------------------
+
 
 class Fails:
     def __float__(self):
@@ -339,16 +398,19 @@ class Reenter:
         return 7.0
 
 
-@pytest.mark.parametrize("call", [
-    lambda w: w.set_position(1, 5, 5, Fails()),
-    lambda w: w.set_position(1, "x", 5, 5),
-    lambda w: w.set_position(-1, 5, 5, 5),
-    lambda w: w.add_body(5),
-    lambda w: w.add_body(w),
-    lambda w: w.step(Fails()),
-    lambda w: w.set_gravity(1, 2, "3"),
-    lambda w: w.set_position(1, Reenter(w), 0, 0),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda w: w.set_position(1, 5, 5, Fails()),
+        lambda w: w.set_position(1, "x", 5, 5),
+        lambda w: w.set_position(-1, 5, 5, 5),
+        lambda w: w.add_body(5),
+        lambda w: w.add_body(w),
+        lambda w: w.step(Fails()),
+        lambda w: w.set_gravity(1, 2, "3"),
+        lambda w: w.set_position(1, Reenter(w), 0, 0),
+    ],
+)
 def test_failing_calls_change_nothing(call):
     w = world_of([(1, 2, 3)], masses=[1.0])
     before = (repr(w), w.get_position(1))
@@ -357,15 +419,24 @@ def test_failing_calls_change_nothing(call):
     assert (repr(w), w.get_position(1)) == before
 
 
-@pytest.mark.parametrize("call, error, message", [
-    (lambda w: w.add_body(5), TypeError,
-     "argument 'body': 'int' object cannot be converted to 'RigidBody'"),
-    (lambda w: w.get_position(-1), OverflowError, OUT_OF_RANGE),
-    (lambda w: w.remove_body(2**32), OverflowError, OUT_OF_RANGE),
-    (lambda w: w.set_position(1, Reenter(w), 0, 0), RuntimeError, "Already borrowed"),
-    (lambda w: w.step(dt=1, x=2), TypeError,
-     "PhysicsWorld.step() got an unexpected keyword argument 'x'"),
-])
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (
+            lambda w: w.add_body(5),
+            TypeError,
+            "argument 'body': 'int' object cannot be converted to 'RigidBody'",
+        ),
+        (lambda w: w.get_position(-1), OverflowError, OUT_OF_RANGE),
+        (lambda w: w.remove_body(2**32), OverflowError, OUT_OF_RANGE),
+        (lambda w: w.set_position(1, Reenter(w), 0, 0), RuntimeError, "Already borrowed"),
+        (
+            lambda w: w.step(dt=1, x=2),
+            TypeError,
+            "PhysicsWorld.step() got an unexpected keyword argument 'x'",
+        ),
+    ],
+)
 def test_bad_input_messages(call, error, message):
     with pytest.raises(error) as info:
         call(world_of([(0, 0, 0)]))
@@ -403,8 +474,7 @@ except KeyboardInterrupt:
 def test_ctrl_c_while_pairs_are_found_leaves_the_world_unmoved():
     # The signal comes from outside, as Ctrl-C does: a thread of the child
     # could not send it while the step holds the interpreter lock.
-    child = subprocess.Popen([sys.executable, "-c", CROWD_CHILD], stdout=subprocess.PIPE,
-                             text=True)
+    child = subprocess.Popen([sys.executable, "-c", CROWD_CHILD], stdout=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline() == "ready\n"
         time.sleep(0.02)  # well inside the search for pairs, which takes far longer
@@ -415,8 +485,8 @@ def test_ctrl_c_while_pairs_are_found_leaves_the_world_unmoved():
     assert out == "interrupted (0.0, 0.0, 0.0) (0.0, 0.0, 0.0)\n"
 
 
-
 # ---- fork safety -------------------------------------------------------------
+
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 def test_child_forked_after_pooled_step_can_step():

@@ -1,40 +1,46 @@
 """pixel_edge_points against a numpy model of the outline rule."""
+
 import math
 import random
 
-import numpy as np
 import pytest
-
-from _core import pixel_edge_points
 from conftest import ctrl_c_every, f32
 from models.pixel_edges import ref_edges
 
-U64 = 2**64 - 1
+from _core import pixel_edge_points
 
+U64 = 2**64 - 1
 
 
 def square(v=1.0):
     return [v] * 9
 
 
-@pytest.mark.parametrize("args, want", [
-    ((square(), 9, 1, 0, 0.5, 0), []),
-    ((square(), 9, 0, 0, 0.5, 3), []),
-    ((square(), 0, 1, 0, 0.5, 3), []),
-    ((square(), 9, 1, 0, 0.5, 3),
-     [(0, 0), (1, 0), (2, 0), (0, 1), (2, 1), (0, 2), (1, 2), (2, 2)]),
-    ((square(), 9, 1, 0, 1.0, 3), []),
-    (([0, 0, 0, 0, 1, 0, 0, 0, 0], 9, 1, 0, 0.5, 3), [(1, 1)]),
-    (([1, 1, 0, 1], 4, 1, 0, 0.5, 1), [(0, 0), (0, 1), (0, 3)]),
-    (([1.0] * 10, 10, 1, 0, 0.5, 4),
-     [(0, 0), (1, 0), (2, 0), (3, 0), (0, 1), (2, 1), (3, 1), (0, 2), (1, 2)]),
-    # past the end of the list values read 0.0, active under a negative threshold
-    (([], 4, 3, 1, -1.0, 2), [(0, 0), (1, 0), (0, 1), (1, 1)]),
-    # channel indices beyond 64 bits read 0.0 as well
-    (([5.0] * 8, 4, 2**63, 1, 0.5, 2), [(0, 0)]),
-    (([5.0] * 8, 4, 2**63, 1, -0.5, 2), [(0, 0), (1, 0), (0, 1), (1, 1)]),
-    (([5.0] * 8, 4, 1, U64, -0.5, 2), [(0, 0), (1, 0), (0, 1), (1, 1)]),
-])
+@pytest.mark.parametrize(
+    "args, want",
+    [
+        ((square(), 9, 1, 0, 0.5, 0), []),
+        ((square(), 9, 0, 0, 0.5, 3), []),
+        ((square(), 0, 1, 0, 0.5, 3), []),
+        (
+            (square(), 9, 1, 0, 0.5, 3),
+            [(0, 0), (1, 0), (2, 0), (0, 1), (2, 1), (0, 2), (1, 2), (2, 2)],
+        ),
+        ((square(), 9, 1, 0, 1.0, 3), []),
+        (([0, 0, 0, 0, 1, 0, 0, 0, 0], 9, 1, 0, 0.5, 3), [(1, 1)]),
+        (([1, 1, 0, 1], 4, 1, 0, 0.5, 1), [(0, 0), (0, 1), (0, 3)]),
+        (
+            ([1.0] * 10, 10, 1, 0, 0.5, 4),
+            [(0, 0), (1, 0), (2, 0), (3, 0), (0, 1), (2, 1), (3, 1), (0, 2), (1, 2)],
+        ),
+        # past the end of the list values read 0.0, active under a negative threshold
+        (([], 4, 3, 1, -1.0, 2), [(0, 0), (1, 0), (0, 1), (1, 1)]),
+        # channel indices beyond 64 bits read 0.0 as well
+        (([5.0] * 8, 4, 2**63, 1, 0.5, 2), [(0, 0)]),
+        (([5.0] * 8, 4, 2**63, 1, -0.5, 2), [(0, 0), (1, 0), (0, 1), (1, 1)]),
+        (([5.0] * 8, 4, 1, U64, -0.5, 2), [(0, 0), (1, 0), (0, 1), (1, 1)]),
+    ],
+)
 def test_examples(args, want):
     got = pixel_edge_points(*args)
     assert got == [(float(x), float(y)) for x, y in want]
@@ -73,16 +79,25 @@ def test_huge_count_with_short_list_follows_the_list():
     assert got == [(0.0, 0.0), (1.0, 0.0), (0.0, 1.0)]
 
 
-@pytest.mark.parametrize("name, value, exc", [
-    ("pixel_count", -1, OverflowError),
-    ("width", 2**64, OverflowError),
-    ("stride_floats", 1.0, TypeError),
-    ("pixel_data", "abc", TypeError),
-    ("threshold", None, TypeError),
-])
+@pytest.mark.parametrize(
+    "name, value, exc",
+    [
+        ("pixel_count", -1, OverflowError),
+        ("width", 2**64, OverflowError),
+        ("stride_floats", 1.0, TypeError),
+        ("pixel_data", "abc", TypeError),
+        ("threshold", None, TypeError),
+    ],
+)
 def test_bad_arguments(name, value, exc):
-    args = dict(pixel_data=[1.0], pixel_count=1, stride_floats=1, channel_offset_f32=0,
-                threshold=0.5, width=1)
+    args = dict(
+        pixel_data=[1.0],
+        pixel_count=1,
+        stride_floats=1,
+        channel_offset_f32=0,
+        threshold=0.5,
+        width=1,
+    )
     args[name] = value
     with pytest.raises(exc):
         pixel_edge_points(**args)

@@ -1,13 +1,14 @@
 """Every public callable, fed hostile arguments, answers with a Python
 exception or a result: never a crash, never a PanicException."""
+
 import inspect
 import math
 import random
 
 import pytest
+from conftest import RaisesOnFloat
 
 import _core
-from conftest import RaisesOnFloat
 
 
 class Reenters:
@@ -33,18 +34,52 @@ class Reenters:
 
 
 HOSTILE = [
-    None, 0, -1, 1.5, math.nan, math.inf, -math.inf, 2**31, -2**31 - 1, 2**64, 10**400, True,
-    "", "abc", b"", b"\x00\xff" * 30, bytearray(b"abc"), [], [1, 2, 3], [300], (1.0, 2.0),
-    (1.0, 2.0, 3.0), {}, object(), RaisesOnFloat(), Reenters(), range(5), [0] * 100,
-    _core.Vec2(1, 2), _core.AABB(0, 0, 1, 1),
+    None,
+    0,
+    -1,
+    1.5,
+    math.nan,
+    math.inf,
+    -math.inf,
+    2**31,
+    -(2**31) - 1,
+    2**64,
+    10**400,
+    True,
+    "",
+    "abc",
+    b"",
+    b"\x00\xff" * 30,
+    bytearray(b"abc"),
+    [],
+    [1, 2, 3],
+    [300],
+    (1.0, 2.0),
+    (1.0, 2.0, 3.0),
+    {},
+    object(),
+    RaisesOnFloat(),
+    Reenters(),
+    range(5),
+    [0] * 100,
+    _core.Vec2(1, 2),
+    _core.AABB(0, 0, 1, 1),
 ]
 
 
 def instances():
     yield _core.Vec2(1, 2)
     yield _core.AABB(0, 0, 1, 1)
-    for name in ("Vec3", "Vec4", "Mat4x4", "Quaternion", "SdfPrimitive", "SdfScene",
-                 "SdfCollider", "TileCache"):
+    for name in (
+        "Vec3",
+        "Vec4",
+        "Mat4x4",
+        "Quaternion",
+        "SdfPrimitive",
+        "SdfScene",
+        "SdfCollider",
+        "TileCache",
+    ):
         cls = getattr(_core, name, None)
         if cls is None:
             continue
@@ -91,8 +126,14 @@ def test_hostile_arguments_never_crash():
             args = [rng.choice(HOSTILE) for _ in range(rng.randrange(0, 8))]
             try:
                 fn(*args)
-            except (TypeError, ValueError, OverflowError, RuntimeError, ZeroDivisionError,
-                    AttributeError):
+            except (
+                TypeError,
+                ValueError,
+                OverflowError,
+                RuntimeError,
+                ZeroDivisionError,
+                AttributeError,
+            ):
                 pass
             except BaseException as e:  # a PanicException or anything unexpected
                 pytest.fail(f"{label}{tuple(args)!r} raised {type(e).__name__}: {e}")
@@ -103,19 +144,27 @@ def test_hostile_arguments_never_crash():
 def test_hostile_operands_never_crash():
     for obj in instances():
         for other in HOSTILE + list(instances()):
-            for op in (lambda a, b: a + b, lambda a, b: a - b, lambda a, b: a * b,
-                       lambda a, b: b * a, lambda a, b: -a):
+            for op in (
+                lambda a, b: a + b,
+                lambda a, b: a - b,
+                lambda a, b: a * b,
+                lambda a, b: b * a,
+                lambda a, b: -a,
+            ):
                 try:
                     op(obj, other)
                 except (TypeError, ValueError, OverflowError, RuntimeError, ZeroDivisionError):
                     pass
 
 
-@pytest.mark.parametrize("plane, x, expected", [
-    ((1e38, 0, 0, 0), 0.0, (0.0, 0.0, 0.0)),          # squared length overflows
-    ((-3e38, 0, 0, 0), 1.134, (math.nan, 0.0, 0.0)),  # one difference is infinite
-    ((0, 0, 0, 0), 0.0, (0.0, 1.0, 0.0)),             # the gradient vanishes
-])
+@pytest.mark.parametrize(
+    "plane, x, expected",
+    [
+        ((1e38, 0, 0, 0), 0.0, (0.0, 0.0, 0.0)),  # squared length overflows
+        ((-3e38, 0, 0, 0), 1.134, (math.nan, 0.0, 0.0)),  # one difference is infinite
+        ((0, 0, 0, 0), 0.0, (0.0, 1.0, 0.0)),  # the gradient vanishes
+    ],
+)
 def test_normal_near_the_float_limit_follows_the_arithmetic(plane, x, expected):
     scene = _core.SdfScene()
     scene.add(_core.SdfPrimitive.plane(*plane))

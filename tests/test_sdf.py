@@ -1,12 +1,13 @@
 """SdfPrimitive records, SdfScene buffers and their reprs."""
+
 import math
 import struct
 
 import pytest
+from conftest import SPECIAL_F32, f32
 
 from _core import SdfPrimitive as P
 from _core import SdfScene
-from conftest import SPECIAL_F32, f32
 
 # Factory -> (type code, how the arguments map onto center, params[0..3]).
 FACTORIES = {
@@ -21,8 +22,9 @@ FACTORIES = {
 
 
 def record(center, params, type_code, csg_op=0, smooth_k=0.0):
-    return list(struct.pack("<6f2f2I8x", *center, *params[:3], smooth_k, params[3],
-                            type_code, csg_op))
+    return list(
+        struct.pack("<6f2f2I8x", *center, *params[:3], smooth_k, params[3], type_code, csg_op)
+    )
 
 
 def test_sphere_record_bytes():
@@ -53,8 +55,9 @@ def test_capsule_arithmetic_is_float32():
 def test_factories_write_narrowed_fields_at_their_offsets(name, rng):
     code, arity, layout = FACTORIES[name]
     for _ in range(50):
-        args = [rng.choice(SPECIAL_F32 + [rng.uniform(-1e6, 1e6), 1e39, -1e300])
-                for _ in range(arity)]
+        args = [
+            rng.choice(SPECIAL_F32 + [rng.uniform(-1e6, 1e6), 1e39, -1e300]) for _ in range(arity)
+        ]
         center, params = layout([f32(a) for a in args])
         got = getattr(P, name)(*args).to_bytes()
         assert got == record(center, params, code), (name, args)
@@ -96,12 +99,15 @@ def test_set_csg_op_rejects_out_of_range_and_keeps_value():
     assert p.to_bytes()[36] == 5
 
 
-@pytest.mark.parametrize("center, text", [
-    ((1, 2.5, -3), "[1.000,2.500,-3.000]"),
-    ((-0.0, 1e39, -math.inf), "[-0.000,inf,-inf]"),
-    ((math.nan, 0.0625, 0.0005), "[NaN,0.062,0.001]"),
-    ((123456789, -0.0004, 1e-45), "[123456792.000,-0.000,0.000]"),
-])
+@pytest.mark.parametrize(
+    "center, text",
+    [
+        ((1, 2.5, -3), "[1.000,2.500,-3.000]"),
+        ((-0.0, 1e39, -math.inf), "[-0.000,inf,-inf]"),
+        ((math.nan, 0.0625, 0.0005), "[NaN,0.062,0.001]"),
+        ((123456789, -0.0004, 1e-45), "[123456792.000,-0.000,0.000]"),
+    ],
+)
 def test_primitive_repr(center, text):
     assert repr(P.sphere(*center, 1)) == f"SdfPrimitive(type=0, csg_op=0, center={text})"
 
@@ -113,8 +119,9 @@ def test_factory_errors():
         P.sphere(0, 0, 0, "1")
     with pytest.raises(TypeError, match=r"missing 1 required positional argument: 'radius'"):
         P.capsule(0, 0, 0, 1, 1, 1)
-    assert P.torus(r_minor=1, r_major=2, cx=0, cy=0, cz=0).to_bytes()[12:20] == \
-        list(struct.pack("<2f", 2, 1))
+    assert P.torus(r_minor=1, r_major=2, cx=0, cy=0, cz=0).to_bytes()[12:20] == list(
+        struct.pack("<2f", 2, 1)
+    )
 
 
 def test_scene_buffer_is_records_in_order_and_holds_copies():
@@ -139,8 +146,11 @@ def test_scene_buffer_is_records_in_order_and_holds_copies():
 
 def test_scene_add_refuses_other_types_and_has_no_len():
     scene = SdfScene()
-    with pytest.raises(TypeError, match=r"^argument 'prim': 'int' object cannot be converted "
-                                        r"to 'SdfPrimitive'$"):
+    with pytest.raises(
+        TypeError,
+        match=r"^argument 'prim': 'int' object cannot be converted "
+        r"to 'SdfPrimitive'$",
+    ):
         scene.add(5)
     with pytest.raises(TypeError):
         len(scene)

@@ -1,4 +1,5 @@
 """Distance field evaluation and SdfCollider queries."""
+
 import ctypes
 import ctypes.util
 import math
@@ -7,10 +8,10 @@ import struct
 
 import numpy as np
 import pytest
+from conftest import SPECIAL_F32, FailingSequence, f32, same_f32, ulps_apart
 
 from _core import SdfCollider, SdfScene
 from _core import SdfPrimitive as P
-from conftest import SPECIAL_F32, FailingSequence, f32, same_f32, ulps_apart
 
 EMPTY = 3.4028234663852886e38
 F = np.float32
@@ -31,6 +32,7 @@ def sincos(a):
 
 
 # ---- reference field: numpy float32, one rounding per operation ---------------
+
 
 def outside(a, b, c):
     z = F(0)
@@ -88,7 +90,7 @@ def ref_primitive(rec, p):
 def ref_scene(buf, p):
     best = F(EMPTY)
     for i in range(len(buf) // 48):
-        d = ref_primitive(buf[48 * i:48 * i + 48], p)
+        d = ref_primitive(buf[48 * i : 48 * i + 48], p)
         if d < best:
             best = d
     return best
@@ -113,6 +115,7 @@ def random_primitive(rng, code):
         if rng.random() < 0.08:
             return rng.choice(SPECIAL_F32)
         return rng.uniform(-scale, scale)
+
     args = [val(4) for _ in range(7)]
     size = [abs(a) for a in args]
     return [
@@ -138,6 +141,7 @@ def loaded(*prims, trailing=b""):
 
 # ---- differential ----------------------------------------------------------------
 
+
 @pytest.mark.parametrize("code", range(8))
 def test_each_type_matches_reference(code, rng):
     with np.errstate(all="ignore"):
@@ -147,8 +151,10 @@ def test_each_type_matches_reference(code, rng):
             c = SdfCollider()
             c.load_bytes(buf)
             for _ in range(12):
-                p = [rng.choice(SPECIAL_F32) if rng.random() < 0.1 else rng.uniform(-6, 6)
-                     for _ in range(3)]
+                p = [
+                    rng.choice(SPECIAL_F32) if rng.random() < 0.1 else rng.uniform(-6, 6)
+                    for _ in range(3)
+                ]
                 pf = [F(f32(v)) for v in p]
                 got, want = c.distance(*p), float(ref_scene(buf, pf))
                 if code == 4 and _libm is None:
@@ -202,8 +208,11 @@ def hostile_scene(rng, tiny):
                 rec[at + 3] ^= 0x80
         else:
             code = rng.choice([rng.getrandbits(32), 8] if rng.random() < 0.1 else range(8))
-            rec = bytearray(b"".join(raw_field(rng, tiny) for _ in range(8))
-                            + struct.pack("<I", code) + rng.randbytes(12))
+            rec = bytearray(
+                b"".join(raw_field(rng, tiny) for _ in range(8))
+                + struct.pack("<I", code)
+                + rng.randbytes(12)
+            )
         recs.append(bytes(rec))
     return b"".join(recs) + rng.randbytes(rng.choice([0, 0, 1, 47]))
 
@@ -244,26 +253,30 @@ def test_every_query_matches_the_record_walk_on_hostile_scenes():
 
 # ---- fixed points ------------------------------------------------------------------
 
-@pytest.mark.parametrize("prim, point, want", [
-    (P.sphere(0, 0, 0, 1), (0, 0, 0), -1.0),
-    (P.sphere(0, 0, 0, 1), (1, 0, 0), 0.0),
-    (P.sphere(0, 0, 0, 1), (2, 0, 0), 1.0),
-    (P.cylinder(0, 0, 0, 1, 0.5), (0, 1, 0), 0.0),
-    (P.cylinder(0, 0, 0, 1, 0.5), (0.5, 0, 0), 0.0),
-    (P.cylinder(0, 0, 0, 1, 0.5), (0, 0, 0), -0.5),
-    (P.plane(0, 2, 0, 0), (0, 1, 0), 2.0),
-    (P.torus(0, 0, 0, 2, 0.5), (2, 0, 0), -0.5),
-    (P.torus(0, 0, 0, 2, 0.5), (0, 0, 0), 1.5),
-    (P.box_(0, 0, 0, 1, 2, 3), (0, 0, 0), -1.0),
-    (P.box_(0, 0, 0, 1, 2, 3), (2, 3, 0), f32(math.sqrt(2))),
-    (P.rounded_box(0, 0, 0, 1, 1, 1, 0.25), (2, 0, 0), 0.75),
-    (P.rounded_box(0, 0, 0, 1, 1, 1, 0.25), (0, 0, 0), -1.25),
-    (P.capsule(0, 0, 0, 0, 2, 0, 0.5), (1, 1, 0), 0.5),
-    (P.capsule(0, 0, 0, 0, 2, 0, 0.5), (0, 3, 0), 0.5),
-    (P.capsule(1, 1, 1, 1, 1, 1, 0.5), (1, 1, 3), 1.5),  # A == B: a sphere
-    (P.cone(0, 0, 0, 1, 0), (0, 2, 0), 1.0),
-    (P.cone(0, 0, 0, 1, 0), (1, 0, 0), 0.0),
-])
+
+@pytest.mark.parametrize(
+    "prim, point, want",
+    [
+        (P.sphere(0, 0, 0, 1), (0, 0, 0), -1.0),
+        (P.sphere(0, 0, 0, 1), (1, 0, 0), 0.0),
+        (P.sphere(0, 0, 0, 1), (2, 0, 0), 1.0),
+        (P.cylinder(0, 0, 0, 1, 0.5), (0, 1, 0), 0.0),
+        (P.cylinder(0, 0, 0, 1, 0.5), (0.5, 0, 0), 0.0),
+        (P.cylinder(0, 0, 0, 1, 0.5), (0, 0, 0), -0.5),
+        (P.plane(0, 2, 0, 0), (0, 1, 0), 2.0),
+        (P.torus(0, 0, 0, 2, 0.5), (2, 0, 0), -0.5),
+        (P.torus(0, 0, 0, 2, 0.5), (0, 0, 0), 1.5),
+        (P.box_(0, 0, 0, 1, 2, 3), (0, 0, 0), -1.0),
+        (P.box_(0, 0, 0, 1, 2, 3), (2, 3, 0), f32(math.sqrt(2))),
+        (P.rounded_box(0, 0, 0, 1, 1, 1, 0.25), (2, 0, 0), 0.75),
+        (P.rounded_box(0, 0, 0, 1, 1, 1, 0.25), (0, 0, 0), -1.25),
+        (P.capsule(0, 0, 0, 0, 2, 0, 0.5), (1, 1, 0), 0.5),
+        (P.capsule(0, 0, 0, 0, 2, 0, 0.5), (0, 3, 0), 0.5),
+        (P.capsule(1, 1, 1, 1, 1, 1, 0.5), (1, 1, 3), 1.5),  # A == B: a sphere
+        (P.cone(0, 0, 0, 1, 0), (0, 2, 0), 1.0),
+        (P.cone(0, 0, 0, 1, 0), (1, 0, 0), 0.0),
+    ],
+)
 def test_distance_at_known_points(prim, point, want):
     assert loaded(prim).distance(*point) == want
 
@@ -276,8 +289,9 @@ def test_unknown_codes_partial_records_and_ignored_fields():
     assert c.prim_count() == 2 and c.distance(0, 0, 0) == EMPTY
 
     # 100 bytes: two records and 4 ignored bytes that would be a nearer sphere.
-    c.load_bytes(bytes(P.sphere(5, 0, 0, 1).to_bytes() + P.sphere(0, 0, 0, 1).to_bytes())
-                 + bytes(4))
+    c.load_bytes(
+        bytes(P.sphere(5, 0, 0, 1).to_bytes() + P.sphere(0, 0, 0, 1).to_bytes()) + bytes(4)
+    )
     assert c.prim_count() == 2 and c.distance(0, 0, 0) == -1.0
     c.load_bytes(bytes(P.sphere(5, 0, 0, 1).to_bytes()) + bytes(sphere[:47]))
     assert c.prim_count() == 1 and c.distance(0, 0, 0) == 4.0
@@ -339,10 +353,17 @@ def test_push_out_is_normal_times_depth():
 
 # ---- load_bytes --------------------------------------------------------------------
 
+
 def test_load_bytes_accepts_sequences_and_copies():
     rec = P.sphere(0, 0, 0, 2).to_bytes()
-    for data in (rec, tuple(rec), bytes(rec), bytearray(rec), memoryview(bytes(rec)),
-                 np.array(rec, dtype=np.uint8)):
+    for data in (
+        rec,
+        tuple(rec),
+        bytes(rec),
+        bytearray(rec),
+        memoryview(bytes(rec)),
+        np.array(rec, dtype=np.uint8),
+    ):
         c = SdfCollider()
         c.load_bytes(data)
         assert c.prim_count() == 1 and c.distance(0, 0, 0) == -2.0, type(data)
@@ -353,16 +374,19 @@ def test_load_bytes_accepts_sequences_and_copies():
     assert c.distance(0, 0, 0) == -2.0
 
 
-@pytest.mark.parametrize("bad, exc, message", [
-    ([0] * 47 + [256], OverflowError, "^out of range integral type conversion attempted$"),
-    ((1, 2, -1), OverflowError, "^out of range integral type conversion attempted$"),
-    ([1, 2, 2**40], OverflowError, None),
-    ("abc", TypeError, "^argument 'data': Can't extract `str` to `Vec`$"),
-    (5, TypeError, "^argument 'data': 'int' object cannot be converted to 'Sequence'$"),
-    ([1, 2.0], TypeError, "^argument 'data': "),
-    ([1, "2"], TypeError, "^argument 'data': "),
-    (FailingSequence(message="boom"), KeyError, "boom"),
-])
+@pytest.mark.parametrize(
+    "bad, exc, message",
+    [
+        ([0] * 47 + [256], OverflowError, "^out of range integral type conversion attempted$"),
+        ((1, 2, -1), OverflowError, "^out of range integral type conversion attempted$"),
+        ([1, 2, 2**40], OverflowError, None),
+        ("abc", TypeError, "^argument 'data': Can't extract `str` to `Vec`$"),
+        (5, TypeError, "^argument 'data': 'int' object cannot be converted to 'Sequence'$"),
+        ([1, 2.0], TypeError, "^argument 'data': "),
+        ([1, "2"], TypeError, "^argument 'data': "),
+        (FailingSequence(message="boom"), KeyError, "boom"),
+    ],
+)
 def test_failed_load_keeps_previous_scene(bad, exc, message):
     c = loaded(P.sphere(0, 0, 0, 1))
     with pytest.raises(exc, match=message):
@@ -386,7 +410,8 @@ def test_collider_docstrings():
         "Evaluate the scene SDF at point (px, py, pz).\n\n"
         "Returns the signed distance to the nearest surface across all\n"
         "primitives (union \u2014 minimum distance).\n"
-        "Negative = inside, positive = outside.")
+        "Negative = inside, positive = outside."
+    )
     assert SdfCollider.load_bytes.__text_signature__ == "($self, data)"
     assert SdfCollider.prim_count.__doc__ == "Number of complete primitive records stored."
 
@@ -403,8 +428,10 @@ class Index:
 
 def test_load_bytes_mixed_items_and_a_list_emptied_while_read():
     rec = P.sphere(0, 0, 0, 2).to_bytes()
-    mixed = [Index(b) if i % 3 == 0 else (b == 1 if b < 2 and i % 3 == 1 else b)
-             for i, b in enumerate(rec)]
+    mixed = [
+        Index(b) if i % 3 == 0 else (b == 1 if b < 2 and i % 3 == 1 else b)
+        for i, b in enumerate(rec)
+    ]
     c = SdfCollider()
     c.load_bytes(mixed)
     assert c.prim_count() == 1 and c.distance(0, 0, 0) == -2.0

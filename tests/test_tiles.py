@@ -1,4 +1,5 @@
 """TileCache (LRU of tile data) and the size-prefixed LZ4 functions."""
+
 import ctypes
 import ctypes.util
 import random
@@ -8,9 +9,9 @@ import textwrap
 
 import lz4.block
 import pytest
+from models.tiles import RefLRU
 
 from _core import TileCache, lz4_compress, lz4_decompress
-from models.tiles import RefLRU
 
 OUT_OF_RANGE = "out of range integral type conversion attempted"
 
@@ -25,6 +26,7 @@ def assert_same_recency(cache, ref):
 
 # ---- TileCache ---------------------------------------------------------------
 
+
 def test_capacity_zero_holds_one_tile():
     c = TileCache(0)
     assert c.capacity() == 1
@@ -33,12 +35,15 @@ def test_capacity_zero_holds_one_tile():
     assert c.keys() == [(7, 8)]
 
 
-@pytest.mark.parametrize("touch, evicted", [
-    ("get", (1, 0)),        # a hit refreshes the tile
-    ("contains", (0, 0)),   # contains does not
-    ("keys", (0, 0)),
-    ("miss", (0, 0)),       # a missed get changes nothing
-])
+@pytest.mark.parametrize(
+    "touch, evicted",
+    [
+        ("get", (1, 0)),  # a hit refreshes the tile
+        ("contains", (0, 0)),  # contains does not
+        ("keys", (0, 0)),
+        ("miss", (0, 0)),  # a missed get changes nothing
+    ],
+)
 def test_which_calls_refresh_recency(touch, evicted):
     c = TileCache(2)
     c.put(0, 0, [1])
@@ -68,8 +73,16 @@ def test_reput_replaces_data_and_refreshes_without_evicting():
 
 def test_data_forms_and_copies():
     c = TileCache(8)
-    for i, data in enumerate([b"\x01\xff", bytearray(b"\x01\xff"), (1, 255), [1, 255],
-                              range(1, 256, 254), memoryview(b"\x01\xff")]):
+    for i, data in enumerate(
+        [
+            b"\x01\xff",
+            bytearray(b"\x01\xff"),
+            (1, 255),
+            [1, 255],
+            range(1, 256, 254),
+            memoryview(b"\x01\xff"),
+        ]
+    ):
         c.put(i, -i, data)
         assert c.get(i, -i) == [1, 255]
     c.put(-1, -1, b"")
@@ -155,16 +168,19 @@ class Raising:
         raise KeyError("boom")
 
 
-@pytest.mark.parametrize("args, exc, message", [
-    ((2**31, 0, b""), OverflowError, OUT_OF_RANGE),
-    ((0, -(2**31) - 1, b""), OverflowError, OUT_OF_RANGE),
-    ((0.5, 0, b""), TypeError, "argument 'tile_x': "),
-    ((0, 0, "ab"), TypeError, "argument 'data': Can't extract `str` to `Vec`"),
-    ((0, 0, 5), TypeError, "argument 'data': 'int' object cannot be converted to 'Sequence'"),
-    ((0, 0, [1, 256]), OverflowError, OUT_OF_RANGE),
-    ((0, 0, [1, -1]), OverflowError, OUT_OF_RANGE),
-    ((0, 0, Raising()), KeyError, "boom"),
-])
+@pytest.mark.parametrize(
+    "args, exc, message",
+    [
+        ((2**31, 0, b""), OverflowError, OUT_OF_RANGE),
+        ((0, -(2**31) - 1, b""), OverflowError, OUT_OF_RANGE),
+        ((0.5, 0, b""), TypeError, "argument 'tile_x': "),
+        ((0, 0, "ab"), TypeError, "argument 'data': Can't extract `str` to `Vec`"),
+        ((0, 0, 5), TypeError, "argument 'data': 'int' object cannot be converted to 'Sequence'"),
+        ((0, 0, [1, 256]), OverflowError, OUT_OF_RANGE),
+        ((0, 0, [1, -1]), OverflowError, OUT_OF_RANGE),
+        ((0, 0, Raising()), KeyError, "boom"),
+    ],
+)
 def test_failed_put_changes_nothing(args, exc, message):
     c, ref = TileCache(3), RefLRU(3)
     for k in [(0, 0), (1, 0), (2, 0)]:
@@ -211,24 +227,28 @@ def test_keywords_and_docstrings():
 
 # ---- LZ4 -----------------------------------------------------------------------
 
+
 def header(n):
     return n.to_bytes(4, "little")
 
 
-@pytest.mark.parametrize("data, message", [
-    (b"", "Source buffer must at least contain size prefix."),
-    (b"abc", "Source buffer must at least contain size prefix."),
-    (bytes([0, 0, 0, 0x80]), "Parsed size prefix in buffer must not be negative."),
-    (bytes([255, 255, 255, 255, 0]), "Parsed size prefix in buffer must not be negative."),
-    (header(2113929217), "Given size parameter is too big"),
-    (header(2147483647) + b"\x00", "Given size parameter is too big"),
-    (bytes(4), "Decompression failed. Input invalid or too long?"),
-    (header(5) + b"\x50abcd", "Decompression failed. Input invalid or too long?"),
-    (header(5) + b"\x50abcdef", "Decompression failed. Input invalid or too long?"),
-    (header(1) + b"\x50abcde", "Decompression failed. Input invalid or too long?"),
-    (header(0) + b"\x10a", "Decompression failed. Input invalid or too long?"),
-    (header(100) + b"\x0f\x05\x00\x00", "Decompression failed. Input invalid or too long?"),
-])
+@pytest.mark.parametrize(
+    "data, message",
+    [
+        (b"", "Source buffer must at least contain size prefix."),
+        (b"abc", "Source buffer must at least contain size prefix."),
+        (bytes([0, 0, 0, 0x80]), "Parsed size prefix in buffer must not be negative."),
+        (bytes([255, 255, 255, 255, 0]), "Parsed size prefix in buffer must not be negative."),
+        (header(2113929217), "Given size parameter is too big"),
+        (header(2147483647) + b"\x00", "Given size parameter is too big"),
+        (bytes(4), "Decompression failed. Input invalid or too long?"),
+        (header(5) + b"\x50abcd", "Decompression failed. Input invalid or too long?"),
+        (header(5) + b"\x50abcdef", "Decompression failed. Input invalid or too long?"),
+        (header(1) + b"\x50abcde", "Decompression failed. Input invalid or too long?"),
+        (header(0) + b"\x10a", "Decompression failed. Input invalid or too long?"),
+        (header(100) + b"\x0f\x05\x00\x00", "Decompression failed. Input invalid or too long?"),
+    ],
+)
 def test_decompress_errors(data, message):
     with pytest.raises(RuntimeError) as info:
         lz4_decompress(data)
@@ -244,18 +264,21 @@ def test_decompress_small_valid_blocks():
 
 
 @pytest.mark.parametrize("fn", [lz4_compress, lz4_decompress])
-@pytest.mark.parametrize("arg", [bytearray(b"12345"), [0, 0, 0, 0, 0], "12345",
-                                 memoryview(b"12345"), None])
+@pytest.mark.parametrize(
+    "arg", [bytearray(b"12345"), [0, 0, 0, 0, 0], "12345", memoryview(b"12345"), None]
+)
 def test_only_bytes_accepted(fn, arg):
     with pytest.raises(TypeError) as info:
         fn(arg)
-    assert str(info.value) == (f"argument 'data': '{type(arg).__qualname__}' object cannot be "
-                               f"converted to 'PyBytes'")
+    assert str(info.value) == (
+        f"argument 'data': '{type(arg).__qualname__}' object cannot be converted to 'PyBytes'"
+    )
 
 
 def test_bytes_subclass_and_keyword_accepted():
     class B(bytes):
         pass
+
     packed = lz4_compress(data=B(b"tile"))
     assert lz4_decompress(data=B(bytes(packed))) == list(b"tile")
 
@@ -267,8 +290,10 @@ def payloads():
     yield bytes(rng.randrange(256) for _ in range(1000))
     yield b"abc" * 5000
     yield bytes(70000)
-    yield b"".join(rng.choice([b"tile ", b"cache ", b"lz4 ", bytes([rng.randrange(256)])])
-                   for _ in range(1 << 18))  # about 1 MiB, text-like
+    yield b"".join(
+        rng.choice([b"tile ", b"cache ", b"lz4 ", bytes([rng.randrange(256)])])
+        for _ in range(1 << 18)
+    )  # about 1 MiB, text-like
     yield rng.randbytes(1 << 20)
 
 
@@ -319,8 +344,12 @@ def lz4_library():
     if path is None:
         pytest.skip("liblz4 not found for ctypes")
     lib = ctypes.CDLL(path)
-    lib.LZ4_decompress_safe.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int,
-                                        ctypes.c_int]
+    lib.LZ4_decompress_safe.argtypes = [
+        ctypes.c_char_p,
+        ctypes.c_char_p,
+        ctypes.c_int,
+        ctypes.c_int,
+    ]
     return lib
 
 
@@ -329,8 +358,10 @@ def test_bounded_buffer_decodes_like_a_full_size_one():
     every failure are those of decoding into a buffer of the header's size."""
     lib = lz4_library()
     rng = random.Random(11)
-    seeds = [bytes(lz4_compress(d))[4:] for d in
-             [b"abcabcabcabc" * 40, bytes(300), rng.randbytes(50), b"ab" * 7 + b"xyz" * 30]]
+    seeds = [
+        bytes(lz4_compress(d))[4:]
+        for d in [b"abcabcabcabc" * 40, bytes(300), rng.randbytes(50), b"ab" * 7 + b"xyz" * 30]
+    ]
     seeds += [longest_block(e)[0] for e in (0, 2, 9)]
     for trial in range(3000):
         block = bytearray(rng.choice(seeds))
@@ -352,11 +383,14 @@ def test_bounded_buffer_decodes_like_a_full_size_one():
             assert produced >= 0 and ours == out.raw[:produced], block.hex()
 
 
-@pytest.mark.parametrize("blocks", [
-    'b"\\x00", b"\\x10a", b"\\x50abcde", b"\\xff" * 60',
-    # Enough garbage that the decodable bound reaches the header's 2 GB.
-    'random.Random(5).randbytes(8 * 2**20), bytes(8 * 2**20)',
-])
+@pytest.mark.parametrize(
+    "blocks",
+    [
+        'b"\\x00", b"\\x10a", b"\\x50abcde", b"\\xff" * 60',
+        # Enough garbage that the decodable bound reaches the header's 2 GB.
+        "random.Random(5).randbytes(8 * 2**20), bytes(8 * 2**20)",
+    ],
+)
 def test_lying_header_does_not_drive_memory(blocks):
     script = textwrap.dedent(f"""
         import random, resource
@@ -372,8 +406,11 @@ def test_lying_header_does_not_drive_memory(blocks):
                 pass
         print(peak() - before)
     """)
-    grown = int(subprocess.run([sys.executable, "-c", script], check=True,
-                               capture_output=True, text=True).stdout)
+    grown = int(
+        subprocess.run(
+            [sys.executable, "-c", script], check=True, capture_output=True, text=True
+        ).stdout
+    )
     assert grown < 48 * 2**20
 
 

@@ -1,13 +1,14 @@
 """Vec2 and AABB: float32 results bit for bit against a numpy reference,
 the documented edge cases, and the shortest-digit reprs."""
+
 import math
 import random
 
 import numpy as np
 import pytest
+from conftest import SPECIAL_F32, f32, same_f32
 
 from _core import AABB, Vec2
-from conftest import SPECIAL_F32, f32, same_f32
 
 F = np.float32
 
@@ -50,15 +51,25 @@ def test_vec2_arithmetic_matches_float32_reference(rng):
             "normalize": ref_normalize(*fa),
         }
         got = {
-            "dot": a.dot(b), "length": a.length(),
-            "add": a + b, "sub": a - b, "mul": a * bx, "lerp": a.lerp(b, bx),
+            "dot": a.dot(b),
+            "length": a.length(),
+            "add": a + b,
+            "sub": a - b,
+            "mul": a * bx,
+            "lerp": a.lerp(b, bx),
             "normalize": a.normalize(),
         }
         for name, want in expected.items():
             have = got[name]
             if isinstance(want, tuple):
                 have = (have.x, have.y)
-                assert all(same_f32(h, float(w)) for h, w in zip(have, want)), (name, ax, ay, bx, by)
+                assert all(same_f32(h, float(w)) for h, w in zip(have, want)), (
+                    name,
+                    ax,
+                    ay,
+                    bx,
+                    by,
+                )
             else:
                 assert same_f32(have, float(want)), (name, ax, ay, bx, by)
 
@@ -87,27 +98,33 @@ def test_operations_return_new_objects_and_keep_the_receiver():
     assert box.expand(0) is not box
 
 
-@pytest.mark.parametrize("box, point, inside", [
-    ((0, 0, 1, 1), (1, 1), True),
-    ((0, 0, 1, 1), (0, 0), True),
-    ((0, 0, 1, 1), (1.0000001, 0.5), False),
-    ((0, 0, 1, 1), (math.nan, 0.5), False),
-    ((0, math.nan, 1, 1), (0.5, 0.5), False),
-    ((5, 5, 0, 0), (2, 2), False),
-    ((-math.inf, -math.inf, math.inf, math.inf), (1e30, -1e30), True),
-])
+@pytest.mark.parametrize(
+    "box, point, inside",
+    [
+        ((0, 0, 1, 1), (1, 1), True),
+        ((0, 0, 1, 1), (0, 0), True),
+        ((0, 0, 1, 1), (1.0000001, 0.5), False),
+        ((0, 0, 1, 1), (math.nan, 0.5), False),
+        ((0, math.nan, 1, 1), (0.5, 0.5), False),
+        ((5, 5, 0, 0), (2, 2), False),
+        ((-math.inf, -math.inf, math.inf, math.inf), (1e30, -1e30), True),
+    ],
+)
 def test_aabb_contains(box, point, inside):
     assert AABB(*box).contains(Vec2(*point)) is inside
 
 
-@pytest.mark.parametrize("a, b, hit", [
-    ((0, 0, 1, 1), (1, 1, 2, 2), True),      # corner touch
-    ((0, 0, 1, 1), (1, 0, 2, 1), True),      # edge touch
-    ((0, 0, 1, 1), (1.5, 0, 2, 1), False),
-    ((0, 0, 1, 1), (0, 1.5, 1, 2), False),
-    ((0, 0, 1, 1), (-1, -1, 3, 3), True),    # containment
-    ((0, 0, 1, 1), (0, 0, math.nan, 1), False),
-])
+@pytest.mark.parametrize(
+    "a, b, hit",
+    [
+        ((0, 0, 1, 1), (1, 1, 2, 2), True),  # corner touch
+        ((0, 0, 1, 1), (1, 0, 2, 1), True),  # edge touch
+        ((0, 0, 1, 1), (1.5, 0, 2, 1), False),
+        ((0, 0, 1, 1), (0, 1.5, 1, 2), False),
+        ((0, 0, 1, 1), (-1, -1, 3, 3), True),  # containment
+        ((0, 0, 1, 1), (0, 0, math.nan, 1), False),
+    ],
+)
 def test_aabb_intersects(a, b, hit):
     assert AABB(*a).intersects(AABB(*b)) is hit
     assert AABB(*b).intersects(AABB(*a)) is hit
@@ -148,16 +165,21 @@ def shortest(x: float) -> str:
     return np.format_float_positional(np.float32(x), unique=True, trim="-")
 
 
-@pytest.mark.parametrize("v, text", [
-    (Vec2(0.1, 2), "Vec2(0.1, 2)"),
-    (Vec2(1e20, 0), "Vec2(100000000000000000000, 0)"),
-    (Vec2(-0.0, math.nan), "Vec2(-0, NaN)"),
-    (Vec2(1e-7, -math.inf), "Vec2(0.0000001, -inf)"),
-    (Vec2(math.inf, 123456792), "Vec2(inf, 123456790)"),
-    (Vec2(3.4028235e38, 1e-45),
-     "Vec2(340282350000000000000000000000000000000, "
-     "0.000000000000000000000000000000000000000000001)"),
-])
+@pytest.mark.parametrize(
+    "v, text",
+    [
+        (Vec2(0.1, 2), "Vec2(0.1, 2)"),
+        (Vec2(1e20, 0), "Vec2(100000000000000000000, 0)"),
+        (Vec2(-0.0, math.nan), "Vec2(-0, NaN)"),
+        (Vec2(1e-7, -math.inf), "Vec2(0.0000001, -inf)"),
+        (Vec2(math.inf, 123456792), "Vec2(inf, 123456790)"),
+        (
+            Vec2(3.4028235e38, 1e-45),
+            "Vec2(340282350000000000000000000000000000000, "
+            "0.000000000000000000000000000000000000000000001)",
+        ),
+    ],
+)
 def test_vec2_repr(v, text):
     assert repr(v) == text
 

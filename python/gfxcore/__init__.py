@@ -16,6 +16,7 @@ its WGSL reaches a GPU; `gfxcore.nodes.NODE_TYPES` describes every node type.
 of this on a GPU: scene distances and normals for many points at once, and a
 compiled node graph over an image.
 """
+
 from __future__ import annotations
 
 import functools
@@ -31,8 +32,7 @@ try:
 except importlib.metadata.PackageNotFoundError:  # imported from a source tree
     __version__ = "0+unknown"
 
-__all__ = ["RECORD_SIZE", "check_node_graph", "fullscreen_vertex_wgsl", "scene_buffer",
-           "sdf_wgsl"]
+__all__ = ["RECORD_SIZE", "check_node_graph", "fullscreen_vertex_wgsl", "scene_buffer", "sdf_wgsl"]
 
 #: Bytes per primitive record in a scene buffer.
 RECORD_SIZE = 48
@@ -56,8 +56,10 @@ def sdf_wgsl(group: int = 0, binding: int = 0) -> str:
     for name, value in (("group", group), ("binding", binding)):
         if type(value) is not int or not 0 <= value < 2**32:
             raise ValueError(f"{name} must be an int from 0 to 4294967295, not {value!r}")
-    return _source("sdf.wgsl").replace(_BINDING_LINE, _BINDING_LINE.replace(
-        "@group(0) @binding(0)", f"@group({group}) @binding({binding})"))
+    return _source("sdf.wgsl").replace(
+        _BINDING_LINE,
+        _BINDING_LINE.replace("@group(0) @binding(0)", f"@group({group}) @binding({binding})"),
+    )
 
 
 def fullscreen_vertex_wgsl() -> str:

@@ -1,5 +1,6 @@
 """`check_node_graph`: the faults of a node-graph document that
 `compile_node_graph` passes through to the WGSL it emits."""
+
 from __future__ import annotations
 
 import difflib
@@ -51,8 +52,10 @@ class _Edge:
     to_port: str
 
     def __str__(self) -> str:
-        return (f"edge {self.index} ({self.from_node!r}.{self.from_port} -> "
-                f"{self.to_node!r}.{self.to_port})")
+        return (
+            f"edge {self.index} ({self.from_node!r}.{self.from_port} -> "
+            f"{self.to_node!r}.{self.to_port})"
+        )
 
 
 def check_node_graph(document: str) -> list[str]:
@@ -123,8 +126,11 @@ def _read(doc: Any) -> tuple[list[_Node], list[_Edge]]:
             nodes.append(_Node(i, n[0], n[1], n[2] if len(n) > 2 else {}))
     edges = []
     for i, e in enumerate(raw_edges):
-        fields = [e[k] for k in ("from_node", "from_port", "to_node", "to_port")] \
-            if isinstance(e, dict) else list(e)
+        fields = (
+            [e[k] for k in ("from_node", "from_port", "to_node", "to_port")]
+            if isinstance(e, dict)
+            else list(e)
+        )
         edges.append(_Edge(i, *fields))
     return nodes, edges
 
@@ -182,8 +188,10 @@ class _Checker:
             positions.setdefault(n.id, []).append(n.index)
         for node_id, where in positions.items():
             if len(where) > 1:
-                self.report(f"node id {node_id!r} is used by the nodes at positions "
-                            f"{', '.join(map(str, where))}; ids must be unique")
+                self.report(
+                    f"node id {node_id!r} is used by the nodes at positions "
+                    f"{', '.join(map(str, where))}; ids must be unique"
+                )
         variables: dict[str, _Node] = {}
         for n in self.nodes:
             kind = n.kind
@@ -191,11 +199,15 @@ class _Checker:
                 continue
             var = f"{n.id}_{kind.output}"
             if not var.isidentifier() or var.startswith("__"):
-                self.report(f"{n}: its variable {var!r} is not a WGSL identifier; use letters, "
-                            "digits and underscores, not a digit first nor two underscores")
+                self.report(
+                    f"{n}: its variable {var!r} is not a WGSL identifier; use letters, "
+                    "digits and underscores, not a digit first nor two underscores"
+                )
             elif var in _SHADER_NAMES:
-                self.report(f"{n}: its variable {var!r} takes the name of the shader's own {var!r} "
-                            f"({_SHADER_NAMES[var]}); rename the node")
+                self.report(
+                    f"{n}: its variable {var!r} takes the name of the shader's own {var!r} "
+                    f"({_SHADER_NAMES[var]}); rename the node"
+                )
             elif var in variables:
                 self.report(f"{n} and {variables[var]} both define the WGSL variable {var!r}")
             variables.setdefault(var, n)
@@ -206,32 +218,41 @@ class _Checker:
         kind = node.kind
         if kind is None:
             hint = _hint(node.type, list(NODE_TYPES))
-            self.report(f"{node}: unknown node type {node.type!r}{hint}; "
-                        f"known types: {', '.join(NODE_TYPES)}")
+            self.report(
+                f"{node}: unknown node type {node.type!r}{hint}; "
+                f"known types: {', '.join(NODE_TYPES)}"
+            )
             return
         known = {p.name: p for p in kind.params}
         for key, value in node.params.items():
             param = known.get(key)
             if param is None:
                 takes = f"parameters: {', '.join(known)}" if known else "no parameters"
-                self.report(f"{node}: unknown parameter {key!r}{_hint(key, list(known))}; "
-                            f"{kind.name} takes {takes}")
+                self.report(
+                    f"{node}: unknown parameter {key!r}{_hint(key, list(known))}; "
+                    f"{kind.name} takes {takes}"
+                )
             elif param.kind == "text" and not isinstance(value, str):
                 self.report(f"{node}: parameter {key!r} must be text, not {json.dumps(value)}")
             elif param.kind == "number":
                 number = number_value(value)
                 if number is None:
-                    self.report(f"{node}: parameter {key!r} must be a number, "
-                                f"not {json.dumps(value)}")
+                    self.report(
+                        f"{node}: parameter {key!r} must be a number, not {json.dumps(value)}"
+                    )
                 elif math.isinf(number):
-                    self.report(f"{node}: parameter {key!r} = {value!r} is not finite as a "
-                                "32-bit float")
+                    self.report(
+                        f"{node}: parameter {key!r} = {value!r} is not finite as a 32-bit float"
+                    )
         if kind.name == "PixelChannel":
             channel = node.params.get("channel", "r")
             if isinstance(channel, str) and not (
-                    1 <= len(channel) <= 4 and any(set(channel) <= set(s) for s in _SWIZZLE_SETS)):
-                self.report(f"{node}: channel {channel!r} is not a swizzle: 1 to 4 letters, "
-                            "all from rgba or all from xyzw")
+                1 <= len(channel) <= 4 and any(set(channel) <= set(s) for s in _SWIZZLE_SETS)
+            ):
+                self.report(
+                    f"{node}: channel {channel!r} is not a swizzle: 1 to 4 letters, "
+                    "all from rgba or all from xyzw"
+                )
         if kind.name == "Clamp":
             low, high = (_number_or(node.params.get(k), d) for k, d in (("min", 0.0), ("max", 1.0)))
             if low > high and not math.isinf(low - high):
@@ -249,17 +270,23 @@ class _Checker:
             if output is None:
                 self.report(f"{edge}: {source} has no output")
             elif edge.from_port != output:
-                self.report(f"{edge}: {source} has no output port {edge.from_port!r}; "
-                            f"its output is {output!r}")
+                self.report(
+                    f"{edge}: {source} has no output port {edge.from_port!r}; "
+                    f"its output is {output!r}"
+                )
         if target is not None and target.kind is not None:
             ports = [p.name for p in target.kind.inputs]
             if edge.to_port not in ports:
-                self.report(f"{edge}: {target} has no input port {edge.to_port!r}"
-                            f"{_hint(edge.to_port, ports)}; its inputs: {_names(ports)}")
+                self.report(
+                    f"{edge}: {target} has no input port {edge.to_port!r}"
+                    f"{_hint(edge.to_port, ports)}; its inputs: {_names(ports)}"
+                )
             elif (edge.to_node, edge.to_port) in self.feeds:
                 first = self.feeds[(edge.to_node, edge.to_port)]
-                self.report(f"{edge}: input {edge.to_port!r} of {target} is already fed by "
-                            f"edge {first.index}; this edge is ignored")
+                self.report(
+                    f"{edge}: input {edge.to_port!r} of {target} is already fed by "
+                    f"edge {first.index}; this edge is ignored"
+                )
             else:
                 self.feeds[(edge.to_node, edge.to_port)] = edge
 
@@ -285,11 +312,14 @@ class _Checker:
         other, or else a pointer to the faults that make it count wrong."""
         if stuck:
             more = f" and {len(stuck) - 8} more" if len(stuck) > 8 else ""
-            self.report(f"{_CYCLE}: the nodes {', '.join(map(repr, stuck[:8]))}{more} wait on "
-                        "each other")
+            self.report(
+                f"{_CYCLE}: the nodes {', '.join(map(repr, stuck[:8]))}{more} wait on each other"
+            )
         else:
-            self.report(f"{_CYCLE}, as compile_node_graph counts the duplicated ids and edges to "
-                        "missing nodes reported above")
+            self.report(
+                f"{_CYCLE}, as compile_node_graph counts the duplicated ids and edges to "
+                "missing nodes reported above"
+            )
 
     # ---- WGSL types --------------------------------------------------------------------
 
@@ -323,8 +353,7 @@ class _Checker:
         result = _combine(name, types)
         if result is None:
             inputs = "; ".join(f"{port} is {t} from {where}" for port, (t, where) in got.items())
-            self.report(f"{node}: its inputs do not fit ({inputs}); {name} takes "
-                        f"{_WANTS[name]}")
+            self.report(f"{node}: its inputs do not fit ({inputs}); {name} takes {_WANTS[name]}")
         return result
 
 
@@ -337,8 +366,10 @@ _WANTS = {
     "Clamp": "an f32 val (the bounds are f32)",
     "Add": "a and b of one type, or f32 with a vector",
     "Multiply": "a and b of one type, or f32 with a vector",
-    "Lerp": ("a and b of one type, with t of that type or f32, and at least one input connected "
-             "(the WGSL compiler cannot type mix of three numbers)"),
+    "Lerp": (
+        "a and b of one type, with t of that type or f32, and at least one input connected "
+        "(the WGSL compiler cannot type mix of three numbers)"
+    ),
 }
 
 

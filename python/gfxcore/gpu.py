@@ -20,6 +20,7 @@ Environment: Mesa's Vulkan driver prints a warning on stderr when
 the first `GpuDevice` sets it, for this process, to a private folder of its
 own (mode 0700) that is removed at exit; a value already set is left alone.
 """
+
 from __future__ import annotations
 
 import atexit
@@ -47,8 +48,16 @@ from . import fullscreen_vertex_wgsl, scene_buffer, sdf_wgsl
 if TYPE_CHECKING:
     import numpy.typing as npt
 
-__all__ = ["IMAGE_FORMAT", "GpuDevice", "NoAdapterError", "SceneLike", "apply_node_graph",
-           "default_device", "sdf_distances", "sdf_normals"]
+__all__ = [
+    "IMAGE_FORMAT",
+    "GpuDevice",
+    "NoAdapterError",
+    "SceneLike",
+    "apply_node_graph",
+    "default_device",
+    "sdf_distances",
+    "sdf_normals",
+]
 
 #: What `sdf_distances` and `sdf_normals` take as a scene.
 SceneLike = Union[SdfScene, bytes, bytearray, memoryview, Sequence[int]]
@@ -101,7 +110,8 @@ def _find_adapter(wgpu: Any, power_preference: str) -> Any:
     raise NoAdapterError(
         "no WebGPU adapter found; install a GPU driver with Vulkan, Metal or D3D12 support, "
         "or a software one (on Debian: apt-get install mesa-vulkan-drivers)"
-        + (f" [{'; '.join(tried)}]" if tried else ""))
+        + (f" [{'; '.join(tried)}]" if tried else "")
+    )
 
 
 class GpuDevice:
@@ -134,8 +144,9 @@ class GpuDevice:
         self.adapter_info: dict[str, Any] = dict(adapter.info)
         self.device: Any = adapter.request_device_sync()
         limits = self.device.limits
-        self.max_storage_bytes: int = min(limits["max-storage-buffer-binding-size"],
-                                          limits["max-buffer-size"])
+        self.max_storage_bytes: int = min(
+            limits["max-storage-buffer-binding-size"], limits["max-buffer-size"]
+        )
         self.max_texture_size: int = limits["max-texture-dimension-2d"]
         groups = limits["max-compute-workgroups-per-dimension"]
         # Points travel as three floats and come back as up to three.
@@ -185,9 +196,11 @@ class GpuDevice:
             TypeError: `code` is not a str.
             ValueError: the WGSL compiler refuses it.
         """
+
         def make() -> Any:
             stage = {"module": self.shader_module(code), "entry_point": entry_point}
             return self.device.create_compute_pipeline(layout="auto", compute=stage)
+
         return self._cached(("compute", code, entry_point), make)
 
     def image_layout(self) -> Any:
@@ -198,11 +211,20 @@ class GpuDevice:
         with self._lock:
             if self._image_layout is None:
                 wgpu = self._wgpu
-                self._image_layout = self.device.create_bind_group_layout(entries=[
-                    {"binding": 0, "visibility": wgpu.ShaderStage.FRAGMENT,
-                     "texture": {"sample_type": wgpu.TextureSampleType.unfilterable_float}},
-                    {"binding": 1, "visibility": wgpu.ShaderStage.FRAGMENT,
-                     "sampler": {"type": wgpu.SamplerBindingType.non_filtering}}])
+                self._image_layout = self.device.create_bind_group_layout(
+                    entries=[
+                        {
+                            "binding": 0,
+                            "visibility": wgpu.ShaderStage.FRAGMENT,
+                            "texture": {"sample_type": wgpu.TextureSampleType.unfilterable_float},
+                        },
+                        {
+                            "binding": 1,
+                            "visibility": wgpu.ShaderStage.FRAGMENT,
+                            "sampler": {"type": wgpu.SamplerBindingType.non_filtering},
+                        },
+                    ]
+                )
             return self._image_layout
 
     def render_pipeline(self, fragment_wgsl: str, entry_point: str = "fs_main") -> Any:
@@ -220,15 +242,28 @@ class GpuDevice:
         def make() -> Any:
             return self.device.create_render_pipeline(
                 layout=self.device.create_pipeline_layout(bind_group_layouts=[self.image_layout()]),
-                vertex={"module": self.shader_module(fullscreen_vertex_wgsl()),
-                        "entry_point": "vs_main"},
+                vertex={
+                    "module": self.shader_module(fullscreen_vertex_wgsl()),
+                    "entry_point": "vs_main",
+                },
                 primitive={"topology": wgpu.PrimitiveTopology.triangle_strip},
-                fragment={"module": self.shader_module(fragment_wgsl), "entry_point": entry_point,
-                          "targets": [{"format": IMAGE_FORMAT}]})
+                fragment={
+                    "module": self.shader_module(fragment_wgsl),
+                    "entry_point": entry_point,
+                    "targets": [{"format": IMAGE_FORMAT}],
+                },
+            )
+
         return self._cached(("render", fragment_wgsl, entry_point), make)
 
-    def run_compute(self, code: str, inputs: Sequence[bytes], out_size: int, workgroups: int,
-                    entry_point: str = "main") -> bytes:
+    def run_compute(
+        self,
+        code: str,
+        inputs: Sequence[bytes],
+        out_size: int,
+        workgroups: int,
+        entry_point: str = "main",
+    ) -> bytes:
         """Runs a compute shader once and returns its output.
 
         Args:
@@ -250,12 +285,19 @@ class GpuDevice:
         wgpu = self._wgpu
         dev = self.device
         pipeline = self.compute_pipeline(code, entry_point)
-        buffers = [dev.create_buffer_with_data(data=data, usage=wgpu.BufferUsage.STORAGE)
-                   for data in inputs]
-        out = dev.create_buffer(size=max(out_size, 4),
-                                usage=wgpu.BufferUsage.STORAGE | wgpu.BufferUsage.COPY_SRC)
-        group = dev.create_bind_group(layout=pipeline.get_bind_group_layout(0), entries=[
-            {"binding": i, "resource": {"buffer": b}} for i, b in enumerate([*buffers, out])])
+        buffers = [
+            dev.create_buffer_with_data(data=data, usage=wgpu.BufferUsage.STORAGE)
+            for data in inputs
+        ]
+        out = dev.create_buffer(
+            size=max(out_size, 4), usage=wgpu.BufferUsage.STORAGE | wgpu.BufferUsage.COPY_SRC
+        )
+        group = dev.create_bind_group(
+            layout=pipeline.get_bind_group_layout(0),
+            entries=[
+                {"binding": i, "resource": {"buffer": b}} for i, b in enumerate([*buffers, out])
+            ],
+        )
         encoder = dev.create_command_encoder()
         compute = encoder.begin_compute_pass()
         compute.set_pipeline(pipeline)
@@ -286,7 +328,9 @@ def default_device() -> GpuDevice:
 
 # ---- SDF scenes ----------------------------------------------------------------------
 
-_SCENE_KERNEL = sdf_wgsl(group=0, binding=0) + """
+_SCENE_KERNEL = (
+    sdf_wgsl(group=0, binding=0)
+    + """
 @group(0) @binding(1) var<storage, read> points: array<f32>;
 @group(0) @binding(2) var<storage, read_write> result: array<f32>;
 
@@ -299,11 +343,15 @@ fn main(@builtin(global_invocation_id) id: vec3<u32>) {
     }
 }
 """
+)
 _DISTANCE_KERNEL = _SCENE_KERNEL.replace("RESULT", "result[k] = sdf_scene_distance(p);")
-_NORMAL_KERNEL = _SCENE_KERNEL.replace("RESULT", """let n = sdf_scene_normal(p);
+_NORMAL_KERNEL = _SCENE_KERNEL.replace(
+    "RESULT",
+    """let n = sdf_scene_normal(p);
         result[3u * k] = n.x;
         result[3u * k + 1u] = n.y;
-        result[3u * k + 2u] = n.z;""")
+        result[3u * k + 2u] = n.z;""",
+)
 
 
 def _scene_bytes(scene: SceneLike) -> bytes:
@@ -315,8 +363,10 @@ def _scene_bytes(scene: SceneLike) -> bytes:
         except (TypeError, ValueError) as exc:
             raise type(exc)(f"scene must hold ints 0 to 255: {exc}") from None
     else:
-        raise TypeError("scene must be bytes, a list of ints 0 to 255 or an SdfScene, "
-                        f"not {type(scene).__name__}")
+        raise TypeError(
+            "scene must be bytes, a list of ints 0 to 255 or an SdfScene, "
+            f"not {type(scene).__name__}"
+        )
     return scene_buffer(data)
 
 
@@ -338,32 +388,39 @@ def _points(points: npt.ArrayLike) -> np.ndarray:
     if array.ndim != 2 or array.shape[1] != 3:
         raise ValueError(f"points must have shape (n, 3), not {array.shape}")
     if not np.isfinite(array).all():
-        raise ValueError("points must be finite as 32-bit floats (no NaN, no infinity, "
-                         "nothing beyond 3.4028235e38)")
+        raise ValueError(
+            "points must be finite as 32-bit floats (no NaN, no infinity, "
+            "nothing beyond 3.4028235e38)"
+        )
     return array
 
 
-def _evaluate(kernel: str, scene: SceneLike, points: npt.ArrayLike, width: int,
-              device: GpuDevice | None) -> np.ndarray:
+def _evaluate(
+    kernel: str, scene: SceneLike, points: npt.ArrayLike, width: int, device: GpuDevice | None
+) -> np.ndarray:
     data = _points(points)
     records = _scene_bytes(scene)
     gpu = device or default_device()
     if len(records) > gpu.max_storage_bytes:
-        raise ValueError(f"scene of {len(records)} bytes is larger than this device's storage "
-                         f"buffers ({gpu.max_storage_bytes} bytes)")
+        raise ValueError(
+            f"scene of {len(records)} bytes is larger than this device's storage "
+            f"buffers ({gpu.max_storage_bytes} bytes)"
+        )
     n = len(data)
     out = np.empty((n, width), dtype=np.float32)
     step = max(_WORKGROUP, gpu.max_points_per_dispatch // _WORKGROUP * _WORKGROUP)
     for start in range(0, n, step):
-        chunk = data[start:start + step]
-        raw = gpu.run_compute(kernel, [records, chunk.tobytes()], 4 * width * len(chunk),
-                              -(-len(chunk) // _WORKGROUP))
-        out[start:start + len(chunk)] = np.frombuffer(raw, dtype=np.float32).reshape(-1, width)
+        chunk = data[start : start + step]
+        raw = gpu.run_compute(
+            kernel, [records, chunk.tobytes()], 4 * width * len(chunk), -(-len(chunk) // _WORKGROUP)
+        )
+        out[start : start + len(chunk)] = np.frombuffer(raw, dtype=np.float32).reshape(-1, width)
     return out
 
 
-def sdf_distances(scene: SceneLike, points: npt.ArrayLike, *,
-                  device: GpuDevice | None = None) -> np.ndarray:
+def sdf_distances(
+    scene: SceneLike, points: npt.ArrayLike, *, device: GpuDevice | None = None
+) -> np.ndarray:
     """Signed distances of points to a scene, computed on the GPU.
 
     The same float32 steps as `SdfCollider.distance`, so the results match
@@ -395,8 +452,9 @@ def sdf_distances(scene: SceneLike, points: npt.ArrayLike, *,
     return _evaluate(_DISTANCE_KERNEL, scene, points, 1, device).reshape(-1)
 
 
-def sdf_normals(scene: SceneLike, points: npt.ArrayLike, *,
-                device: GpuDevice | None = None) -> np.ndarray:
+def sdf_normals(
+    scene: SceneLike, points: npt.ArrayLike, *, device: GpuDevice | None = None
+) -> np.ndarray:
     """Outward normals of a scene at points, computed on the GPU by
     `SdfCollider.normal`'s central differences (step 0.001).
 
@@ -418,13 +476,19 @@ def sdf_normals(scene: SceneLike, points: npt.ArrayLike, *,
 
 # ---- node graphs ----------------------------------------------------------------------
 
+
 def _check_size(name: str, size: tuple[int, int], limit: float) -> None:
     if not all(1 <= v <= limit for v in size):
         raise ValueError(f"{name} must be from 1 to {limit} pixels each way, not {size!r}")
 
 
-def apply_node_graph(wgsl: str, image: npt.ArrayLike, *, size: tuple[int, int] | None = None,
-                     device: GpuDevice | None = None) -> np.ndarray:
+def apply_node_graph(
+    wgsl: str,
+    image: npt.ArrayLike,
+    *,
+    size: tuple[int, int] | None = None,
+    device: GpuDevice | None = None,
+) -> np.ndarray:
     """Draws a fragment shader of `compile_node_graph` over an image.
 
     The image is uploaded as an `rgba32float` texture and bound as `t_color`,
@@ -463,8 +527,11 @@ def apply_node_graph(wgsl: str, image: npt.ArrayLike, *, size: tuple[int, int] |
     rows, columns = pixels.shape[:2]
     if size is None:
         size = (columns, rows)
-    elif (not isinstance(size, tuple) or len(size) != 2
-          or not all(isinstance(v, int) and not isinstance(v, bool) for v in size)):
+    elif (
+        not isinstance(size, tuple)
+        or len(size) != 2
+        or not all(isinstance(v, int) and not isinstance(v, bool) for v in size)
+    ):
         raise TypeError(f"size must be a tuple (width, height) of two ints, not {size!r}")
     _check_size("size", size, math.inf)
     gpu = device or default_device()
@@ -475,25 +542,45 @@ def apply_node_graph(wgsl: str, image: npt.ArrayLike, *, size: tuple[int, int] |
 
     wgpu, dev = gpu._wgpu, gpu.device
     usage = wgpu.TextureUsage
-    source = dev.create_texture(size=(columns, rows, 1), format=IMAGE_FORMAT,
-                                usage=usage.TEXTURE_BINDING | usage.COPY_DST)
-    dev.queue.write_texture({"texture": source}, pixels, {"bytes_per_row": 16 * columns},
-                            (columns, rows, 1))
-    sampler = dev.create_sampler(mag_filter="nearest", min_filter="nearest",
-                                 address_mode_u="clamp-to-edge", address_mode_v="clamp-to-edge")
-    group = dev.create_bind_group(layout=gpu.image_layout(), entries=[
-        {"binding": 0, "resource": source.create_view()}, {"binding": 1, "resource": sampler}])
-    target = dev.create_texture(size=(width, height, 1), format=IMAGE_FORMAT,
-                                usage=usage.RENDER_ATTACHMENT | usage.COPY_SRC)
+    source = dev.create_texture(
+        size=(columns, rows, 1), format=IMAGE_FORMAT, usage=usage.TEXTURE_BINDING | usage.COPY_DST
+    )
+    dev.queue.write_texture(
+        {"texture": source}, pixels, {"bytes_per_row": 16 * columns}, (columns, rows, 1)
+    )
+    sampler = dev.create_sampler(
+        mag_filter="nearest",
+        min_filter="nearest",
+        address_mode_u="clamp-to-edge",
+        address_mode_v="clamp-to-edge",
+    )
+    group = dev.create_bind_group(
+        layout=gpu.image_layout(),
+        entries=[
+            {"binding": 0, "resource": source.create_view()},
+            {"binding": 1, "resource": sampler},
+        ],
+    )
+    target = dev.create_texture(
+        size=(width, height, 1), format=IMAGE_FORMAT, usage=usage.RENDER_ATTACHMENT | usage.COPY_SRC
+    )
     encoder = dev.create_command_encoder()
-    draw = encoder.begin_render_pass(color_attachments=[{
-        "view": target.create_view(), "load_op": wgpu.LoadOp.clear,
-        "store_op": wgpu.StoreOp.store, "clear_value": (0, 0, 0, 0)}])
+    draw = encoder.begin_render_pass(
+        color_attachments=[
+            {
+                "view": target.create_view(),
+                "load_op": wgpu.LoadOp.clear,
+                "store_op": wgpu.StoreOp.store,
+                "clear_value": (0, 0, 0, 0),
+            }
+        ]
+    )
     draw.set_pipeline(pipeline)
     draw.set_bind_group(0, group)
     draw.draw(4)
     draw.end()
     dev.queue.submit([encoder.finish()])
-    data = dev.queue.read_texture({"texture": target}, {"bytes_per_row": 16 * width},
-                                  (width, height, 1))
+    data = dev.queue.read_texture(
+        {"texture": target}, {"bytes_per_row": 16 * width}, (width, height, 1)
+    )
     return np.frombuffer(data, dtype=np.float32).reshape(height, width, 4).copy()

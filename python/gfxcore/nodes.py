@@ -11,6 +11,7 @@ A line template has one `{name}` placeholder per input port and parameter
 and `{out}` for the node's variable, `{id}_{output}`. Number parameters are
 written with six decimals (`format_number`) and the template adds the `f`.
 """
+
 from __future__ import annotations
 
 import math
@@ -18,8 +19,16 @@ import struct
 from dataclasses import dataclass
 from typing import Literal, Union
 
-__all__ = ["NODE_TYPES", "NodeType", "Param", "Port", "emitted_line", "format_number",
-           "number_value", "to_f32"]
+__all__ = [
+    "NODE_TYPES",
+    "NodeType",
+    "Param",
+    "Port",
+    "emitted_line",
+    "format_number",
+    "number_value",
+    "to_f32",
+]
 
 #: WGSL types a node's value can have. Every value is made of 32-bit floats.
 F32, VEC2, VEC3, VEC4 = "f32", "vec2<f32>", "vec3<f32>", "vec4<f32>"
@@ -85,39 +94,103 @@ class NodeType:
 
 _UV = Port("uv", "in.uv", (VEC2,))
 _ANY = SCALAR_OR_VECTOR
-_SAME_OR_SCALAR = ("`a` and `b` of one type, or either of them f32 (the other's type wins); "
-                   "an input left at its default is a number of the other's type")
+_SAME_OR_SCALAR = (
+    "`a` and `b` of one type, or either of them f32 (the other's type wins); "
+    "an input left at its default is a number of the other's type"
+)
 
-NODE_TYPES: dict[str, NodeType] = {t.name: t for t in (
-    NodeType("UV", (), "uv", VEC2, (), "    let {out} = in.uv;"),
-    NodeType("SampleTexture", (_UV,), "color", VEC4, (),
-             "    let {out} = textureSample(t_color, s_color, {uv});"),
-    NodeType("PixelColor", (), "color", VEC4, (),
-             "    let {out} = textureSample(t_color, s_color, in.uv);"),
-    NodeType("PixelChannel", (), "val", "f32 for one channel, vecN<f32> for N channels",
-             (Param("channel", "text", "r"),),
-             "    let {out} = textureSample(t_color, s_color, in.uv).{channel};",
-             "`channel` is a swizzle of 1 to 4 letters, all from rgba or all from xyzw"),
-    NodeType("Lerp", (Port("a", "0.0", _ANY), Port("b", "1.0", _ANY), Port("t", "0.5", _ANY)),
-             "out", "the type of `a` and `b`", (), "    let {out} = mix({a}, {b}, {t});",
-             "`a` and `b` of one type; `t` of that type or f32; at least one input connected"),
-    NodeType("Add", (Port("a", "0.0", _ANY), Port("b", "0.0", _ANY)), "out",
-             "the vector type among `a` and `b`, else f32", (), "    let {out} = {a} + {b};",
-             _SAME_OR_SCALAR),
-    NodeType("Multiply", (Port("a", "1.0", _ANY), Port("b", "1.0", _ANY)), "out",
-             "the vector type among `a` and `b`, else f32", (), "    let {out} = {a} * {b};",
-             _SAME_OR_SCALAR),
-    NodeType("Clamp", (Port("val", "0.0", (F32,)),), "out", F32,
-             (Param("min", "number", 0.0), Param("max", "number", 1.0)),
-             "    let {out} = clamp({val}, {min}f, {max}f);", "`min` not above `max`"),
-    NodeType("GravityWarp", (_UV,), "out_uv", VEC2,
-             (Param("strength", "number", 1.0), Param("radius", "number", 0.1)),
-             "    let {out} = warp_uv({uv}, {strength}f, {radius}f);"),
-    NodeType("Discard", (), None, None, (), "    discard;",
-             "no texture may be sampled after it (sampling needs uniform control flow)"),
-    NodeType("FinalColor", (Port("color", "vec4<f32>(0.0, 0.0, 0.0, 1.0)", (VEC4,)),), None, None,
-             (), "    out_color = {color};"),
-)}
+NODE_TYPES: dict[str, NodeType] = {
+    t.name: t
+    for t in (
+        NodeType("UV", (), "uv", VEC2, (), "    let {out} = in.uv;"),
+        NodeType(
+            "SampleTexture",
+            (_UV,),
+            "color",
+            VEC4,
+            (),
+            "    let {out} = textureSample(t_color, s_color, {uv});",
+        ),
+        NodeType(
+            "PixelColor",
+            (),
+            "color",
+            VEC4,
+            (),
+            "    let {out} = textureSample(t_color, s_color, in.uv);",
+        ),
+        NodeType(
+            "PixelChannel",
+            (),
+            "val",
+            "f32 for one channel, vecN<f32> for N channels",
+            (Param("channel", "text", "r"),),
+            "    let {out} = textureSample(t_color, s_color, in.uv).{channel};",
+            "`channel` is a swizzle of 1 to 4 letters, all from rgba or all from xyzw",
+        ),
+        NodeType(
+            "Lerp",
+            (Port("a", "0.0", _ANY), Port("b", "1.0", _ANY), Port("t", "0.5", _ANY)),
+            "out",
+            "the type of `a` and `b`",
+            (),
+            "    let {out} = mix({a}, {b}, {t});",
+            "`a` and `b` of one type; `t` of that type or f32; at least one input connected",
+        ),
+        NodeType(
+            "Add",
+            (Port("a", "0.0", _ANY), Port("b", "0.0", _ANY)),
+            "out",
+            "the vector type among `a` and `b`, else f32",
+            (),
+            "    let {out} = {a} + {b};",
+            _SAME_OR_SCALAR,
+        ),
+        NodeType(
+            "Multiply",
+            (Port("a", "1.0", _ANY), Port("b", "1.0", _ANY)),
+            "out",
+            "the vector type among `a` and `b`, else f32",
+            (),
+            "    let {out} = {a} * {b};",
+            _SAME_OR_SCALAR,
+        ),
+        NodeType(
+            "Clamp",
+            (Port("val", "0.0", (F32,)),),
+            "out",
+            F32,
+            (Param("min", "number", 0.0), Param("max", "number", 1.0)),
+            "    let {out} = clamp({val}, {min}f, {max}f);",
+            "`min` not above `max`",
+        ),
+        NodeType(
+            "GravityWarp",
+            (_UV,),
+            "out_uv",
+            VEC2,
+            (Param("strength", "number", 1.0), Param("radius", "number", 0.1)),
+            "    let {out} = warp_uv({uv}, {strength}f, {radius}f);",
+        ),
+        NodeType(
+            "Discard",
+            (),
+            None,
+            None,
+            (),
+            "    discard;",
+            "no texture may be sampled after it (sampling needs uniform control flow)",
+        ),
+        NodeType(
+            "FinalColor",
+            (Port("color", "vec4<f32>(0.0, 0.0, 0.0, 1.0)", (VEC4,)),),
+            None,
+            None,
+            (),
+            "    out_color = {color};",
+        ),
+    )
+}
 
 
 def to_f32(value: float) -> float:
@@ -152,8 +225,12 @@ def format_number(value: float) -> str:
     return f"{v:.6f}"
 
 
-def emitted_line(type_name: str, node_id: str, inputs: dict[str, str] | None = None,
-                 params: dict[str, object] | None = None) -> str:
+def emitted_line(
+    type_name: str,
+    node_id: str,
+    inputs: dict[str, str] | None = None,
+    params: dict[str, object] | None = None,
+) -> str:
     """The line `compile_node_graph` emits for a node.
 
     Args:

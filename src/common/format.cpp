@@ -36,7 +36,8 @@ void append_shortest(std::string& out, float v) {
     }
     std::size_t e = sci.find('e');
     int exponent = 0;
-    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exponent);
+    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(),
+                    exponent);
     std::string digits;
     for (char c : sci.substr(0, e)) {
         if (c != '.') digits += c;
@@ -85,8 +86,8 @@ void append_fixed(std::string& out, float v, int decimals) {
     if (append_non_finite(out, v)) return;
     char buf[128];
     // Widening is exact, so the double's decimal expansion is the float's.
-    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v),
-                           std::chars_format::fixed, decimals);
+    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v), std::chars_format::fixed,
+                           decimals);
     out.append(buf, r.ptr);
 }
 

@@ -29,7 +29,8 @@ public:
     void tick(std::uint64_t units = 1) {
         const std::uint64_t before = count_;
         count_ += units;
-        if ((before ^ count_) >= Period) [[unlikely]] poll_interrupt();
+        if ((before ^ count_) >= Period) [[unlikely]]
+            poll_interrupt();
     }
 
 private:

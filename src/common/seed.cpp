@@ -6,8 +6,8 @@
 namespace core {
 
 uint64_t process_seed() noexcept {
-    uint64_t seed = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t seed =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     try {
         std::random_device device;
         seed ^= (uint64_t{device()} << 32) | device();

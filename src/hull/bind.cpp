@@ -4,6 +4,8 @@
 #include "hull/pixel_edges.hpp"
 #include "module/bind.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

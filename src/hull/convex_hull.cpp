@@ -62,8 +62,7 @@ bool scan(const std::vector<Point>& sorted, std::vector<Point>& stack) {
         while (stack.size() >= 2) {
             const Point& top = stack[stack.size() - 1];
             const Point& below = stack[stack.size() - 2];
-            float c = cross(top[0] - below[0], top[1] - below[1], q[0] - below[0],
-                            q[1] - below[1]);
+            float c = cross(top[0] - below[0], top[1] - below[1], q[0] - below[0], q[1] - below[1]);
             if constexpr (Checked) {
                 if (std::isnan(c)) nan_seen = true;
             }
@@ -103,8 +102,7 @@ std::vector<Point> convex_hull(std::vector<Point> points) {
     for (std::size_t i = 0; i < points.size(); ++i) {
         float x = points[i][0], y = points[i][1];
         if (std::isnan(x) || std::isnan(y)) {
-            throw ValueError("convex_hull(): point " + std::to_string(i) +
-                             " has a NaN coordinate");
+            throw ValueError("convex_hull(): point " + std::to_string(i) + " has a NaN coordinate");
         }
         bounded = bounded && std::fabs(x) <= kNoOverflow && std::fabs(y) <= kNoOverflow;
         has_infinite = has_infinite || std::isinf(x) || std::isinf(y);

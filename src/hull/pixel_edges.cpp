@@ -46,12 +46,12 @@ std::vector<Point> pixel_edge_points(const std::vector<float>& pixel_data, uint6
     for (uint64_t i = 0; i < end; ++i) {
         poll.tick();
         if (channel.active(i, threshold)) {
-            bool edge = x == 0 || !channel.active(i - 1, threshold) ||
-                        !(x + 1 < width && i + 1 < pixel_count &&
-                          channel.active(i + 1, threshold)) ||
-                        !(y > 0 && channel.active(i - width, threshold)) ||
-                        !(y + 1 < height && width < pixel_count - i &&
-                          channel.active(i + width, threshold));
+            bool edge =
+                x == 0 || !channel.active(i - 1, threshold) ||
+                !(x + 1 < width && i + 1 < pixel_count && channel.active(i + 1, threshold)) ||
+                !(y > 0 && channel.active(i - width, threshold)) ||
+                !(y + 1 < height && width < pixel_count - i &&
+                  channel.active(i + width, threshold));
             if (edge) edges.push_back({static_cast<float>(x), static_cast<float>(y)});
         }
         if (++x == width) {

@@ -2,6 +2,8 @@
 #include "ik/fabrik.hpp"
 #include "module/bind.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

@@ -63,8 +63,8 @@ std::vector<float> compute_bone_lengths(const std::vector<Joint>& positions) {
     if (positions.size() < 2) return out;
     out.reserve(positions.size() - 1);
     for (std::size_t i = 0; i + 1 < positions.size(); ++i) {
-        out.push_back(length(positions[i + 1][0] - positions[i][0],
-                             positions[i + 1][1] - positions[i][1]));
+        out.push_back(
+            length(positions[i + 1][0] - positions[i][0], positions[i + 1][1] - positions[i][1]));
     }
     return out;
 }

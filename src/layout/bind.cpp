@@ -2,6 +2,8 @@
 #include "layout/layout.hpp"
 #include "module/bind.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

@@ -14,7 +14,7 @@ struct WgslType {
 };
 
 constexpr WgslType kTypes[] = {
-    {"f32", 4, 4}, {"u32", 4, 4}, {"i32", 4, 4},
+    {"f32", 4, 4},   {"u32", 4, 4},     {"i32", 4, 4},
     {"vec2f", 8, 8}, {"vec3f", 12, 16}, {"vec4f", 16, 16},
 };
 
@@ -49,15 +49,16 @@ Mapping<std::string, uint64_t> compute_layout(const std::vector<Channel>& channe
     Mapping<std::string, uint64_t> layout;
     auto& items = layout.items;
     items.reserve(channels.size() + 1);
-    const uint64_t stride = walk_layout(
-        channels, [&](const std::string& name, const WgslType&, uint64_t field) {
+    const uint64_t stride =
+        walk_layout(channels, [&](const std::string& name, const WgslType&, uint64_t field) {
             items.emplace_back(name, field);
         });
     items.emplace_back("stride", stride);
     return layout;
 }
 
-std::string generate_wgsl_struct(std::string_view struct_name, const std::vector<Channel>& channels) {
+std::string generate_wgsl_struct(std::string_view struct_name,
+                                 const std::vector<Channel>& channels) {
     std::string out = "struct ";
     out.append(struct_name);
     out += " {\n";

@@ -18,6 +18,7 @@ using Channel = std::tuple<std::string, std::string>;  // name, type
 // then "stride"; throws ValueError "Unknown WGSL type: {}".
 Mapping<std::string, uint64_t> compute_layout(const std::vector<Channel>& channels);
 
-std::string generate_wgsl_struct(std::string_view struct_name, const std::vector<Channel>& channels);
+std::string generate_wgsl_struct(std::string_view struct_name,
+                                 const std::vector<Channel>& channels);
 
 }  // namespace core

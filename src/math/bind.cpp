@@ -3,6 +3,8 @@
 #include "math/vec2.hpp"
 #include "module/bind.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

@@ -5,6 +5,8 @@
 #include "math_3d/vec4.hpp"
 #include "module/bind.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

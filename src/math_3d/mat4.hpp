@@ -77,8 +77,7 @@ struct Mat4x4 {
 
     // self * (x, y, z, 0): translation ignored.
     Vec3 transform_direction(const Vec3& v) const noexcept {
-        return {(v.x * m[0] + v.y * m[4]) + v.z * m[8],
-                (v.x * m[1] + v.y * m[5]) + v.z * m[9],
+        return {(v.x * m[0] + v.y * m[4]) + v.z * m[8], (v.x * m[1] + v.y * m[5]) + v.z * m[9],
                 (v.x * m[2] + v.y * m[6]) + v.z * m[10]};
     }
 

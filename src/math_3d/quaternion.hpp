@@ -51,10 +51,9 @@ struct Quaternion {
 
     // Hamilton product self * o.
     Quaternion mul(const Quaternion& o) const noexcept {
-        return {((w * o.x + x * o.w) + y * o.z) - z * o.y,
-                ((w * o.y - x * o.z) + y * o.w) + z * o.x,
-                ((w * o.z + x * o.y) - y * o.x) + z * o.w,
-                ((w * o.w - x * o.x) - y * o.y) - z * o.z};
+        return {
+            ((w * o.x + x * o.w) + y * o.z) - z * o.y, ((w * o.y - x * o.z) + y * o.w) + z * o.x,
+            ((w * o.z + x * o.y) - y * o.x) + z * o.w, ((w * o.w - x * o.x) - y * o.y) - z * o.z};
     }
 
     Quaternion conjugate() const noexcept { return {-x, -y, -z, w}; }

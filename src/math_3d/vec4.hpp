@@ -12,9 +12,7 @@ struct Vec4 {
     float z = 0.0f;
     float w = 0.0f;
 
-    float dot(const Vec4& o) const noexcept {
-        return ((x * o.x + y * o.y) + z * o.z) + w * o.w;
-    }
+    float dot(const Vec4& o) const noexcept { return ((x * o.x + y * o.y) + z * o.z) + w * o.w; }
 
     float length() const noexcept { return std::sqrt(dot(*this)); }
 

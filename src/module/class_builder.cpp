@@ -16,7 +16,8 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) noexcept {
 
 // `Vec2.__new__(Vec2, ...)` and other tuple-and-dict calls take the same
 // path as `Vec2(...)`: the type's vectorcall slot.
-PyObject* constructor_via_vectorcall(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* constructor_via_vectorcall(PyTypeObject* type, PyObject* args,
+                                     PyObject* kwargs) noexcept {
     return PyVectorcall_Call(reinterpret_cast<PyObject*>(type), args, kwargs);
 }
 
@@ -86,7 +87,7 @@ PyTypeObject* TypeBuilder::create() {
     slots_.push_back({0, nullptr});
 
     PyType_Spec type_spec{qualified_name_.c_str(), static_cast<int>(basicsize_), 0,
-                     Py_TPFLAGS_DEFAULT, slots_.data()};
+                          Py_TPFLAGS_DEFAULT, slots_.data()};
     auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
     if (type == nullptr) {
         raise_runtime_error_from("An error occurred while initializing class " + name_,
@@ -100,13 +101,13 @@ PyTypeObject* TypeBuilder::create() {
     for (auto& [attr, make] : constants_) {
         PyObject* value = make();
         if (value == nullptr) {
-            raise_runtime_error_from("An error occurred while initializing `" + name_ + "." +
-                                         attr + "`",
-                                     py::take_exception());
+            raise_runtime_error_from(
+                "An error occurred while initializing `" + name_ + "." + attr + "`",
+                py::take_exception());
         } else if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), attr, value) < 0) {
-            raise_runtime_error_from("An error occurred while initializing `" + name_ +
-                                         ".__dict__`",
-                                     py::take_exception());
+            raise_runtime_error_from(
+                "An error occurred while initializing `" + name_ + ".__dict__`",
+                py::take_exception());
         }
         Py_XDECREF(value);
         if (PyErr_Occurred()) {

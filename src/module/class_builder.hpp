@@ -106,12 +106,13 @@ public:
         constexpr std::size_t n = std::tuple_size_v<typename method_traits<decltype(F)>::args>;
         check_signature_arity(*sig, n);
         if constexpr (n == 0) {
-            builder_.add_method(sig, text_signature, reinterpret_cast<PyCFunction>(&noargs_thunk<F>),
-                                METH_NOARGS, doc);
+            builder_.add_method(sig, text_signature,
+                                reinterpret_cast<PyCFunction>(&noargs_thunk<F>), METH_NOARGS, doc);
         } else {
-            builder_.add_method(sig, text_signature, reinterpret_cast<PyCFunction>(
-                                         reinterpret_cast<void (*)()>(&method_thunk<F>)),
-                                METH_FASTCALL | METH_KEYWORDS, doc);
+            builder_.add_method(
+                sig, text_signature,
+                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_thunk<F>)),
+                METH_FASTCALL | METH_KEYWORDS, doc);
         }
         return *this;
     }
@@ -122,16 +123,32 @@ public:
         Bound<F>::bind(sig);
         check_signature_arity(*sig, std::tuple_size_v<typename callable_traits<decltype(F)>::args>);
         builder_.add_method(
-            sig, text_signature, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_thunk<F>)),
+            sig, text_signature,
+            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_thunk<F>)),
             METH_FASTCALL | METH_KEYWORDS | METH_STATIC, doc);
         return *this;
     }
 
-    template <auto F> Class& add() { return slot(Py_nb_add, &binary_slot<F>); }
-    template <auto F> Class& sub() { return slot(Py_nb_subtract, &binary_slot<F>); }
-    template <auto F> Class& mul() { return slot(Py_nb_multiply, &binary_slot<F>); }
-    template <auto F> Class& neg() { return slot(Py_nb_negative, &unary_slot<F>); }
-    template <auto F> Class& repr() { return slot(Py_tp_repr, &unary_slot<F>); }
+    template <auto F>
+    Class& add() {
+        return slot(Py_nb_add, &binary_slot<F>);
+    }
+    template <auto F>
+    Class& sub() {
+        return slot(Py_nb_subtract, &binary_slot<F>);
+    }
+    template <auto F>
+    Class& mul() {
+        return slot(Py_nb_multiply, &binary_slot<F>);
+    }
+    template <auto F>
+    Class& neg() {
+        return slot(Py_nb_negative, &unary_slot<F>);
+    }
+    template <auto F>
+    Class& repr() {
+        return slot(Py_tp_repr, &unary_slot<F>);
+    }
     // The `repr(const T&)` found beside T.
     Class& repr() { return slot(Py_tp_repr, &unary_slot<&repr_of<T>>); }
 

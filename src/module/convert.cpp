@@ -96,7 +96,9 @@ bool push_byte(void* out, PyObject* item) {
     return true;
 }
 
-void reserve_bytes(void* out, std::size_t n) { static_cast<std::vector<uint8_t>*>(out)->reserve(n); }
+void reserve_bytes(void* out, std::size_t n) {
+    static_cast<std::vector<uint8_t>*>(out)->reserve(n);
+}
 
 // The common case of a list or tuple of exact ints 0..255: no conversion
 // runs Python code, so the items are read in one tight pass up to the first
@@ -157,7 +159,7 @@ bool read_byte_list(PyObject* o, std::vector<uint8_t>& out) noexcept {
     }
     out.clear();
     return read_list(o, ListSink{&out, &reserve_bytes, &push_byte,
-                                &bulk_read<uint8_t, uint8_t, &read_small_ints>});
+                                 &bulk_read<uint8_t, uint8_t, &read_small_ints>});
 }
 
 bool read_text(PyObject* o, std::string_view& out) noexcept {
@@ -167,7 +169,7 @@ bool read_text(PyObject* o, std::string_view& out) noexcept {
     }
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(o, &size);  // cached on the str
-    if (data == nullptr) return false;                      // lone surrogates
+    if (data == nullptr) return false;                     // lone surrogates
     out = {data, static_cast<std::size_t>(size)};
     return true;
 }

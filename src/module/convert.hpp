@@ -225,7 +225,6 @@ private:
         static_cast<Vec*>(out)->push_back(std::move(value));
         return true;
     }
-
 };
 
 template <>
@@ -241,7 +240,8 @@ PyObject* byte_list(const uint8_t* data, std::size_t n) noexcept;
 PyObject* text(std::string_view s) noexcept;
 // A result object the interpreter failed to create becomes a panic.
 inline PyObject* checked(PyObject* result) noexcept {
-    if (result != nullptr) [[likely]] return result;
+    if (result != nullptr) [[likely]]
+        return result;
     return api_failed();
 }
 
@@ -272,8 +272,10 @@ struct to_python<T, std::enable_if_t<std::is_floating_point_v<T>>> {
 template <class T>
 struct to_python<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>>> {
     static PyObject* convert(T v) noexcept {
-        if constexpr (std::is_signed_v<T>) return checked(PyLong_FromLongLong(v));
-        else return checked(PyLong_FromUnsignedLongLong(v));
+        if constexpr (std::is_signed_v<T>)
+            return checked(PyLong_FromLongLong(v));
+        else
+            return checked(PyLong_FromUnsignedLongLong(v));
     }
 };
 

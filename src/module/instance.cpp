@@ -17,8 +17,9 @@ PyObject* allocate_instance(PyTypeObject* type, std::size_t size) noexcept {
             text += " instance (MemoryError: out of memory)";
             raise_panic(text.c_str());
         } catch (...) {
-            raise_panic("unwrap of a failed result: cannot allocate a new instance "
-                        "(MemoryError: out of memory)");
+            raise_panic(
+                "unwrap of a failed result: cannot allocate a new instance "
+                "(MemoryError: out of memory)");
         }
         return nullptr;
     }

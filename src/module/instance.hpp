@@ -38,8 +38,10 @@ public:
         : flag_(f), ok_(Exclusive ? acquire_exclusive(f) : acquire_shared(f)) {}
     ~Borrow() {
         if (!ok_) return;
-        if constexpr (Exclusive) release_exclusive(flag_);
-        else release_shared(flag_);
+        if constexpr (Exclusive)
+            release_exclusive(flag_);
+        else
+            release_shared(flag_);
     }
     Borrow(const Borrow&) = delete;
     Borrow& operator=(const Borrow&) = delete;
@@ -51,8 +53,7 @@ private:
 };
 
 struct InstanceHead {
-    PyObject_HEAD
-    BorrowFlag borrow;
+    PyObject_HEAD BorrowFlag borrow;
 };
 
 template <class T>

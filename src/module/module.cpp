@@ -13,14 +13,28 @@ namespace {
 
 // The public contents of the module, in the order of `__all__`.
 constexpr const char* kContents[] = {
-    "convex_hull", "bounding_box", "pixel_edge_points", "solve_ik", "compute_bone_lengths",
-    "Vec2", "AABB",
-    "compile_node_graph", "lz4_compress", "lz4_decompress", "compute_layout",
+    "convex_hull",
+    "bounding_box",
+    "pixel_edge_points",
+    "solve_ik",
+    "compute_bone_lengths",
+    "Vec2",
+    "AABB",
+    "compile_node_graph",
+    "lz4_compress",
+    "lz4_decompress",
+    "compute_layout",
     "generate_wgsl_struct",
     "TileCache",
-    "Vec3", "Vec4", "Mat4x4", "Quaternion",
-    "SdfPrimitive", "SdfScene",
-    "BodyType", "RigidBody", "PhysicsWorld",
+    "Vec3",
+    "Vec4",
+    "Mat4x4",
+    "Quaternion",
+    "SdfPrimitive",
+    "SdfScene",
+    "BodyType",
+    "RigidBody",
+    "PhysicsWorld",
     "SdfCollider",
 };
 
@@ -32,7 +46,11 @@ PyModuleDef g_definition = {
     "_core",
     "",
     0,  // no per-module state; 0 (not -1) makes a re-import call us again
-    nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // Appends `name` to `__all__` (created when missing) and sets the attribute.

@@ -21,8 +21,8 @@ PyObject* new_function(PyObject* module, const Signature* sig, const char* text_
                        PyCFunction fn, const char* doc) {
     // The definition must outlive the function object: it lives for the process.
     auto* docstring = new std::string(std::string(text_signature) + "\n--\n\n" + doc);
-    auto* def = new PyMethodDef{sig->name.c_str(), fn, METH_FASTCALL | METH_KEYWORDS,
-                                docstring->c_str()};
+    auto* def =
+        new PyMethodDef{sig->name.c_str(), fn, METH_FASTCALL | METH_KEYWORDS, docstring->c_str()};
     PyObject* module_name = PyModule_GetNameObject(module);
     if (module_name == nullptr) return nullptr;
     PyObject* f = PyCMethod_New(def, module, module_name, nullptr);

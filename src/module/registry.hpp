@@ -38,9 +38,9 @@ PyObject* function(PyObject* module, const char* text_signature, const char* doc
     const Signature* sig = parse_signature("", text_signature);
     Bound<F>::bind(sig);
     check_signature_arity(*sig, std::tuple_size_v<typename callable_traits<decltype(F)>::args>);
-    return new_function(module, sig, text_signature,
-                        reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_thunk<F>)),
-                        doc);
+    return new_function(
+        module, sig, text_signature,
+        reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_thunk<F>)), doc);
 }
 
 }  // namespace core::py

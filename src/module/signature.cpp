@@ -60,7 +60,8 @@ const Signature* parse_signature(std::string_view owner, std::string_view text,
             sig->defaults.push_back(parse_default(trim(param.substr(eq + 1))));
             param = trim(param.substr(0, eq));
         } else if (!sig->defaults.empty()) {
-            throw std::logic_error("required parameter after an optional one: " + std::string(text));
+            throw std::logic_error("required parameter after an optional one: " +
+                                   std::string(text));
         }
         sig->names.emplace_back(param);
         PyObject* py_name = PyUnicode_InternFromString(sig->names.back().c_str());
@@ -112,8 +113,8 @@ bool missing_required(const Signature& sig, PyObject** out) noexcept try {
         if (i > 0 && i + 1 == missing.size() && missing.size() > 2) list += "and ";
         list += "'" + *missing[i] + "'";
     }
-    PyErr_Format(PyExc_TypeError, "%s missing %zd required positional %s: %s",
-                 sig.display.c_str(), static_cast<Py_ssize_t>(missing.size()),
+    PyErr_Format(PyExc_TypeError, "%s missing %zd required positional %s: %s", sig.display.c_str(),
+                 static_cast<Py_ssize_t>(missing.size()),
                  missing.size() == 1 ? "argument" : "arguments", list.c_str());
     return false;
 } catch (const std::bad_alloc&) {

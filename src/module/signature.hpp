@@ -11,11 +11,11 @@
 namespace core::py {
 
 struct Signature {
-    std::string name;                  // "dot"
-    std::string display;               // "Vec2.dot()", "solve_ik()"
-    std::vector<std::string> names;    // parameter names, receiver excluded
-    std::vector<PyObject*> py_names;   // the same, interned
-    std::vector<PyObject*> defaults;   // values of the trailing optional parameters
+    std::string name;                 // "dot"
+    std::string display;              // "Vec2.dot()", "solve_ik()"
+    std::vector<std::string> names;   // parameter names, receiver excluded
+    std::vector<PyObject*> py_names;  // the same, interned
+    std::vector<PyObject*> defaults;  // values of the trailing optional parameters
     bool has_self = false;
 
     std::size_t size() const { return names.size(); }

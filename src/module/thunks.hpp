@@ -85,7 +85,8 @@ struct Bound {
 
 template <class T>
 inline bool convert_argument(PyObject* o, T& out, const Signature& sig, std::size_t i) noexcept {
-    if (from_python<T>::convert(o, out)) [[likely]] return true;
+    if (from_python<T>::convert(o, out)) [[likely]]
+        return true;
     prefix_argument_error(sig.names[i].c_str());
     return false;
 }
@@ -132,7 +133,8 @@ inline PyObject* convert_and_call(PyObject* const* slots, const Signature& sig,
 template <std::size_t N>
 inline PyObject* const* match(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames, PyObject** buffer) noexcept {
-    if (kwnames == nullptr && nargs == static_cast<Py_ssize_t>(N)) [[likely]] return args;
+    if (kwnames == nullptr && nargs == static_cast<Py_ssize_t>(N)) [[likely]]
+        return args;
     return match_arguments(sig, args, nargs, kwnames, buffer) ? buffer : nullptr;
 }
 

@@ -2,6 +2,8 @@
 #include "module/bind.hpp"
 #include "node_compiler/graph.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

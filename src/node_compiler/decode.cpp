@@ -34,26 +34,47 @@ constexpr uint8_t kIgnored = 0xff;  // a key that names no field
 // ---- the records' shapes ---------------------------------------------------------
 
 enum class Frame : uint8_t {
-    GraphObject, GraphArray, NodeList, EdgeList, NodeObject, NodeArray,
-    EdgeObject, EdgeArray, ParamsObject, Skip,
+    GraphObject,
+    GraphArray,
+    NodeList,
+    EdgeList,
+    NodeObject,
+    NodeArray,
+    EdgeObject,
+    EdgeArray,
+    ParamsObject,
+    Skip,
 };
 
 // What the next value must be.
-enum class Want : uint8_t { Graph, NodeList, EdgeList, Node, Edge, Text, Params, ParamValue, Ignore };
+enum class Want : uint8_t {
+    Graph,
+    NodeList,
+    EdgeList,
+    Node,
+    Edge,
+    Text,
+    Params,
+    ParamValue,
+    Ignore
+};
 
 struct Record {
-    const char* name;      // "struct Node"
+    const char* name;  // "struct Node"
     std::string_view fields[4];
     uint8_t field_count;
-    uint8_t min_length;    // array form
+    uint8_t min_length;  // array form
     Want wants[4];
 };
 
-constexpr Record kGraph{"struct NodeGraph", {"nodes", "edges"}, 2, 2,
-                        {Want::NodeList, Want::EdgeList}};
-constexpr Record kNode{"struct Node", {"id", "type", "params"}, 3, 2,
-                       {Want::Text, Want::Text, Want::Params}};
-constexpr Record kEdge{"struct Edge", {"from_node", "from_port", "to_node", "to_port"}, 4, 4,
+constexpr Record kGraph{
+    "struct NodeGraph", {"nodes", "edges"}, 2, 2, {Want::NodeList, Want::EdgeList}};
+constexpr Record kNode{
+    "struct Node", {"id", "type", "params"}, 3, 2, {Want::Text, Want::Text, Want::Params}};
+constexpr Record kEdge{"struct Edge",
+                       {"from_node", "from_port", "to_node", "to_port"},
+                       4,
+                       4,
                        {Want::Text, Want::Text, Want::Text, Want::Text}};
 
 // `seen` keeps one bit per field, and a record holds at most four.
@@ -66,15 +87,19 @@ static_assert(kGraph.min_length <= kGraph.field_count && kNode.min_length <= kNo
 const Record& record_of(Frame f) {
     switch (f) {
         case Frame::GraphObject:
-        case Frame::GraphArray: return kGraph;
+        case Frame::GraphArray:
+            return kGraph;
         case Frame::NodeObject:
-        case Frame::NodeArray: return kNode;
+        case Frame::NodeArray:
+            return kNode;
         case Frame::EdgeObject:
-        case Frame::EdgeArray: return kEdge;
+        case Frame::EdgeArray:
+            return kEdge;
         case Frame::NodeList:
         case Frame::EdgeList:
         case Frame::ParamsObject:
-        case Frame::Skip: break;
+        case Frame::Skip:
+            break;
     }
     assert(!"record_of: not a record frame");
     throw std::logic_error("record_of: not a record frame");
@@ -86,22 +111,29 @@ bool is_array_form(Frame f) {
 
 const char* expected_text(Want w) {
     switch (w) {
-        case Want::Graph: return "struct NodeGraph";
-        case Want::Node: return "struct Node";
-        case Want::Edge: return "struct Edge";
+        case Want::Graph:
+            return "struct NodeGraph";
+        case Want::Node:
+            return "struct Node";
+        case Want::Edge:
+            return "struct Edge";
         case Want::NodeList:
-        case Want::EdgeList: return "a sequence";
-        case Want::Text: return "a string";
-        case Want::Params: return "a map";
+        case Want::EdgeList:
+            return "a sequence";
+        case Want::Text:
+            return "a string";
+        case Want::Params:
+            return "a map";
         case Want::ParamValue:
-        case Want::Ignore: break;  // these take any value, so are never refused
+        case Want::Ignore:
+            break;  // these take any value, so are never refused
     }
     return "a value";
 }
 
 constexpr std::string_view kNodeTypes[] = {
-    "UV", "SampleTexture", "PixelColor", "PixelChannel", "Lerp", "Add",
-    "Multiply", "Clamp", "GravityWarp", "Discard", "FinalColor",
+    "UV",       "SampleTexture", "PixelColor",  "PixelChannel", "Lerp",       "Add",
+    "Multiply", "Clamp",         "GravityWarp", "Discard",      "FinalColor",
 };
 constexpr std::string_view kPorts[] = {"uv", "a", "b", "t", "val", "color"};
 constexpr std::string_view kParamKeys[] = {"channel", "min", "max", "strength", "radius"};
@@ -171,8 +203,11 @@ public:
         if (want != Want::Ignore) value = keep(value);
         text_part_.clear();
         switch (want) {
-            case Want::Ignore: return completed(ec);
-            case Want::Text: fields_[field] = value; return completed(ec);
+            case Want::Ignore:
+                return completed(ec);
+            case Want::Text:
+                fields_[field] = value;
+                return completed(ec);
             case Want::ParamValue:
                 params_[field] = ParamValue{ParamValue::Text, 0, 0, 0.0, value};
                 return completed(ec);
@@ -210,12 +245,16 @@ private:
         if (stack_.empty()) return {Want::Graph, 0};
         const Level& top = stack_.back();
         switch (top.frame) {
-            case Frame::NodeList: return {Want::Node, 0};
-            case Frame::EdgeList: return {Want::Edge, 0};
-            case Frame::Skip: return {Want::Ignore, 0};
+            case Frame::NodeList:
+                return {Want::Node, 0};
+            case Frame::EdgeList:
+                return {Want::Edge, 0};
+            case Frame::Skip:
+                return {Want::Ignore, 0};
             case Frame::ParamsObject:
                 return {top.field == kIgnored ? Want::Ignore : Want::ParamValue, top.field};
-            default: break;
+            default:
+                break;
         }
         const Record& r = record_of(top.frame);
         const uint64_t field = is_array_form(top.frame) ? top.count : top.field;
@@ -267,7 +306,9 @@ private:
         const auto [want, field] = wanted();
         Frame frame = Frame::Skip;
         switch (want) {
-            case Want::Graph: frame = object ? Frame::GraphObject : Frame::GraphArray; break;
+            case Want::Graph:
+                frame = object ? Frame::GraphObject : Frame::GraphArray;
+                break;
             case Want::Node:
                 frame = object ? Frame::NodeObject : Frame::NodeArray;
                 fields_[0] = fields_[1] = {};
@@ -286,9 +327,13 @@ private:
                 if (!object) return invalid_type(ec, "sequence", want);
                 frame = Frame::ParamsObject;
                 break;
-            case Want::Text: return invalid_type(ec, object ? "map" : "sequence", want);
-            case Want::ParamValue: params_[field] = ParamValue{ParamValue::Other}; break;
-            case Want::Ignore: break;
+            case Want::Text:
+                return invalid_type(ec, object ? "map" : "sequence", want);
+            case Want::ParamValue:
+                params_[field] = ParamValue{ParamValue::Other};
+                break;
+            case Want::Ignore:
+                break;
         }
         stack_.push_back(Level{frame});
         return true;
@@ -297,11 +342,13 @@ private:
     bool set_key(std::string_view key, error_code& ec) {
         Level& top = stack_.back();
         switch (top.frame) {
-            case Frame::Skip: return true;
+            case Frame::Skip:
+                return true;
             case Frame::ParamsObject:
                 top.field = lookup(kParamKeys, key, static_cast<uint8_t>(kIgnored));
                 return true;
-            default: break;
+            default:
+                break;
         }
         const Record& r = record_of(top.frame);
         top.field = kIgnored;
@@ -324,8 +371,10 @@ private:
             case Frame::Skip:
             case Frame::ParamsObject:
             case Frame::NodeList:
-            case Frame::EdgeList: return completed(ec);
-            default: break;
+            case Frame::EdgeList:
+                return completed(ec);
+            default:
+                break;
         }
         const Record& r = record_of(top.frame);
         if (is_array_form(top.frame)) {
@@ -353,16 +402,16 @@ private:
                 graph_.params.push_back(Param{static_cast<ParamKey>(k), params_[k]});
             }
         }
-        graph_.nodes.push_back(Node{graph_.ids.intern(fields_[0]), lookup(kNodeTypes, fields_[1], NodeType::Unknown),
-                                    fields_[1], first,
-                                    static_cast<uint8_t>(graph_.params.size() - first)});
+        graph_.nodes.push_back(Node{graph_.ids.intern(fields_[0]),
+                                    lookup(kNodeTypes, fields_[1], NodeType::Unknown), fields_[1],
+                                    first, static_cast<uint8_t>(graph_.params.size() - first)});
     }
 
     void add_edge() {
         const uint32_t from = graph_.ids.intern(fields_[0]);
         const uint32_t to = graph_.ids.intern(fields_[2]);
-        graph_.edges.push_back(
-            Edge{from, to, graph_.ports.intern(fields_[1]), lookup(kPorts, fields_[3], kPortCount)});
+        graph_.edges.push_back(Edge{from, to, graph_.ports.intern(fields_[1]),
+                                    lookup(kPorts, fields_[3], kPortCount)});
     }
 
     bool number(error_code& ec, ParamValue v, json::string_view s) {
@@ -378,8 +427,10 @@ private:
             ok = completed(ec);
         } else {
             std::string found = v.kind == ParamValue::Float ? "floating point `" : "integer `";
-            if (v.kind == ParamValue::Float) append_double(found, v.f);
-            else found.append(digits);
+            if (v.kind == ParamValue::Float)
+                append_double(found, v.f);
+            else
+                found.append(digits);
             found += '`';
             ok = invalid_type(ec, found, want);
         }
@@ -420,16 +471,18 @@ private:
 
     bool other_scalar(error_code& ec, const char* found) {
         const auto [want, field] = wanted();
-        if (want == Want::ParamValue) params_[field] = ParamValue{ParamValue::Other};
-        else if (want != Want::Ignore) return invalid_type(ec, found, want);
+        if (want == Want::ParamValue)
+            params_[field] = ParamValue{ParamValue::Other};
+        else if (want != Want::Ignore)
+            return invalid_type(ec, found, want);
         return completed(ec);
     }
 
     std::string_view doc_;
     NodeGraph& graph_;
     std::vector<Level> stack_;
-    std::string_view fields_[4];          // the record being read
-    ParamValue params_[kParamCount];      // its parameters, later keys winning
+    std::string_view fields_[4];            // the record being read
+    ParamValue params_[kParamCount];        // its parameters, later keys winning
     std::string key_, text_part_, number_;  // pieces the parser handed out split
     std::string fault_;
     InterruptPoll<> poll_;

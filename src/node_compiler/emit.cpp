@@ -87,7 +87,9 @@ public:
             out("f");
         };
         switch (n.type) {
-            case NodeType::UV: let("uv", " = in.uv;"); break;
+            case NodeType::UV:
+                let("uv", " = in.uv;");
+                break;
             case NodeType::SampleTexture:
                 let("color", " = textureSample(t_color, s_color, ");
                 input(kPortUv, "in.uv");
@@ -138,13 +140,16 @@ public:
                 number(kParamRadius, 0.1f);
                 out(");");
                 break;
-            case NodeType::Discard: out("    discard;"); break;
+            case NodeType::Discard:
+                out("    discard;");
+                break;
             case NodeType::FinalColor:
                 out("    out_color = ");
                 input(kPortColor, "vec4<f32>(0.0, 0.0, 0.0, 1.0)");
                 out(";");
                 break;
-            case NodeType::Unknown: break;
+            case NodeType::Unknown:
+                break;
         }
         out("\n");
     }
@@ -161,10 +166,14 @@ private:
         const ParamValue* v = param(n, key);
         if (v == nullptr) return fallback;
         switch (v->kind) {
-            case ParamValue::Unsigned: return static_cast<float>(static_cast<double>(v->u));
-            case ParamValue::Signed: return static_cast<float>(static_cast<double>(v->i));
-            case ParamValue::Float: return static_cast<float>(v->f);
-            default: return fallback;
+            case ParamValue::Unsigned:
+                return static_cast<float>(static_cast<double>(v->u));
+            case ParamValue::Signed:
+                return static_cast<float>(static_cast<double>(v->i));
+            case ParamValue::Float:
+                return static_cast<float>(v->f);
+            default:
+                return fallback;
         }
     }
 

@@ -74,9 +74,9 @@ struct Edge {
 
 struct NodeGraph {
     IdTable ids;
-    IdTable ports;  // the texts of from_port
-    std::vector<Node> nodes;            // document order
-    std::vector<Edge> edges;            // document order
+    IdTable ports;            // the texts of from_port
+    std::vector<Node> nodes;  // document order
+    std::vector<Edge> edges;  // document order
     std::vector<Param> params;
     // Type and parameter texts that could not stay views into the document
     // (escaped or split strings); a deque so that views into it survive growth.

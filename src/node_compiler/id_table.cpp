@@ -54,7 +54,9 @@ uint64_t keyed_hash(std::string_view s) noexcept {
     } else if (n >= 4) {
         a = load32(p) << 32 | load32(p + n - 4);
     } else if (n > 0) {
-        const auto byte = [](char c) { return static_cast<uint64_t>(static_cast<unsigned char>(c)); };
+        const auto byte = [](char c) {
+            return static_cast<uint64_t>(static_cast<unsigned char>(c));
+        };
         a = byte(p[0]) << 16 | byte(p[n / 2]) << 8 | byte(p[n - 1]);
     }
     return mix(kOdd1 ^ s.size(), mix(a ^ kOdd2, b ^ h));

@@ -19,7 +19,8 @@ std::string describe_syntax_fault(std::string_view text, std::size_t at, error_c
     if (ec == json::error::too_deep) return "recursion limit exceeded";
     enum State : uint8_t { Value, ArrayFirst, ObjectFirst, Key, Colon, AfterValue };
     State state = Value;
-    bool after_comma = false, in_string = false, escaped = false, in_token = false, string_is_key = false;
+    bool after_comma = false, in_string = false, escaped = false, in_token = false,
+         string_is_key = false;
     char token_first = 0;
     std::string stack;  // '[' and '{' of the open containers
     auto structural = [](char c) {
@@ -29,8 +30,10 @@ std::string describe_syntax_fault(std::string_view text, std::size_t at, error_c
     for (std::size_t i = 0; i < at; ++i) {
         const char c = text[i];
         if (in_string) {
-            if (escaped) escaped = false;
-            else if (c == '\\') escaped = true;
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
             else if (c == '"') {
                 in_string = false;
                 state = string_is_key ? Colon : AfterValue;
@@ -49,15 +52,30 @@ std::string describe_syntax_fault(std::string_view text, std::size_t at, error_c
                 in_string = true;
                 string_is_key = state == ObjectFirst || state == Key;
                 break;
-            case '[': stack += c; state = ArrayFirst; break;
-            case '{': stack += c; state = ObjectFirst; break;
-            case ']': case '}': stack.pop_back(); state = AfterValue; break;
+            case '[':
+                stack += c;
+                state = ArrayFirst;
+                break;
+            case '{':
+                stack += c;
+                state = ObjectFirst;
+                break;
+            case ']':
+            case '}':
+                stack.pop_back();
+                state = AfterValue;
+                break;
             case ',':
                 after_comma = true;
                 state = stack.back() == '{' ? Key : Value;
                 break;
-            case ':': state = Value; break;
-            default: in_token = true; token_first = c; break;
+            case ':':
+                state = Value;
+                break;
+            default:
+                in_token = true;
+                token_first = c;
+                break;
         }
     }
     const bool eof = at >= text.size();
@@ -66,7 +84,8 @@ std::string describe_syntax_fault(std::string_view text, std::size_t at, error_c
         if (static_cast<unsigned char>(text[at]) < 0x20) {
             return "control character (\\u0000-\\u001F) found while parsing a string";
         }
-        if (ec == json::error::illegal_leading_surrogate || ec == json::error::illegal_trailing_surrogate ||
+        if (ec == json::error::illegal_leading_surrogate ||
+            ec == json::error::illegal_trailing_surrogate ||
             ec == json::error::expected_utf16_escape ||
             (at >= 6 && text[at - 6] == '\\' && text[at - 5] == 'u')) {
             return "lone surrogate in hex escape";
@@ -79,15 +98,18 @@ std::string describe_syntax_fault(std::string_view text, std::size_t at, error_c
     }
     if (in_token) {
         return token_first == '-' || (token_first >= '0' && token_first <= '9') ? "invalid number"
-                                                                               : "expected ident";
+                                                                                : "expected ident";
     }
     const char c = text[at];
     switch (state) {
         case Value:
-        case ArrayFirst: return after_comma && c == ']' ? "trailing comma" : "expected value";
+        case ArrayFirst:
+            return after_comma && c == ']' ? "trailing comma" : "expected value";
         case ObjectFirst:
-        case Key: return after_comma && c == '}' ? "trailing comma" : "key must be a string";
-        case Colon: return "expected `:`";
+        case Key:
+            return after_comma && c == '}' ? "trailing comma" : "key must be a string";
+        case Colon:
+            return "expected `:`";
         case AfterValue:
             if (stack.empty()) return "trailing characters";
             return stack.back() == '[' ? "expected `,` or `]`" : "expected `,` or `}`";
@@ -99,8 +121,8 @@ std::string at_position(std::string_view text, std::size_t at) {
     const bool eof = at >= text.size();
     at = std::min(at, text.size());
     std::size_t line = 1, line_start = 0;
-    for (const char* p = text.data(); (p = static_cast<const char*>(
-                                           std::memchr(p, '\n', text.data() + at - p))) != nullptr;
+    for (const char* p = text.data();
+         (p = static_cast<const char*>(std::memchr(p, '\n', text.data() + at - p))) != nullptr;
          ++p) {
         ++line;
         line_start = static_cast<std::size_t>(p - text.data()) + 1;

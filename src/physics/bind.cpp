@@ -2,6 +2,8 @@
 #include "module/bind.hpp"
 #include "physics/world.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

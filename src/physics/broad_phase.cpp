@@ -67,8 +67,7 @@ inline uint32_t BroadPhase::bucket_of(int64_t cx, int64_t cy, int64_t cz) const 
                        static_cast<uint64_t>(cy >> kBlockShift) * kCellHash.ky +
                        static_cast<uint64_t>(cz >> kBlockShift) * kCellHash.kz;
     const auto block = static_cast<uint32_t>(h >> (64 - block_bits_));
-    const auto local = static_cast<uint32_t>((cx & kBlockMask) |
-                                             (cy & kBlockMask) << kBlockShift |
+    const auto local = static_cast<uint32_t>((cx & kBlockMask) | (cy & kBlockMask) << kBlockShift |
                                              (cz & kBlockMask) << (2 * kBlockShift));
     return block << (3 * kBlockShift) | local;
 }
@@ -257,8 +256,7 @@ void BroadPhase::query_hashed(const int64_t reach[3]) {
         for (int64_t dz = 0; dz <= span[2]; ++dz) {
             for (int64_t dy = dz > 0 ? -reach[1] : 0; dy <= span[1]; ++dy) {
                 for (int64_t dx = dz > 0 || dy > 0 ? -reach[0] : 1; dx <= span[0]; ++dx) {
-                    const uint32_t b =
-                        bucket_of(c.first[0] + dx, c.first[1] + dy, c.first[2] + dz);
+                    const uint32_t b = bucket_of(c.first[0] + dx, c.first[1] + dy, c.first[2] + dz);
                     scan(a, starts_[b], starts_[b + 1]);
                 }
             }

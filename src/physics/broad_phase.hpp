@@ -69,18 +69,18 @@ private:
     // overlaps `a`.
     void scan(const Box& a, uint32_t begin, uint32_t end);
 
-    std::vector<Box> boxes_;           // placed bodies, in array order
-    std::vector<uint32_t> bucket_;     // their buckets, likewise
-    std::vector<Box> grouped_;         // the boxes grouped by bucket, array order within
-    std::vector<uint32_t> starts_;     // bucket b is grouped_[starts_[b] .. starts_[b + 1])
+    std::vector<Box> boxes_;        // placed bodies, in array order
+    std::vector<uint32_t> bucket_;  // their buckets, likewise
+    std::vector<Box> grouped_;      // the boxes grouped by bucket, array order within
+    std::vector<uint32_t> starts_;  // bucket b is grouped_[starts_[b] .. starts_[b + 1])
     std::vector<std::tuple<uint32_t, uint32_t>> hits_;  // (i, j), i < j, in query order
-    std::size_t hit_count_ = 0;        // hits_ is scratch beyond this
+    std::size_t hit_count_ = 0;                         // hits_ is scratch beyond this
     std::vector<uint32_t> first_hit_;  // hits of body i: partners_[first_hit_[i] ..]
     std::vector<uint32_t> partners_;
     bool dense_ = false;
-    int64_t origin_[3] = {0, 0, 0};    // dense layout: the lowest cell
-    uint64_t extent_[3] = {1, 1, 1};   // and the box size in cells
-    int block_bits_ = 1;               // hashed layout: log2 of the block count
+    int64_t origin_[3] = {0, 0, 0};   // dense layout: the lowest cell
+    uint64_t extent_[3] = {1, 1, 1};  // and the box size in cells
+    int block_bits_ = 1;              // hashed layout: log2 of the block count
 };
 
 }  // namespace core

@@ -7,9 +7,12 @@ namespace core {
 
 std::string repr(const BodyType& t) {
     switch (t) {
-        case BodyType::Dynamic: return "BodyType.Dynamic";
-        case BodyType::Kinematic: return "BodyType.Kinematic";
-        case BodyType::Static: return "BodyType.Static";
+        case BodyType::Dynamic:
+            return "BodyType.Dynamic";
+        case BodyType::Kinematic:
+            return "BodyType.Kinematic";
+        case BodyType::Static:
+            return "BodyType.Static";
     }
     return "BodyType.Dynamic";  // unreachable: no other code is ever stored
 }

@@ -3,6 +3,8 @@
 #include "sdf/primitive.hpp"
 #include "sdf/scene.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

@@ -34,8 +34,8 @@ SdfPrimitive sdf_cylinder(float cx, float cy, float cz, float height, float radi
 
 SdfPrimitive sdf_capsule(float ax, float ay, float az, float bx, float by, float bz,
                          float radius) noexcept {
-    return make(record::kCapsule, (ax + bx) * 0.5f, (ay + by) * 0.5f, (az + bz) * 0.5f,
-                bx - ax, by - ay, bz - az, radius);
+    return make(record::kCapsule, (ax + bx) * 0.5f, (ay + by) * 0.5f, (az + bz) * 0.5f, bx - ax,
+                by - ay, bz - az, radius);
 }
 
 SdfPrimitive sdf_cone(float cx, float cy, float cz, float height, float angle) noexcept {

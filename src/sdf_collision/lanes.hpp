@@ -1,6 +1,6 @@
 // Four float lanes evaluated together: SSE2 on x86-64, NEON on ARM64, plain
-// C++ elsewhere; and the same operations on a single float. Every operation is the lane-wise IEEE operation, correctly
-// rounded (no reciprocal or square-root estimates, no fused multiply-add), so
+// C++ elsewhere; and the same operations on a single float. Every operation is the lane-wise IEEE
+// operation, correctly rounded (no reciprocal or square-root estimates, no fused multiply-add), so
 // all three give the bits of the same formula written with scalar floats.
 #pragma once
 
@@ -104,13 +104,27 @@ inline void store(float* p, F4 a) noexcept {
     for (std::size_t i = 0; i < kWidth; ++i) p[i] = a.v[i];
 }
 inline F4 splat(float x) noexcept { return {{x, x, x, x}}; }
-inline F4 operator+(F4 a, F4 b) noexcept { return map([](float x, float y) { return x + y; }, a, b); }
-inline F4 operator-(F4 a, F4 b) noexcept { return map([](float x, float y) { return x - y; }, a, b); }
-inline F4 operator*(F4 a, F4 b) noexcept { return map([](float x, float y) { return x * y; }, a, b); }
-inline F4 operator/(F4 a, F4 b) noexcept { return map([](float x, float y) { return x / y; }, a, b); }
-inline F4 operator-(F4 a) noexcept { return map([](float x, float) { return -x; }, a, a); }
-inline F4 sqrt(F4 a) noexcept { return map([](float x, float) { return std::sqrt(x); }, a, a); }
-inline F4 abs(F4 a) noexcept { return map([](float x, float) { return std::fabs(x); }, a, a); }
+inline F4 operator+(F4 a, F4 b) noexcept {
+    return map([](float x, float y) { return x + y; }, a, b);
+}
+inline F4 operator-(F4 a, F4 b) noexcept {
+    return map([](float x, float y) { return x - y; }, a, b);
+}
+inline F4 operator*(F4 a, F4 b) noexcept {
+    return map([](float x, float y) { return x * y; }, a, b);
+}
+inline F4 operator/(F4 a, F4 b) noexcept {
+    return map([](float x, float y) { return x / y; }, a, b);
+}
+inline F4 operator-(F4 a) noexcept {
+    return map([](float x, float) { return -x; }, a, a);
+}
+inline F4 sqrt(F4 a) noexcept {
+    return map([](float x, float) { return std::sqrt(x); }, a, a);
+}
+inline F4 abs(F4 a) noexcept {
+    return map([](float x, float) { return std::fabs(x); }, a, a);
+}
 inline Mask operator<(F4 a, F4 b) noexcept {
     return {{a.v[0] < b.v[0], a.v[1] < b.v[1], a.v[2] < b.v[2], a.v[3] < b.v[3]}};
 }
@@ -144,16 +158,24 @@ inline float greater_or(float a, float b) noexcept { return b < a ? a : b; }
 template <class V>
 V constant(float x) noexcept;
 template <>
-inline float constant<float>(float x) noexcept { return x; }
+inline float constant<float>(float x) noexcept {
+    return x;
+}
 template <>
-inline F4 constant<F4>(float x) noexcept { return splat(x); }
+inline F4 constant<F4>(float x) noexcept {
+    return splat(x);
+}
 
 // max and min that drop a single NaN operand and keep the other; with equal
 // operands (+0 and -0) they return `a`.
 template <class V>
-V max_num(V a, V b) noexcept { return select(is_nan(a), b, greater_or(b, a)); }
+V max_num(V a, V b) noexcept {
+    return select(is_nan(a), b, greater_or(b, a));
+}
 template <class V>
-V min_num(V a, V b) noexcept { return select(is_nan(a), b, less_or(b, a)); }
+V min_num(V a, V b) noexcept {
+    return select(is_nan(a), b, less_or(b, a));
+}
 
 // max(a, 0) where only its square is used: a NaN gives 0 and the sign of a
 // zero result does not matter.

@@ -78,22 +78,30 @@ struct Shape<SceneField::kPlanes> {
 };
 
 constexpr std::array<std::size_t, SceneField::kKinds> kColumns = {
-    Shape<SceneField::kSpheres>::kColumns,  Shape<SceneField::kBoxes>::kColumns,
+    Shape<SceneField::kSpheres>::kColumns,   Shape<SceneField::kBoxes>::kColumns,
     Shape<SceneField::kCylinders>::kColumns, Shape<SceneField::kCapsules>::kColumns,
-    Shape<SceneField::kCones>::kColumns,    Shape<SceneField::kTori>::kColumns,
+    Shape<SceneField::kCones>::kColumns,     Shape<SceneField::kTori>::kColumns,
     Shape<SceneField::kPlanes>::kColumns};
 
 SceneField::Kind kind_of(uint32_t code) noexcept {
     switch (code) {
-        case record::kSphere: return SceneField::kSpheres;
+        case record::kSphere:
+            return SceneField::kSpheres;
         case record::kBox:
-        case record::kRoundedBox: return SceneField::kBoxes;
-        case record::kCylinder: return SceneField::kCylinders;
-        case record::kCapsule: return SceneField::kCapsules;
-        case record::kCone: return SceneField::kCones;
-        case record::kTorus: return SceneField::kTori;
-        case record::kPlane: return SceneField::kPlanes;
-        default: return SceneField::kKinds;
+        case record::kRoundedBox:
+            return SceneField::kBoxes;
+        case record::kCylinder:
+            return SceneField::kCylinders;
+        case record::kCapsule:
+            return SceneField::kCapsules;
+        case record::kCone:
+            return SceneField::kCones;
+        case record::kTorus:
+            return SceneField::kTori;
+        case record::kPlane:
+            return SceneField::kPlanes;
+        default:
+            return SceneField::kKinds;
     }
 }
 
@@ -104,11 +112,13 @@ Constants constants(const uint8_t* r) noexcept {
     using namespace record;
     const float cx = load_f32(r + kCenterX), cy = load_f32(r + kCenterY),
                 cz = load_f32(r + kCenterZ);
-    const float p0 = load_f32(r + kParam0), p1 = load_f32(r + kParam1),
-                p2 = load_f32(r + kParam2), p3 = load_f32(r + kParam3);
+    const float p0 = load_f32(r + kParam0), p1 = load_f32(r + kParam1), p2 = load_f32(r + kParam2),
+                p3 = load_f32(r + kParam3);
     switch (load_u32(r + kType)) {
-        case kBox: return {cx, cy, cz, p0, p1, p2, 0.0f};
-        case kRoundedBox: return {cx, cy, cz, p0, p1, p2, p3};
+        case kBox:
+            return {cx, cy, cz, p0, p1, p2, 0.0f};
+        case kRoundedBox:
+            return {cx, cy, cz, p0, p1, p2, p3};
         case kCapsule: {
             // The ends are rebuilt from the centre and half of B - A, as the
             // shader does, rather than taken from the stored difference.
@@ -122,7 +132,8 @@ Constants constants(const uint8_t* r) noexcept {
             sin_cos(p1, sn, cs);
             return {cx, cy, cz, sn, cs, p0 / cs};  // cos(angle) = 0 is not guarded
         }
-        default: return {cx, cy, cz, p0, p1};  // sphere, cylinder, torus, plane
+        default:
+            return {cx, cy, cz, p0, p1};  // sphere, cylinder, torus, plane
     }
 }
 
@@ -237,7 +248,8 @@ SceneField::SceneField(std::span<const uint8_t> buffer) {
         const Group& g = *group_of[kind];
         const uint32_t at = filled[kind]++;
         const Constants c = constants(buffer.data() + i * record::kSize);
-        for (std::size_t k = 0; k < kColumns[kind]; ++k) columns_[g.column0 + k * g.count + at] = c[k];
+        for (std::size_t k = 0; k < kColumns[kind]; ++k)
+            columns_[g.column0 + k * g.count + at] = c[k];
         positions_[g.first + at] = static_cast<uint32_t>(i);
     }
 }
@@ -245,8 +257,8 @@ SceneField::SceneField(std::span<const uint8_t> buffer) {
 namespace {
 
 template <SceneField::Kind K, class Sink>
-void run_group(const SceneField::Group& g, const float* columns, float px, float py, float pz,
-               F4 x, F4 y, F4 z, Sink& sink) noexcept {
+void run_group(const SceneField::Group& g, const float* columns, float px, float py, float pz, F4 x,
+               F4 y, F4 z, Sink& sink) noexcept {
     const auto shape = [&](const auto& c) {
         if constexpr (std::is_same_v<decltype(c[0]), float>) {
             return Shape<K>::at(c, px, py, pz);
@@ -264,9 +276,9 @@ void visit(std::span<const SceneField::Group> groups, const float* columns, floa
     using Run = void (*)(const SceneField::Group&, const float*, float, float, float, F4, F4, F4,
                          Sink&) noexcept;
     static constexpr Run kRun[SceneField::kKinds] = {
-        run_group<SceneField::kSpheres, Sink>, run_group<SceneField::kBoxes, Sink>,
+        run_group<SceneField::kSpheres, Sink>,   run_group<SceneField::kBoxes, Sink>,
         run_group<SceneField::kCylinders, Sink>, run_group<SceneField::kCapsules, Sink>,
-        run_group<SceneField::kCones, Sink>, run_group<SceneField::kTori, Sink>,
+        run_group<SceneField::kCones, Sink>,     run_group<SceneField::kTori, Sink>,
         run_group<SceneField::kPlanes, Sink>};
     const F4 x = lanes::splat(px), y = lanes::splat(py), z = lanes::splat(pz);
     for (const SceneField::Group& g : groups) kRun[g.kind](g, columns, px, py, pz, x, y, z, sink);
@@ -275,8 +287,8 @@ void visit(std::span<const SceneField::Group> groups, const float* columns, floa
 // The same for scenes where no kind fills a block: one record at a time and
 // no call per kind, which answers a small scene soonest.
 template <class Sink>
-void visit_few(std::span<const SceneField::Group> groups, const float* columns, float px,
-               float py, float pz, Sink& sink) noexcept {
+void visit_few(std::span<const SceneField::Group> groups, const float* columns, float px, float py,
+               float pz, Sink& sink) noexcept {
     for (const SceneField::Group& g : groups) {
         const auto each = [&]<SceneField::Kind K>() {
             for (uint32_t i = 0; i < g.count; ++i) {
@@ -285,14 +297,29 @@ void visit_few(std::span<const SceneField::Group> groups, const float* columns, 
             }
         };
         switch (g.kind) {
-            case SceneField::kSpheres: each.template operator()<SceneField::kSpheres>(); break;
-            case SceneField::kBoxes: each.template operator()<SceneField::kBoxes>(); break;
-            case SceneField::kCylinders: each.template operator()<SceneField::kCylinders>(); break;
-            case SceneField::kCapsules: each.template operator()<SceneField::kCapsules>(); break;
-            case SceneField::kCones: each.template operator()<SceneField::kCones>(); break;
-            case SceneField::kTori: each.template operator()<SceneField::kTori>(); break;
-            case SceneField::kPlanes: each.template operator()<SceneField::kPlanes>(); break;
-            case SceneField::kKinds: break;
+            case SceneField::kSpheres:
+                each.template operator()<SceneField::kSpheres>();
+                break;
+            case SceneField::kBoxes:
+                each.template operator()<SceneField::kBoxes>();
+                break;
+            case SceneField::kCylinders:
+                each.template operator()<SceneField::kCylinders>();
+                break;
+            case SceneField::kCapsules:
+                each.template operator()<SceneField::kCapsules>();
+                break;
+            case SceneField::kCones:
+                each.template operator()<SceneField::kCones>();
+                break;
+            case SceneField::kTori:
+                each.template operator()<SceneField::kTori>();
+                break;
+            case SceneField::kPlanes:
+                each.template operator()<SceneField::kPlanes>();
+                break;
+            case SceneField::kKinds:
+                break;
         }
     }
 }

@@ -42,7 +42,7 @@ public:
     struct Group {
         Kind kind = kKinds;
         uint32_t count = 0;
-        uint32_t first = 0;  // index of its first record in positions_
+        uint32_t first = 0;       // index of its first record in positions_
         std::size_t column0 = 0;  // offset of its first column in columns_
     };
 

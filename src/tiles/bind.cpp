@@ -3,6 +3,8 @@
 #include "tiles/lz4_block.hpp"
 #include "tiles/tile_cache.hpp"
 
+// clang-format off: the registrations read as a table, laid out by hand
+
 namespace core {
 namespace {
 

@@ -27,9 +27,7 @@ constexpr std::size_t kHeaderSize = 4;
 // matches ending within 12 bytes of its buffer end specially, so with this
 // much room it accepts and produces exactly what it would with any larger
 // buffer.
-uint64_t decoded_size_limit(std::size_t block_size) noexcept {
-    return 255 * uint64_t{block_size};
-}
+uint64_t decoded_size_limit(std::size_t block_size) noexcept { return 255 * uint64_t{block_size}; }
 
 }  // namespace
 
@@ -43,9 +41,9 @@ std::vector<uint8_t> lz4_compress(std::span<const uint8_t> data) {
 
     std::vector<uint8_t> out(kHeaderSize + static_cast<std::size_t>(bound));
     store_u32(out.data(), static_cast<uint32_t>(size));
-    const int written = LZ4_compress_default(reinterpret_cast<const char*>(data.data()),
-                                             reinterpret_cast<char*>(out.data() + kHeaderSize),
-                                             size, bound);
+    const int written =
+        LZ4_compress_default(reinterpret_cast<const char*>(data.data()),
+                             reinterpret_cast<char*>(out.data() + kHeaderSize), size, bound);
     if (written <= 0) throw RuntimeError("Compression failed");
     out.resize(kHeaderSize + static_cast<std::size_t>(written));
     return out;
@@ -75,8 +73,9 @@ std::vector<uint8_t> lz4_decompress(std::span<const uint8_t> data) {
     // memory is committed page by page as the decoder writes, so garbage
     // behind a large header costs no more than the bytes it decodes to.
     std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(capacity)]);
-    const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
-                                             buffer.get(), static_cast<int>(block.size()), capacity);
+    const int produced =
+        LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()), buffer.get(),
+                            static_cast<int>(block.size()), capacity);
     if (produced < 0) throw RuntimeError("Decompression failed. Input invalid or too long?");
     const auto* first = reinterpret_cast<const uint8_t*>(buffer.get());
     return std::vector<uint8_t>(first, first + produced);

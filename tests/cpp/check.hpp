@@ -6,13 +6,12 @@
 
 inline int g_failures = 0;
 
-#define CHECK(cond)                                                               \
-    do {                                                                          \
-        if (!(cond)) {                                                            \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-                         #cond);                                                  \
-            ++g_failures;                                                         \
-        }                                                                         \
+#define CHECK(cond)                                                                       \
+    do {                                                                                  \
+        if (!(cond)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            ++g_failures;                                                                 \
+        }                                                                                 \
     } while (0)
 
 void run_world_tests();

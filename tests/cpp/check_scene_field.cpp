@@ -144,14 +144,16 @@ float scene_distance(std::span<const uint8_t> buffer, float px, float py, float 
 std::array<float, 3> scene_normal(std::span<const uint8_t> buffer, float px, float py,
                                   float pz) noexcept {
     constexpr float h = 0.001f;
-    const float gx = scene_distance(buffer, px + h, py, pz) - scene_distance(buffer, px - h, py, pz);
-    const float gy = scene_distance(buffer, px, py + h, pz) - scene_distance(buffer, px, py - h, pz);
-    const float gz = scene_distance(buffer, px, py, pz + h) - scene_distance(buffer, px, py, pz - h);
+    const float gx =
+        scene_distance(buffer, px + h, py, pz) - scene_distance(buffer, px - h, py, pz);
+    const float gy =
+        scene_distance(buffer, px, py + h, pz) - scene_distance(buffer, px, py - h, pz);
+    const float gz =
+        scene_distance(buffer, px, py, pz + h) - scene_distance(buffer, px, py, pz - h);
     const float len = std::sqrt(sq(gx) + sq(gy) + sq(gz));
     if (len > 1e-10f) return {gx / len, gy / len, gz / len};
     return {0.0f, 1.0f, 0.0f};
 }
-
 
 }  // namespace reference
 
@@ -170,13 +172,20 @@ bool tiny = false;
 float value() {
     if (tiny) return below(4) == 0 ? (below(2) ? 1.0f : -1.0f) : (below(2) ? 0.0f : -0.0f);
     static constexpr float kPool[] = {0.0f, -0.0f, 1.0f, -1.0f, 2.0f, 0.5f, -0.5f, 3.0f};
-    static const float kSpecial[] = {INFINITY, -INFINITY, NAN, -NAN, 3.4028235e38f, -3.4028235e38f,
-                                     1e-45f, 1.1754942e-38f, 1e20f, 1e-7f, 1.5707964f};
+    static const float kSpecial[] = {INFINITY,      -INFINITY,      NAN,       -NAN,
+                                     3.4028235e38f, -3.4028235e38f, 1e-45f,    1.1754942e-38f,
+                                     1e20f,         1e-7f,          1.5707964f};
     switch (below(8)) {
-        case 0: case 1: case 2: return kPool[below(8)];
-        case 3: return kSpecial[below(sizeof kSpecial / sizeof kSpecial[0])];
-        case 4: return std::bit_cast<float>(static_cast<uint32_t>(rng()));
-        default: return std::uniform_real_distribution<float>(-4.0f, 4.0f)(rng);
+        case 0:
+        case 1:
+        case 2:
+            return kPool[below(8)];
+        case 3:
+            return kSpecial[below(sizeof kSpecial / sizeof kSpecial[0])];
+        case 4:
+            return std::bit_cast<float>(static_cast<uint32_t>(rng()));
+        default:
+            return std::uniform_real_distribution<float>(-4.0f, 4.0f)(rng);
     }
 }
 
@@ -195,8 +204,9 @@ std::vector<uint8_t> scene() {
             continue;
         }
         for (std::size_t off = 0; off < 32; off += 4) core::store_f32(r + off, value());
-        const uint32_t code = below(10) == 0 ? static_cast<uint32_t>(rng())
-                              : below(4) == 0 ? core::record::kPlane : below(9);
+        const uint32_t code = below(10) == 0  ? static_cast<uint32_t>(rng())
+                              : below(4) == 0 ? core::record::kPlane
+                                              : below(9);
         core::store_u32(r + core::record::kType, code);
     }
     return b;
@@ -225,10 +235,10 @@ int main(int argc, char** argv) {
             const auto gn = field.normal(p[0], p[1], p[2]);
             if (!same(got, want) || !same(gn[0], wn[0]) || !same(gn[1], wn[1]) ||
                 !same(gn[2], wn[2])) {
-                std::printf("scene %ld point (%a, %a, %a): distance %a want %a, normal "
-                            "(%a, %a, %a) want (%a, %a, %a)\n",
-                            s, p[0], p[1], p[2], got, want, gn[0], gn[1], gn[2], wn[0], wn[1],
-                            wn[2]);
+                std::printf(
+                    "scene %ld point (%a, %a, %a): distance %a want %a, normal "
+                    "(%a, %a, %a) want (%a, %a, %a)\n",
+                    s, p[0], p[1], p[2], got, want, gn[0], gn[1], gn[2], wn[0], wn[1], wn[2]);
                 return 1;
             }
         }

@@ -23,8 +23,9 @@ void constructor_arity_is_checked() {
     } catch (const std::logic_error& e) {
         refusal = e.what();
     }
-    CHECK(refusal == "Probe.__new__(): the text signature names 1 parameters, the C++ "
-                     "function takes 2");
+    CHECK(refusal ==
+          "Probe.__new__(): the text signature names 1 parameters, the C++ "
+          "function takes 2");
 
     PyTypeObject* type = Class<Probe>("Probe", "(x, y)").constructor<&make_probe>().finish();
     CHECK(type != nullptr);

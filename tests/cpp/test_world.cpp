@@ -48,8 +48,8 @@ void wrap_skips_live_handles() {
     w.remove_body(2);
     w.set_next_handle(1);
     CHECK(add_at(w, 9) == 2);  // a freed handle may come back
-    check_consistent(w, {{1, 1}, {2, 9}, {3, 3}, {UINT32_MAX - 1, 4}, {UINT32_MAX, 5},
-                         {0, 6}, {4, 7}, {5, 8}});
+    check_consistent(
+        w, {{1, 1}, {2, 9}, {3, 3}, {UINT32_MAX - 1, 4}, {UINT32_MAX, 5}, {0, 6}, {4, 7}, {5, 8}});
 }
 
 // Random adds and removes with the counter kept near live handles: a handle
@@ -89,14 +89,14 @@ void random_churn_near_the_wrap() {
 void step_reports_each_pair_once_after_wrap() {
     core::PhysicsWorld w;
     w.set_gravity(0, 0, 0);
-    add_at(w, 0.0f);                      // handle 1
+    add_at(w, 0.0f);  // handle 1
     w.set_next_handle(UINT32_MAX);
     CHECK(add_at(w, 0.5f) == UINT32_MAX);
     CHECK(add_at(w, 1.0f) == 0);
-    CHECK(add_at(w, 10.0f) == 2);         // skips live handle 1
+    CHECK(add_at(w, 10.0f) == 2);  // skips live handle 1
     const auto pairs = w.step(0.0f);
     CHECK(pairs.size() == 3);
-    w.remove_body(1);                     // handle 2 moves into slot 0
+    w.remove_body(1);  // handle 2 moves into slot 0
     const auto p = w.get_position(2);
     CHECK(p.has_value() && (*p)[0] == 10.0f);
     CHECK(w.step(0.0f).size() == 1);

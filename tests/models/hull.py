@@ -1,5 +1,6 @@
 """The Graham scan written out, every operation in float32, with the
 module's own merge sort for the angular order."""
+
 from .floats import f32, same_f32
 
 TOL = f32(1e-9)
@@ -61,9 +62,11 @@ def merge_sort(items, less, run=16):
             a, mid, b, hi = lo, min(n, lo + width), min(n, lo + width), min(n, lo + 2 * width)
             while a < mid and b < hi:
                 if less(items[b], items[a]):
-                    merged.append(items[b]); b += 1
+                    merged.append(items[b])
+                    b += 1
                 else:
-                    merged.append(items[a]); a += 1
+                    merged.append(items[a])
+                    a += 1
             merged += items[a:mid] + items[b:hi]
         items, width = merged, width * 2
     return items
@@ -72,4 +75,5 @@ def merge_sort(items, less, run=16):
 def same_points(got, want):
     return len(got) == len(want) and all(
         isinstance(g, tuple) and same_f32(g[0], w[0]) and same_f32(g[1], w[1])
-        for g, w in zip(got, want))
+        for g, w in zip(got, want)
+    )

@@ -1,4 +1,5 @@
 """A plain-Python node-graph compiler, written from the rules."""
+
 import math
 
 from .floats import f32
@@ -40,22 +41,54 @@ def number_text(value, default):
 # type: (output suffix, [(port, default)], template over (var, inputs, params))
 NODE_TYPES = {
     "UV": ("uv", [], lambda v, i, p: f"let {v} = in.uv;"),
-    "SampleTexture": ("color", [("uv", "in.uv")],
-                      lambda v, i, p: f"let {v} = textureSample(t_color, s_color, {i[0]});"),
-    "PixelColor": ("color", [], lambda v, i, p: f"let {v} = textureSample(t_color, s_color, in.uv);"),
-    "PixelChannel": ("val", [], lambda v, i, p: "let {} = textureSample(t_color, s_color, in.uv).{};"
-                     .format(v, p["channel"] if isinstance(p.get("channel"), str) else "r")),
-    "Lerp": ("out", [("a", "0.0"), ("b", "1.0"), ("t", "0.5")],
-             lambda v, i, p: f"let {v} = mix({i[0]}, {i[1]}, {i[2]});"),
+    "SampleTexture": (
+        "color",
+        [("uv", "in.uv")],
+        lambda v, i, p: f"let {v} = textureSample(t_color, s_color, {i[0]});",
+    ),
+    "PixelColor": (
+        "color",
+        [],
+        lambda v, i, p: f"let {v} = textureSample(t_color, s_color, in.uv);",
+    ),
+    "PixelChannel": (
+        "val",
+        [],
+        lambda v, i, p: "let {} = textureSample(t_color, s_color, in.uv).{};".format(
+            v, p["channel"] if isinstance(p.get("channel"), str) else "r"
+        ),
+    ),
+    "Lerp": (
+        "out",
+        [("a", "0.0"), ("b", "1.0"), ("t", "0.5")],
+        lambda v, i, p: f"let {v} = mix({i[0]}, {i[1]}, {i[2]});",
+    ),
     "Add": ("out", [("a", "0.0"), ("b", "0.0")], lambda v, i, p: f"let {v} = {i[0]} + {i[1]};"),
-    "Multiply": ("out", [("a", "1.0"), ("b", "1.0")], lambda v, i, p: f"let {v} = {i[0]} * {i[1]};"),
-    "Clamp": ("out", [("val", "0.0")], lambda v, i, p: "let {} = clamp({}, {}f, {}f);".format(
-        v, i[0], number_text(p.get("min"), 0.0), number_text(p.get("max"), 1.0))),
-    "GravityWarp": ("out_uv", [("uv", "in.uv")], lambda v, i, p: "let {} = warp_uv({}, {}f, {}f);".format(
-        v, i[0], number_text(p.get("strength"), 1.0), number_text(p.get("radius"), f32(0.1)))),
+    "Multiply": (
+        "out",
+        [("a", "1.0"), ("b", "1.0")],
+        lambda v, i, p: f"let {v} = {i[0]} * {i[1]};",
+    ),
+    "Clamp": (
+        "out",
+        [("val", "0.0")],
+        lambda v, i, p: "let {} = clamp({}, {}f, {}f);".format(
+            v, i[0], number_text(p.get("min"), 0.0), number_text(p.get("max"), 1.0)
+        ),
+    ),
+    "GravityWarp": (
+        "out_uv",
+        [("uv", "in.uv")],
+        lambda v, i, p: "let {} = warp_uv({}, {}f, {}f);".format(
+            v, i[0], number_text(p.get("strength"), 1.0), number_text(p.get("radius"), f32(0.1))
+        ),
+    ),
     "Discard": (None, [], lambda v, i, p: "discard;"),
-    "FinalColor": (None, [("color", "vec4<f32>(0.0, 0.0, 0.0, 1.0)")],
-                   lambda v, i, p: f"out_color = {i[0]};"),
+    "FinalColor": (
+        None,
+        [("color", "vec4<f32>(0.0, 0.0, 0.0, 1.0)")],
+        lambda v, i, p: f"out_color = {i[0]};",
+    ),
 }
 
 

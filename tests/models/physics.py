@@ -1,4 +1,5 @@
 """The physics world written the plain way, in float32 numpy arithmetic."""
+
 import numpy as np
 
 F = np.float32
@@ -39,7 +40,7 @@ class Model:
             lo, hi = p - F(0.5), p + F(0.5)
         pairs = []
         for i in range(len(p) - 1):
-            ok = np.all((lo[i] <= hi[i + 1:]) & (lo[i + 1:] <= hi[i]), axis=1)
+            ok = np.all((lo[i] <= hi[i + 1 :]) & (lo[i + 1 :] <= hi[i]), axis=1)
             pairs += [(self.handles[i], self.handles[i + 1 + j]) for j in np.nonzero(ok)[0]]
         return pairs
 

@@ -1,4 +1,5 @@
 """The outline rule of pixel_edge_points, in numpy."""
+
 import numpy as np
 
 from .floats import f32

@@ -1,4 +1,5 @@
 """The tile cache's recency rule on an OrderedDict."""
+
 from collections import OrderedDict
 
 
