@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "common/mapping.hpp"
-#include "module/errors.hpp"
+#include "module/raise.hpp"
 #include "module/instance.hpp"
 
 namespace core::py {

@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#include "module/errors.hpp"
+#include "module/raise.hpp"
 #include "module/python.hpp"
 
 namespace core::py {

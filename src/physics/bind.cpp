@@ -1,5 +1,6 @@
 // Python surface of BodyType, RigidBody and PhysicsWorld.
 #include "module/bind.hpp"
+#include "physics/repr.hpp"
 #include "physics/world.hpp"
 
 // clang-format off: the registrations read as a table, laid out by hand

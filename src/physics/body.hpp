@@ -38,7 +38,4 @@ struct RigidBody {
 
 int64_t to_int(const BodyType& t) noexcept;
 
-std::string repr(const BodyType& t);
-std::string repr(const RigidBody& b);
-
 }  // namespace core

@@ -8,7 +8,7 @@
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/partitioner.h>
 
-#include "physics/world.hpp"
+#include "physics/integrate.hpp"
 
 namespace core {
 namespace {

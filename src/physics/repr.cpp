@@ -1,7 +1,7 @@
 #include <string>
 
 #include "common/format.hpp"
-#include "physics/world.hpp"
+#include "physics/repr.hpp"
 
 namespace core {
 

@@ -4,6 +4,7 @@
 
 #include "common/errors.hpp"
 #include "common/seed.hpp"
+#include "physics/integrate.hpp"
 
 namespace core {
 

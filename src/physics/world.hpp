@@ -60,11 +60,4 @@ private:
     std::size_t last_pair_count_ = 0;
 };
 
-// Writes each body of `in`, advanced by `RigidBody::integrate`, to the same
-// slot of `out` (of the same size). Split over the worker pool when there
-// are enough bodies to pay for it; the same result either way.
-void integrate_all(std::span<const RigidBody> in, std::span<RigidBody> out, Float3 g, float dt);
-
-std::string repr(const PhysicsWorld& w);
-
 }  // namespace core

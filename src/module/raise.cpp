@@ -1,4 +1,4 @@
-#include "module/errors.hpp"
+#include "module/raise.hpp"
 
 #include <cstdio>
 #include <new>
