@@ -36,6 +36,8 @@ public:
     // that is what is returned.
     std::array<float, 3> normal(float px, float py, float pz) const noexcept;
 
+    // The one list of primitive kinds: scene_field.cpp gives each its type codes
+    // and formula and derives everything else from this enumeration.
     enum Kind : uint8_t { kSpheres, kBoxes, kCylinders, kCapsules, kCones, kTori, kPlanes, kKinds };
 
     // The records of one kind: `count` floats per column, positions ascending.

@@ -1,12 +1,12 @@
-// Run by hand, not by the suite: checks the decoded scene field against the
-// record-by-record evaluator below (the plain walk over the 48-byte records,
-// kept here as the reference) on seeded scenes with every type code, unknown
-// codes, hostile fields and ties at ±0, at the point and at the six offsets
-// of a normal. Prints the first mismatch and exits 1.
+// Checks the decoded scene field against the record-by-record evaluator below
+// (the plain walk over the 48-byte records, kept here as the reference) on
+// seeded scenes with every type code, unknown codes, hostile fields and ties
+// at ±0, at the point and at the six offsets of a normal. Prints the first
+// mismatch and exits 1. `make check-long` builds it with the machine's lanes
+// and with -DCORE_PLAIN_LANES and runs a bounded number of scenes; by hand:
 //   g++ -std=c++20 -O2 -ffp-contract=off -Isrc -o build/check_scene_field
 //       tests/cpp/check_scene_field.cpp src/sdf_collision/scene_field.cpp
-//   build/check_scene_field [scenes]
-// Add -U__SSE2__ to check the plain C++ lanes on x86-64.
+//   build/check_scene_field [scenes]   (200000 by default)
 #include <algorithm>
 #include <array>
 #include <bit>
