@@ -10,8 +10,9 @@ import re
 import gpu
 import pytest
 from gfxcore import check_node_graph
+from gfxcore.check import _Checker
 from gfxcore.nodes import NODE_TYPES, emitted_line
-from models.node_graphs import edge, mutate, random_graph
+from models.node_graphs import edge, mutate, node, random_graph
 
 from _core import compile_node_graph
 
@@ -70,6 +71,8 @@ def test_checker_reports_whatever_the_wgsl_compiler_refuses(seed):
             assert problems, text
             continue
         assert problems or compiles(wgsl), text
+        # The checks in bulk pass a graph only where those item by item find nothing.
+        assert problems == _Checker(json.loads(text), wgsl).run(False), text
 
 
 def test_checker_passes_well_typed_graphs():
@@ -82,6 +85,32 @@ def test_checker_passes_well_typed_graphs():
     assert check_node_graph(json.dumps(HAND_GRAPHS["no-output"])) == [
         "no FinalColor node: the shader's colour stays (0, 0, 0, 1)"
     ]
+
+
+@pytest.mark.parametrize("later", [None, "PixelColor", "SampleTexture", "GravityWarp"])
+def test_shader_names_are_reported_only_where_a_later_line_breaks(later):
+    # `t_color` hides the texture, `warp_uv` the function, from the lines
+    # after them; a node without edges comes after those before it.
+    nodes = [node("t", "SampleTexture"), node("warp", "UV"), node("f", "FinalColor")]
+    nodes += [node("late", later)] if later else []
+    text = json.dumps({"nodes": nodes, "edges": [edge("t", "color", "f", "color")]})
+    problems = check_node_graph(text)
+    hidden = {None: None, "GravityWarp": "'warp_uv'"}.get(later, "'t_color'")
+    assert [hidden in p for p in problems] == ([True] if hidden else [])
+    assert compiles(compile_node_graph(text)) == (later is None)
+
+
+def test_checker_reads_what_the_compiler_reads_and_quotes_little():
+    graph = {"nodes": [node("u", "UV"), node("f", "FinalColor")], "edges": []}
+    long_int = "1" + "0" * 5000
+    # An integer beyond Python's int-from-text limit, ignored or as a number.
+    text = json.dumps(graph)[:-1] + f', "extra": [{long_int}]}}'
+    assert check_node_graph(text) == check_node_graph(json.dumps(graph))
+    graph["nodes"].append(node("k", "Clamp", max=0))
+    graph["nodes"].append(node("x" * 10**6, "Y" * 10**6))
+    problems = check_node_graph(json.dumps(graph).replace('"max": 0', f'"max": -{long_int}'))
+    assert len(problems) == 2 and max(map(len, problems)) < 400
+    assert "'k' (Clamp): parameter 'max' = -1000000000000" in problems[0]
 
 
 @pytest.mark.parametrize(
