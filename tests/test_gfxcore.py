@@ -109,7 +109,8 @@ def test_checker_reads_what_the_compiler_reads_and_quotes_little():
     graph["nodes"].append(node("k", "Clamp", max=0))
     graph["nodes"].append(node("x" * 10**6, "Y" * 10**6))
     problems = check_node_graph(json.dumps(graph).replace('"max": 0', f'"max": -{long_int}'))
-    assert len(problems) == 2 and max(map(len, problems)) < 400
+    assert len(problems) == 2
+    assert not any(c * 81 in p for p in problems for c in "0xY")
     assert "'k' (Clamp): parameter 'max' = -1000000000000" in problems[0]
 
 
