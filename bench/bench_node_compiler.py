@@ -1,36 +1,23 @@
 """compile_node_graph on generated documents against json.loads of the same
-text (decoding alone, in C), and its growth from 2,000 to 20,000 nodes."""
+text (decoding alone, in C), and its growth from 2,000 to 20,000 nodes;
+check_node_graph against compile_node_graph on well-typed graphs."""
 
 import json
+import pathlib
 import random
+import sys
+
+from gfxcore import check_node_graph
+from gfxcore.nodes import NODE_TYPES
 
 import _core
 from common import Case
 
-INPUTS = {
-    "UV": [],
-    "SampleTexture": ["uv"],
-    "PixelColor": [],
-    "PixelChannel": [],
-    "Lerp": ["a", "b", "t"],
-    "Add": ["a", "b"],
-    "Multiply": ["a", "b"],
-    "Clamp": ["val"],
-    "GravityWarp": ["uv"],
-    "Discard": [],
-    "FinalColor": ["color"],
-}
-OUTPUT = {
-    "UV": "uv",
-    "SampleTexture": "color",
-    "PixelColor": "color",
-    "PixelChannel": "val",
-    "Lerp": "out",
-    "Add": "out",
-    "Multiply": "out",
-    "Clamp": "out",
-    "GravityWarp": "out_uv",
-}
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
+from models.node_graphs import random_graph  # noqa: E402
+
+INPUTS = {name: [p.name for p in t.inputs] for name, t in NODE_TYPES.items()}
+OUTPUT = {name: t.output for name, t in NODE_TYPES.items() if t.output}
 PARAMS = {
     "Clamp": {"min": -0.25, "max": 2},
     "GravityWarp": {"strength": 1.5, "radius": 0.2},
@@ -87,6 +74,34 @@ def cases():
                 check=same_graph,
             )
         )
+    # The checker on graphs without faults: the price of checking every
+    # graph before its WGSL reaches a GPU.
+    for label, n in (("2,000", 2_000), ("20,000", 20_000)):
+        env[f"clean{n}"] = json.dumps(random_graph(random.Random(3), n), indent=1)
+    env["check"] = check_node_graph
+    out.append(
+        Case(
+            "check_node_graph 2,000 nodes",
+            "check(clean2000)",
+            "compile(clean2000)",
+            "compile_node_graph",
+            env,
+            work=f"2,000 nodes, {len(env['clean2000']) / 1e6:.1f} MB, no faults",
+            check=lambda problems, wgsl: problems == [] and wgsl.count("\n") == 2_022,
+            goal=5.0,
+        )
+    )
+    out.append(
+        Case(
+            "check_node_graph 20,000 / 2,000 nodes",
+            "check(clean20000)",
+            "check(clean2000)",
+            "ours at 2,000",
+            env,
+            work="10x the nodes",
+            goal=12.0,
+        )
+    )
     out.append(
         Case(
             "compile_node_graph 20,000 / 2,000 nodes",

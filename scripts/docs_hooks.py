@@ -3,7 +3,9 @@ time, so the site never drifts from what it documents.
 
 - `<!-- node-types -->` in a page becomes one section per node type of the
   node-graph compiler, from the node catalogue `gfxcore.nodes.NODE_TYPES`
-  (which a test holds against what the compiler emits).
+  (which a test holds against what the compiler emits). Its data file is
+  written by the small program the build runs for it (tools/), compiled
+  here on its own: the module itself is not built.
 - `<!-- readme: Title -->` becomes the README's section of that title (its
   subsections included, headings shifted to fit the page, links to docs/
   and to the contributor pages rewritten), so README and site say the same.
@@ -15,14 +17,36 @@ time, so the site never drifts from what it documents.
 
 from __future__ import annotations
 
+import os
 import pathlib
 import re
+import shutil
+import subprocess
 import sys
 
 from mkdocs.structure.files import File
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "python"))
+DOCS_BUILD = ROOT / "build" / "docs"
+
+
+def lay_out_package() -> pathlib.Path:
+    """gfxcore's sources beside the node catalogue the build would install."""
+    package = DOCS_BUILD / "python" / "gfxcore"
+    shutil.rmtree(package, ignore_errors=True)
+    shutil.copytree(ROOT / "python" / "gfxcore", package)
+    tool = DOCS_BUILD / "node_catalogue"
+    compiler = os.environ.get("CXX", "c++")
+    subprocess.run(
+        [compiler, "-std=c++20", "-O1", f"-I{ROOT / 'src'}", "-o", str(tool)]
+        + [str(ROOT / "tools" / "node_catalogue.cpp")],
+        check=True,
+    )
+    subprocess.run([str(tool), str(package / "node_catalogue.json")], check=True)
+    return package.parent
+
+
+sys.path.insert(0, str(lay_out_package()))
 
 # Plain data, importable without the native module.
 from gfxcore.nodes import NODE_TYPES  # noqa: E402

@@ -10,7 +10,9 @@ import re
 import gpu
 import pytest
 from gfxcore import check_node_graph
+from gfxcore.check import _Checker
 from gfxcore.nodes import NODE_TYPES, emitted_line
+from models.node_graphs import edge, mutate, node, random_graph
 
 from _core import compile_node_graph
 
@@ -19,10 +21,6 @@ PRELUDE_LINES = 19
 
 def body(doc):
     return compile_node_graph(json.dumps(doc)).splitlines()[PRELUDE_LINES:-2]
-
-
-def edge(src, port, dst, to_port):
-    return {"from_node": src, "from_port": port, "to_node": dst, "to_port": to_port}
 
 
 @pytest.mark.parametrize("name", NODE_TYPES)
@@ -44,110 +42,6 @@ def test_catalogue_is_what_the_compiler_emits(name):
 
 # ---- check_node_graph against wgpu's WGSL compiler ----------------------------------------
 
-SCALAR_TYPES = [t for t in NODE_TYPES if t not in ("Discard", "FinalColor")]
-
-
-def random_graph(rng, n):
-    """n nodes of random types, each input fed (or not) by a random earlier
-    node: well and badly typed graphs alike, every name and value valid."""
-    nodes, edges = [], []
-    for i in range(n):
-        name = rng.choice(list(NODE_TYPES) + SCALAR_TYPES)
-        kind, params = NODE_TYPES[name], {}
-        for p in kind.params:
-            if rng.random() < 0.5:
-                params[p.name] = (
-                    rng.choice(["r", "g", "ba", "xyz", "abgr"])
-                    if p.kind == "text"
-                    else rng.choice([rng.uniform(-1, 2), 3, -0.0])
-                )
-        if name == "Clamp" and params.get("min", 0.0) > params.get("max", 1.0):
-            params["min"], params["max"] = params.get("max", 1.0), params.get("min", 0.0)
-        sources = [m for m in nodes if NODE_TYPES[m["type"]].output]
-        for p in kind.inputs:
-            if sources and rng.random() < 0.75:
-                src = rng.choice(sources[-4:])
-                edges.append(edge(src["id"], NODE_TYPES[src["type"]].output, f"n{i}", p.name))
-        nodes.append({"id": f"n{i}", "type": name, "params": params})
-    rng.shuffle(nodes)
-    return {"nodes": nodes, "edges": edges}
-
-
-def mutate(rng, doc):
-    """Breaks the graph one way; returns the text that some problem must name."""
-    nodes, edges = doc["nodes"], doc["edges"]
-    node = rng.choice(nodes)
-    kind = NODE_TYPES[node["type"]]
-    what = rng.randrange(12)
-    if what == 0 and edges:
-        e = rng.choice(edges)
-        e[rng.choice(["from_port", "to_port"])] += rng.choice(["x", "_", "s"])
-        return f"edge {edges.index(e)} "
-    if what == 1:
-        node["type"] = rng.choice([node["type"].lower(), "Blur", ""])
-        return repr(node["id"])
-    if what == 2:
-        old = node["id"]
-        node["id"] = rng.choice(["a;}\nfn x(){", "1n", "_", "__n", "n n", "é", ""])
-        for e in edges:
-            for end in ("from_node", "to_node"):
-                e[end] = node["id"] if e[end] == old else e[end]
-        fine = node["id"] in ("é", "") or not kind.output  # no variable, or a valid one
-        return "" if fine else repr(node["id"])
-    if what == 3:
-        node["params"][rng.choice([p.name for p in kind.params] + ["factor"])] = rng.choice(
-            ["q", None, True, [1], {"a": 1}, 1e39, -4e38, "0.5"]
-        )
-        return repr(node["id"])
-    if what == 4:
-        clash = rng.choice(nodes)
-        node["id"] = clash["id"]
-        return repr(clash["id"]) if clash is not node else ""
-    if what == 5:
-        edges.append(
-            edge(node["id"], kind.output or "out", rng.choice(["ghost", node["id"] + "x"]), "a")
-        )
-        return f"edge {len(edges) - 1} "
-    if what == 6:
-        nodes.append(
-            {
-                "id": "c",
-                "type": "PixelChannel",
-                "params": {"channel": rng.choice(["rx", "", "rgbar", "R", "r;}", "q"])},
-            }
-        )
-        return "'c'"
-    if what == 7:
-        name, node_id = rng.choice(
-            [
-                ("GravityWarp", "p"),
-                ("PixelColor", "out"),
-                ("PixelColor", "t"),
-                ("SampleTexture", "s"),
-                ("UV", "warp"),
-            ]
-        )
-        nodes.append({"id": node_id, "type": name, "params": {}})
-        if node_id == "p":
-            nodes.append({"id": "p_out", "type": "UV", "params": {}})
-        return repr(node_id)
-    if what == 8:
-        nodes.append({"id": "k", "type": "Clamp", "params": {"min": 0.75, "max": 0.25}})
-        return "'k'"
-    if what == 9 and edges:
-        e = rng.choice(edges)
-        edges.append(edge(e["to_node"], "out", e["from_node"], "a"))  # a cycle
-        return "cycle"
-    if what == 10:
-        doc["nodes"] = [n for n in nodes if n["type"] != "FinalColor"]
-        doc["edges"] = [e for e in edges if e["to_node"] in {n["id"] for n in doc["nodes"]}]
-        return "FinalColor"
-    if edges:
-        e = rng.choice(edges)
-        edges.append(dict(e))
-        return f"edge {len(edges) - 1} "
-    return ""
-
 
 def compiles(wgsl):
     try:
@@ -163,11 +57,13 @@ def test_checker_reports_whatever_the_wgsl_compiler_refuses(seed):
     rng = random.Random(seed)
     for _ in range(30):
         doc = random_graph(rng, rng.randint(1, 9))
-        named = mutate(rng, doc) if rng.random() < 0.6 else None
+        named = mutate(rng, doc) if rng.random() < 0.7 else None
         text = json.dumps(doc)
         problems = check_node_graph(text)
         assert isinstance(problems, list) and all(isinstance(p, str) for p in problems)
-        if named is not None:
+        if named is None:
+            assert problems == [], text
+        else:
             assert named in " ".join(problems), (named, problems, text)
         try:
             wgsl = compile_node_graph(text)
@@ -175,19 +71,47 @@ def test_checker_reports_whatever_the_wgsl_compiler_refuses(seed):
             assert problems, text
             continue
         assert problems or compiles(wgsl), text
+        # The checks in bulk pass a graph only where those item by item find nothing.
+        assert problems == _Checker(json.loads(text), wgsl).run(False), text
 
 
 def test_checker_passes_well_typed_graphs():
     from test_gpu_shaders import HAND_GRAPHS
-    from test_gpu_shaders import random_graph as typed_graph
 
     graphs = [g for name, g in HAND_GRAPHS.items() if name != "no-output"]
-    graphs += [typed_graph(random.Random(seed), 3 + seed) for seed in range(20)]
+    graphs += [random_graph(random.Random(seed), 3 + seed) for seed in range(20)]
     for doc in graphs:
         assert check_node_graph(json.dumps(doc)) == [], doc
     assert check_node_graph(json.dumps(HAND_GRAPHS["no-output"])) == [
         "no FinalColor node: the shader's colour stays (0, 0, 0, 1)"
     ]
+
+
+@pytest.mark.parametrize("later", [None, "PixelColor", "SampleTexture", "GravityWarp"])
+def test_shader_names_are_reported_only_where_a_later_line_breaks(later):
+    # `t_color` hides the texture, `warp_uv` the function, from the lines
+    # after them; a node without edges comes after those before it.
+    nodes = [node("t", "SampleTexture"), node("warp", "UV"), node("f", "FinalColor")]
+    nodes += [node("late", later)] if later else []
+    text = json.dumps({"nodes": nodes, "edges": [edge("t", "color", "f", "color")]})
+    problems = check_node_graph(text)
+    hidden = {None: None, "GravityWarp": "'warp_uv'"}.get(later, "'t_color'")
+    assert [hidden in p for p in problems] == ([True] if hidden else [])
+    assert compiles(compile_node_graph(text)) == (later is None)
+
+
+def test_checker_reads_what_the_compiler_reads_and_quotes_little():
+    graph = {"nodes": [node("u", "UV"), node("f", "FinalColor")], "edges": []}
+    long_int = "1" + "0" * 5000
+    # An integer beyond Python's int-from-text limit, ignored or as a number.
+    text = json.dumps(graph)[:-1] + f', "extra": [{long_int}]}}'
+    assert check_node_graph(text) == check_node_graph(json.dumps(graph))
+    graph["nodes"].append(node("k", "Clamp", max=0))
+    graph["nodes"].append(node("x" * 10**6, "Y" * 10**6))
+    problems = check_node_graph(json.dumps(graph).replace('"max": 0', f'"max": -{long_int}'))
+    assert len(problems) == 2
+    assert not any(c * 81 in p for p in problems for c in "0xY")
+    assert "'k' (Clamp): parameter 'max' = -1000000000000" in problems[0]
 
 
 @pytest.mark.parametrize(

@@ -7,6 +7,8 @@ import random
 import gpu
 import numpy as np
 import pytest
+from gfxcore.nodes import NODE_TYPES
+from models.node_graphs import random_graph  # the browser tests import it from here
 
 from _core import compile_node_graph
 
@@ -17,17 +19,7 @@ TEXTURE_ROWS, TEXTURE_COLUMNS = 6, 8
 # Pixel centres never fall on a texel edge of the texture: (i + 0.5) / 2 texels.
 SIZE = (2 * TEXTURE_COLUMNS, 2 * TEXTURE_ROWS)
 CHANNELS = {c: i for i, c in enumerate("rgba")} | {c: i for i, c in enumerate("xyzw")}
-SUFFIX = {
-    "UV": "uv",
-    "SampleTexture": "color",
-    "PixelColor": "color",
-    "PixelChannel": "val",
-    "Lerp": "out",
-    "Add": "out",
-    "Multiply": "out",
-    "Clamp": "out",
-    "GravityWarp": "out_uv",
-}
+SUFFIX = {name: t.output for name, t in NODE_TYPES.items() if t.output}
 
 
 def texture():
@@ -179,76 +171,6 @@ HAND_GRAPHS = {
     "default-color": graph([node("u", "UV"), node("f", "FinalColor")], []),
     "no-output": graph([node("c", "PixelColor")], []),
 }
-
-
-def random_graph(rng, n):
-    """n typed nodes, each input fed (or left at its default) by an earlier
-    node whose output type the input accepts, ending in one FinalColor fed by
-    the last colour made; the
-    document lists them in a shuffled order."""
-    made = [("n0", "vec4")]  # (id, output type)
-    nodes, links = [node("n0", rng.choice(["PixelColor", "SampleTexture"]))], []
-
-    def feed(nid, port, wanted, required=False):
-        choices = [m for m, t in made if t == wanted][-3:]  # recent ones: deep graphs
-        if choices and (required or rng.random() < 0.8):
-            links.append((rng.choice(choices), nid, port))
-            return True
-        return False
-
-    for i in range(1, n):
-        nid = f"n{i}"
-        kind = rng.choice(
-            [
-                "UV",
-                "SampleTexture",
-                "PixelColor",
-                "PixelChannel",
-                "Lerp",
-                "Add",
-                "Multiply",
-                "Clamp",
-                "GravityWarp",
-            ]
-        )
-        params, out = {}, None
-        if kind == "UV":
-            out = "vec2"
-        elif kind == "SampleTexture":
-            feed(nid, "uv", "vec2", required=rng.random() < 0.9)
-            out = "vec4"
-        elif kind == "PixelColor":
-            out = "vec4"
-        elif kind == "PixelChannel":
-            params["channel"] = rng.choice(["r", "g", "b", "a", "x", "w", "bgra", "abgr"])
-            out = "vec4" if len(params["channel"]) == 4 else "f32"
-        elif kind == "GravityWarp":
-            feed(nid, "uv", "vec2")
-            if rng.random() < 0.8:
-                params["strength"] = rng.choice([rng.uniform(-0.5, 0.5), 1])
-            if rng.random() < 0.8:
-                params["radius"] = rng.choice([rng.uniform(0.05, 0.5), 0.0001])
-            out = "vec2"
-        elif kind == "Clamp":
-            if not feed(nid, "val", "f32", required=True):
-                continue
-            low = rng.uniform(-0.5, 1.0)
-            params.update(min=low, max=rng.choice([low + rng.uniform(0, 1), 2]))
-            out = "f32"
-        else:  # Add, Multiply, Lerp: a of some type, b of that type (or a scalar for Add/Multiply)
-            out = "vec4" if rng.random() < 0.6 else rng.choice([t for _, t in made])
-            feed(nid, "a", out, required=True)
-            if kind == "Lerp":
-                feed(nid, "b", out, required=True)
-                feed(nid, "t", "f32")
-            elif not feed(nid, "b", out):
-                feed(nid, "b", "f32")
-        nodes.append(node(nid, kind, **params))
-        made.append((nid, out))
-    nodes.append(node("final", "FinalColor"))
-    links.append(([m for m, t in made if t == "vec4"][-1], "final", "color"))
-    rng.shuffle(nodes)
-    return graph(nodes, links)
 
 
 def render(doc, tex):

@@ -14,6 +14,7 @@ from models.node_compiler import (
     Compiled,
     reference_compile,
 )  # noqa: F401
+from models.node_graphs import one_node_graph, random_graph
 
 import _core
 
@@ -443,30 +444,9 @@ def test_keyword_argument_and_signature():
 # ---- a real WGSL compiler agrees ----------------------------------------------------
 
 
-# One graph per node type, wired so that every input has a type its node accepts.
-def typed_graph(node_type):
-    nodes = [
-        ("u", "UV", None),
-        ("c", "PixelColor", None),
-        ("v", "PixelChannel", {"channel": "g"}),
-        ("n", node_type, {"channel": "a", "min": -1, "max": 2, "strength": 3, "radius": 0.2}),
-    ]
-    wiring = {
-        "SampleTexture": [("u", "uv", "uv")],
-        "GravityWarp": [("u", "uv", "uv")],
-        "Lerp": [("c", "color", "a"), ("c", "color", "b")],
-        "Add": [("v", "val", "b")],
-        "Multiply": [("c", "color", "a"), ("c", "color", "b")],
-        "Clamp": [("v", "val", "val")],
-        "FinalColor": [("c", "color", "color")],
-    }
-    edges = [(src, port, "n", dst) for src, port, dst in wiring.get(node_type, [])]
-    return graph(nodes, edges)
-
-
 @pytest.mark.parametrize("node_type", list(NODE_TYPES))
 def test_every_node_type_compiles_on_the_gpu(node_type):
-    gpu.render_pipeline(compile_node_graph(typed_graph(node_type)))
+    gpu.render_pipeline(compile_node_graph(json.dumps(one_node_graph(node_type))))
 
 
 def test_lone_lerp_text_is_kept_although_the_gpu_compiler_cannot_type_it():
@@ -478,67 +458,7 @@ def test_lone_lerp_text_is_kept_although_the_gpu_compiler_cannot_type_it():
     ]
 
 
-OUTPUT_TYPE = {
-    "UV": "vec2",
-    "SampleTexture": "vec4",
-    "PixelColor": "vec4",
-    "PixelChannel": "f32",
-    "GravityWarp": "vec2",
-    "Clamp": "f32",
-}
-SUFFIX = {t: s for t, (s, _, _) in NODE_TYPES.items()}
-
-
-def random_typed_graph(rng, n):
-    """Nodes in a random order of definition, each input fed (or not) by an
-    earlier node whose output has a type the input accepts."""
-    made = []  # (id, type of its output)
-    nodes, edges = [], []
-
-    def feed(node_id, port, wanted, optional=True):
-        choices = [m for m in made if m[1] in wanted]
-        if choices and (not optional or rng.random() < 0.8):
-            src, _ = rng.choice(choices)
-            edges.append((src, SUFFIX[dict(nodes_by_id)[src]], node_id, port))
-            return next(t for s, t in made if s == src)
-        return None
-
-    nodes_by_id = []
-    for i in range(n):
-        node_id = f"n{i}"
-        node_type = rng.choice(list(NODE_TYPES))
-        out = OUTPUT_TYPE.get(node_type)
-        if node_type in ("SampleTexture", "GravityWarp"):
-            feed(node_id, "uv", {"vec2"})
-        elif node_type == "Clamp":
-            feed(node_id, "val", {"f32"})
-        elif node_type == "FinalColor":
-            feed(node_id, "color", {"vec4"})
-        elif node_type in ("Add", "Multiply"):
-            kind = rng.choice(["vec2", "vec4", "f32"])
-            fed = [feed(node_id, port, {kind}) for port in ("a", "b")]
-            out = kind if any(fed) else "f32"
-        elif node_type == "Lerp":
-            # Both ends of a vector mix must be vectors; a Lerp with nothing
-            # connected cannot be typed by the GPU compiler (see above).
-            kind = rng.choice(["vec2", "vec4", "f32"])
-            if any(t == kind for _, t in made):
-                feed(node_id, "a", {kind}, optional=False)
-                feed(node_id, "b", {kind}, optional=False)
-                feed(node_id, "t", {"f32"})
-                out = kind
-            else:
-                node_type, out = "PixelColor", "vec4"
-        nodes_by_id.append((node_id, node_type))
-        nodes.append((node_id, node_type, None))
-        if out:
-            made.append((node_id, out))
-    order = list(range(n))
-    rng.shuffle(order)  # the document order differs from the order of definition
-    return graph([nodes[i] for i in order], edges)
-
-
 @pytest.mark.parametrize("seed", range(12))
 def test_random_well_typed_graphs_compile_on_the_gpu(seed):
     rng = random.Random(seed)
-    gpu.render_pipeline(compile_node_graph(random_typed_graph(rng, 4 + seed * 3)))
+    gpu.render_pipeline(compile_node_graph(json.dumps(random_graph(rng, 4 + seed * 3))))

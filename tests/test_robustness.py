@@ -141,7 +141,17 @@ def test_hostile_arguments_never_crash():
     assert calls > 1000
 
 
+# CPython's own refusals when neither operand's slot takes the other: an
+# operator slot must answer NotImplemented, never raise from inside.
+OPERATOR_REFUSALS = (
+    "unsupported operand type(s) for ",
+    "bad operand type for unary -: ",
+    "can't multiply sequence by non-int of type ",
+)
+
+
 def test_hostile_operands_never_crash():
+    outcomes = set()
     for obj in instances():
         for other in HOSTILE + list(instances()):
             for op in (
@@ -151,10 +161,17 @@ def test_hostile_operands_never_crash():
                 lambda a, b: b * a,
                 lambda a, b: -a,
             ):
+                before = repr(obj)
                 try:
-                    op(obj, other)
-                except (TypeError, ValueError, OverflowError, RuntimeError, ZeroDivisionError):
-                    pass
+                    result = op(obj, other)
+                except TypeError as e:
+                    assert str(e).startswith(OPERATOR_REFUSALS), (obj, other, e)
+                    outcomes.add("refused")
+                else:
+                    assert type(result) in (type(obj), type(other)), (obj, other, result)
+                    outcomes.add("value")
+                assert repr(obj) == before
+    assert outcomes == {"refused", "value"}
 
 
 @pytest.mark.parametrize(

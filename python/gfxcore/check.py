@@ -4,58 +4,127 @@
 from __future__ import annotations
 
 import difflib
+import gc
+import itertools
 import json
 import math
-from dataclasses import dataclass
+import re
+from array import array
+from itertools import compress, repeat
+from operator import add, eq, itemgetter, methodcaller
 from typing import Any
 
-from .nodes import F32, NODE_TYPES, VEC2, VEC4, NodeType, number_value
+from .nodes import F32, NODE_TYPES, VEC2, VEC3, VEC4, NodeType, number_value
 
 __all__ = ["check_node_graph"]
 
 _CYCLE = "Node graph contains a cycle"
 _UNKNOWN_TYPE = "Unknown node type: "
-# Names the emitted shader declares itself; a node variable must not take them.
-_SHADER_NAMES = {
-    "out_color": "declared twice, it does not compile",
-    "t_color": "every texture sample after it fails to compile",
-    "s_color": "every texture sample after it fails to compile",
-    "warp_uv": "every GravityWarp after it fails to compile",
+# The longest piece of a document's own text a message quotes.
+_QUOTE = 80
+# Names the emitted shader declares itself. A node variable named like the
+# function's own `out_color` declares it twice; one named like a module-scope
+# name hides it from the lines after it, which breaks only those lines that
+# use the name (found in the catalogue's line templates).
+_FUNCTION_NAMES = {"out_color": "declared twice, it does not compile"}
+_MODULE_NAMES = ("t_color", "s_color", "warp_uv")
+_USERS = {
+    name: frozenset(t.name for t in NODE_TYPES.values() if re.search(rf"\b{name}\b", t.line))
+    for name in _MODULE_NAMES
 }
-_SWIZZLE_SETS = ("rgba", "xyzw")
-# The WGSL type of each default input text; numbers are abstract until used.
+_SWIZZLE_SETS = (frozenset("rgba"), frozenset("xyzw"))
+_VECTOR_OF_LENGTH = {1: F32, 2: VEC2, 3: VEC3, 4: VEC4}
+# An input left at a number default is abstract until WGSL's rules give it a type.
 _ABSTRACT = "a number"
-_DEFAULT_TYPES = {"in.uv": VEC2, "vec4<f32>(0.0, 0.0, 0.0, 1.0)": VEC4}
+_SCALARS = (_ABSTRACT, F32)
 
 
-@dataclass
-class _Node:
-    index: int
-    id: str
-    type: str
-    params: dict[str, Any]
-
-    @property
-    def kind(self) -> NodeType | None:
-        return NODE_TYPES.get(self.type)
-
-    def __str__(self) -> str:
-        return f"node {self.id!r} ({self.type})"
+def _default_type(port) -> str:
+    try:
+        float(port.default)
+    except ValueError:  # a constructor or `in.uv`: of the one type the port accepts
+        (only,) = port.accepts
+        return only
+    return _ABSTRACT
 
 
-@dataclass
-class _Edge:
-    index: int
-    from_node: str
-    from_port: str
-    to_node: str
-    to_port: str
+class _Kind:
+    """A node type with what the checker looks up per node at hand."""
 
-    def __str__(self) -> str:
-        return (
-            f"edge {self.index} ({self.from_node!r}.{self.from_port} -> "
-            f"{self.to_node!r}.{self.to_port})"
-        )
+    def __init__(self, t: NodeType) -> None:
+        self.type = t
+        self.name, self.output, self.rule = t.name, t.output, t.rule
+        self.inputs = [
+            (p.name, p.default, _default_type(p), frozenset(p.accepts) | _accepts_abstract(p))
+            for p in t.inputs
+        ]
+        self.ports = [p.name for p in t.inputs]
+        self.params = {p.name: p for p in t.params}
+        self.min_max = "min" in self.params and "max" in self.params
+        self.derived = t.rule in ("broadcast", "mix")  # the output type follows the inputs
+        if t.rule == "fixed" and t.inputs:
+            self.wants = " and ".join(
+                f"{p.name} of type {' or '.join(p.accepts)}" for p in t.inputs
+            )
+        else:
+            self.wants = t.typing
+
+
+def _accepts_abstract(port) -> frozenset[str]:
+    return frozenset((_ABSTRACT,)) if F32 in port.accepts else frozenset()
+
+
+_KINDS = {name: _Kind(t) for name, t in NODE_TYPES.items()}
+
+
+# What a graph without faults is made of, for the checks in bulk.
+_OUTPUTS = {name: t.output for name, t in NODE_TYPES.items()}
+_INPUTS = {(name, p.name) for name, t in NODE_TYPES.items() for p in t.inputs}
+_SWIZZLES = frozenset(
+    "".join(letters)
+    for chars in ("rgba", "xyzw")
+    for n in range(1, 5)
+    for letters in itertools.product(chars, repeat=n)
+)
+_FIXED_TYPES = {name: t.output_type for name, t in NODE_TYPES.items() if t.rule == "fixed"}
+_FIXED_INPUTS = {name for name, t in NODE_TYPES.items() if t.rule == "fixed" and t.inputs}
+_FITS = {
+    (name, port, source_type)
+    for name, k in _KINDS.items()
+    if name in _FIXED_INPUTS
+    for port, _, _, accepts in k.inputs
+    for source_type in accepts
+}
+# The bulk check passes fixed-typed inputs left at their defaults unseen.
+assert all(d in a for name in _FIXED_INPUTS for _, _, d, a in _KINDS[name].inputs)
+_NO_VARIABLE = "\0"
+_SUFFIXES = {name: f"_{t.output}" if t.output else _NO_VARIABLE for name, t in NODE_TYPES.items()}
+_NO_OUTPUT = {name for name, t in NODE_TYPES.items() if not t.output}
+_SWIZZLING = {name for name, t in NODE_TYPES.items() if t.rule == "swizzle"}
+_DERIVED = {name for name, t in NODE_TYPES.items() if t.rule in ("broadcast", "mix")}
+_SHADER_NAMES = frozenset(_FUNCTION_NAMES) | frozenset(_MODULE_NAMES)
+_NODE_FIELDS = itemgetter("id", "type")
+_EDGE_FIELDS = itemgetter("from_node", "from_port", "to_node", "to_port")
+_BODY = "    var out_color = "
+_LET = re.compile(r"^    let (\S+) = ", re.M)
+
+
+class _LongInt(float):
+    """An integer too long for Python's int-from-text limit, which the
+    compiler reads as a number of its sign beyond any float."""
+
+    text: str
+
+    def __repr__(self) -> str:
+        return self.text
+
+
+def _parse_int(text: str) -> int | float:
+    if len(text) < 4000:
+        return int(text)
+    value = _LongInt(-math.inf if text.startswith("-") else math.inf)
+    value.text = text
+    return value
 
 
 def check_node_graph(document: str) -> list[str]:
@@ -69,10 +138,12 @@ def check_node_graph(document: str) -> list[str]:
 
     - unknown node types, input ports and output ports (naming the ports the
       node has), edges naming a node that does not exist, duplicated ids,
-      and edges into an input that an earlier edge already feeds;
+      and edges into an input that an earlier edge already feeds from
+      another source;
     - ids and `PixelChannel` channels that would not form WGSL identifiers
       or swizzles, or whose variables would collide with each other or with
-      the shader's own names (`out_color`, `t_color`, `s_color`, `warp_uv`);
+      the shader's own names (`out_color` always; `t_color`, `s_color` and
+      `warp_uv` where a later line uses the name the variable hides);
     - unknown parameters, parameters of the wrong kind, numbers that are not
       finite as 32-bit floats, and a `Clamp` whose `min` is above its `max`;
     - inputs whose WGSL types do not fit the node (each output's type is
@@ -85,7 +156,8 @@ def check_node_graph(document: str) -> list[str]:
     input port or parameter, no `FinalColor`) still compile but give a
     silently wrong picture. A graph from an untrusted source should pass this
     check before its WGSL reaches a GPU: ids and channel texts are pasted
-    into the shader verbatim.
+    into the shader verbatim. Messages quote at most 80 characters of any
+    text from the document.
 
     Args:
         document: the JSON text given to `compile_node_graph`.
@@ -100,47 +172,156 @@ def check_node_graph(document: str) -> list[str]:
         raise TypeError(f"document must be a str, not {type(document).__name__}")
     from _core import compile_node_graph
 
-    compiler_message = ""
+    wgsl, cycle = None, False
     try:
-        compile_node_graph(document)
+        wgsl = compile_node_graph(document)
     except ValueError as exc:  # UnicodeEncodeError included
-        compiler_message = str(exc)
-        if compiler_message != _CYCLE and not compiler_message.startswith(_UNKNOWN_TYPE):
-            return [compiler_message]
+        message = str(exc)
+        cycle = message == _CYCLE
+        if not cycle and not message.startswith(_UNKNOWN_TYPE):
+            return [_clip_message(message)]
+    # The compiler decoded it, so every record has its shape and every field
+    # its kind; only integers too long for int() need a hand.
+    # The records are fresh and acyclic: the cycle collector, which would walk
+    # them again and again as they are made, is held off until they are read.
+    collecting = gc.isenabled()
+    gc.disable()
     try:
-        nodes, edges = _read(json.loads(document))
-    except (ValueError, TypeError, KeyError, IndexError, RecursionError) as exc:
-        return [f"the document cannot be read as a node graph: {exc}"]
-    return _Checker(nodes, edges).run(compiler_message == _CYCLE)
+        doc = json.loads(document, parse_int=_parse_int)
+        if wgsl is not None and _clean(doc, wgsl):
+            return []
+        return _Checker(doc, wgsl).run(cycle)
+    finally:
+        if collecting:
+            gc.enable()
 
 
-def _read(doc: Any) -> tuple[list[_Node], list[_Edge]]:
-    """Nodes and edges of a document the compiler has decoded, in its object
-    or array form."""
-    raw_nodes, raw_edges = (doc["nodes"], doc["edges"]) if isinstance(doc, dict) else doc
-    nodes = []
-    for i, n in enumerate(raw_nodes):
-        if isinstance(n, dict):
-            nodes.append(_Node(i, n["id"], n["type"], n.get("params", {})))
-        else:
-            nodes.append(_Node(i, n[0], n[1], n[2] if len(n) > 2 else {}))
-    edges = []
-    for i, e in enumerate(raw_edges):
-        fields = (
-            [e[k] for k in ("from_node", "from_port", "to_node", "to_port")]
-            if isinstance(e, dict)
-            else list(e)
-        )
-        edges.append(_Edge(i, *fields))
-    return nodes, edges
+def _clean(doc: Any, wgsl: str) -> bool:
+    """True when the graph has none of the faults the checker reports,
+    checked in bulk (passes over whole lists, in C where they can be);
+    False means that the checker must look item by item. Only the object
+    form is looked at here."""
+    try:
+        ids, types = zip(*map(_NODE_FIELDS, doc["nodes"]))
+        columns = list(zip(*map(_EDGE_FIELDS, doc["edges"])))
+    except (TypeError, KeyError, ValueError):  # array forms, or no nodes
+        return False
+    if len(columns) != 4 or "FinalColor" not in types:
+        return False
+    sources_ids, out_ports, target_ids, in_ports = columns
+    by_id = dict(zip(ids, range(len(ids))))
+    kinds = list(map(_KINDS.get, types))
+    if len(by_id) < len(ids) or None in kinds:
+        return False
+    # Variables: WGSL identifiers, distinct, none the shader's own. A node
+    # without one gets a key no identifier can equal, dropped again below.
+    suffixes = list(map(_SUFFIXES.__getitem__, types))
+    var_of = dict(zip(map(add, ids, suffixes), range(len(ids))))
+    if len(var_of) < len(ids):
+        return False
+    for name in _NO_OUTPUT.intersection(types):
+        for n in compress(range(len(ids)), map(eq, types, repeat(name))):
+            del var_of[ids[n] + _NO_VARIABLE]
+    if (
+        not all(map(str.isidentifier, var_of))
+        or any(map(methodcaller("startswith", "__"), var_of))
+        or not _SHADER_NAMES.isdisjoint(var_of)
+    ):
+        return False
+    # The emission order, read from the lines after the prelude's own lets.
+    order = list(map(var_of.get, _LET.findall(wgsl, wgsl.index(_BODY))))
+    if len(order) != len(var_of) or None in order:
+        return False
+    # Parameters: known keys of the right kind, finite numbers, min <= max.
+    params = list(map(dict.get, doc["nodes"], repeat("params")))
+    numbers = []
+    for kind, given in compress(zip(kinds, params), params):
+        known = kind.params
+        for key, value in given.items():
+            param = known.get(key)
+            if param is None:
+                return False
+            if param.kind == "number":
+                if type(value) is not int and type(value) is not float:
+                    return False
+                numbers.append(value)
+            elif type(value) is not str or value not in _SWIZZLES:
+                return False
+        if kind.min_max and given.get("min", 0.0) > given.get("max", 1.0):
+            return False
+    try:
+        narrowed = array("f", numbers)
+    except OverflowError:
+        return False
+    if math.inf in narrowed or -math.inf in narrowed:
+        return False
+    # Edges: between nodes, from their outputs into their inputs, one per input.
+    sources, targets = list(map(by_id.get, sources_ids)), list(map(by_id.get, target_ids))
+    if None in sources or None in targets:
+        return False
+    outputs = list(map(_OUTPUTS.get, types))
+    if list(out_ports) != list(map(outputs.__getitem__, sources)):
+        return False
+    target_types = list(map(types.__getitem__, targets))
+    if not _INPUTS.issuperset(zip(target_types, in_ports)):
+        return False
+    feeds = dict(zip(zip(target_ids, in_ports), sources))  # (id, input port) -> source
+    if len(feeds) < len(sources):
+        return False
+    # Types. Fixed-typed nodes and swizzles have their type whatever feeds
+    # them; the arithmetic ones take it from their inputs, in emission order.
+    out_type = list(map(_FIXED_TYPES.get, types))
+    for n in compress(range(len(ids)), map(_SWIZZLING.__contains__, types)):
+        out_type[n] = _VECTOR_OF_LENGTH[len((params[n] or {}).get("channel", "r"))]
+    for n in compress(order, map(_DERIVED.__contains__, map(types.__getitem__, order))):
+        kind, node_id = kinds[n], ids[n]
+        got = {
+            name: out_type[feeds[(node_id, name)]] if (node_id, name) in feeds else default
+            for name, _, default, _ in kind.inputs
+        }
+        result = _combine(kind, got)
+        if result is None:
+            return False
+        out_type[n] = result
+    # Every edge into a fixed-typed input brings a type the input accepts
+    # (their defaults always fit).
+    fits = set(zip(target_types, in_ports, map(out_type.__getitem__, sources)))
+    return all(f in _FITS for f in fits if f[0] in _FIXED_INPUTS)
 
 
-def _number_or(value: Any, default: float) -> float:
-    number = number_value(value)
-    return default if number is None else number
+def _clip(text: str) -> str:
+    return text if len(text) <= _QUOTE else text[:_QUOTE] + "..."
+
+
+def _quote(text: str) -> str:
+    """`text` as a Python literal, cut to its first 80 characters."""
+    return repr(text) if len(text) <= _QUOTE else repr(text[:_QUOTE]) + "..."
+
+
+def _show(value: Any) -> str:
+    """A JSON value for a message, cut to about 80 characters."""
+    if isinstance(value, str):
+        return _quote(value)
+    if isinstance(value, _LongInt):
+        return _clip(value.text)
+    try:
+        return _clip(json.dumps(value))
+    except ValueError:  # nested too deeply to write out again
+        return f"a {type(value).__name__}"
+
+
+def _clip_message(message: str) -> str:
+    """The compiler's message with the document's string it quotes cut short."""
+    start = message.find('string "')
+    end = message.rfind('", expected')
+    if start < 0 or end - start - 8 <= _QUOTE:
+        return message
+    return message[: start + 8 + _QUOTE] + "..." + message[end:]
 
 
 def _hint(word: str, choices: list[str]) -> str:
+    if len(word) > _QUOTE:  # nothing that long is close to a name, and difflib is quadratic
+        return ""
     close = difflib.get_close_matches(word, choices, n=1)
     return f" (did you mean {close[0]!r}?)" if close else ""
 
@@ -149,171 +330,274 @@ def _names(words: list[str]) -> str:
     return ", ".join(words) if words else "none"
 
 
+def _combine(kind: _Kind, t: dict[str, str]) -> str | None:
+    """The output type of a node whose inputs have the types `t`, by WGSL's
+    rules for its expression ("" for a node that defines no value), or None
+    when they do not fit."""
+    rule = kind.rule
+    if rule == "fixed":
+        for name, _, _, accepts in kind.inputs:
+            if t[name] not in accepts:
+                return None
+        return kind.type.output_type or ""
+    a, b = t["a"], t["b"]
+    if rule == "broadcast":
+        if a in _SCALARS:
+            return F32 if b in _SCALARS else b
+        return a if b in _SCALARS or b == a else None
+    # mix: mix(T, T, T) or mix(vecN, vecN, f32).
+    if a in _SCALARS and b in _SCALARS:
+        return F32 if t["t"] in _SCALARS and (a, b, t["t"]) != (_ABSTRACT,) * 3 else None
+    return a if a == b and t["t"] in (*_SCALARS, a) else None
+
+
 class _Checker:
-    def __init__(self, nodes: list[_Node], edges: list[_Edge]) -> None:
-        self.nodes, self.edges = nodes, edges
-        self.by_id: dict[str, _Node] = {}
-        for n in nodes:
-            self.by_id.setdefault(n.id, n)
+    def __init__(self, doc: Any, wgsl: str | None) -> None:
+        raw_nodes, raw_edges = (doc["nodes"], doc["edges"]) if isinstance(doc, dict) else doc
+        self.ids: list[str] = []
+        self.types: list[str] = []
+        self.params: list[dict[str, Any]] = []
+        for n in raw_nodes:
+            if isinstance(n, dict):
+                self.ids.append(n["id"])
+                self.types.append(n["type"])
+                self.params.append(n.get("params", {}))
+            else:
+                self.ids.append(n[0])
+                self.types.append(n[1])
+                self.params.append(n[2] if len(n) > 2 else {})
+        self.edges = [
+            (e["from_node"], e["from_port"], e["to_node"], e["to_port"])
+            if isinstance(e, dict)
+            else tuple(e)
+            for e in raw_edges
+        ]
+        self.wgsl = wgsl
+        self.kinds = [_KINDS.get(t) for t in self.types]
+        # The node an id stands for is the last one with it, as in the compiler.
+        self.by_id = {node_id: i for i, node_id in enumerate(self.ids)}
         self.problems: list[str] = []
         # The edge that feeds each (node, input port): the first one.
-        self.feeds: dict[tuple[str, str], _Edge] = {}
-        self.types: dict[str, str | None] = {}
+        self.feeds: dict[tuple[str, str], int] = {}
+        self.out_types: dict[str, str | None] = {}
 
     def report(self, message: str) -> None:
         self.problems.append(message)
 
+    def node(self, i: int) -> str:
+        return f"node {_quote(self.ids[i])} ({_clip(self.types[i])})"
+
+    def edge(self, k: int) -> str:
+        src, out, dst, port = self.edges[k]
+        return f"edge {k} ({_quote(src)}.{_clip(out)} -> {_quote(dst)}.{_clip(port)})"
+
     def run(self, cycle: bool) -> list[str]:
         self.check_ids()
-        for node in self.nodes:
-            self.check_node(node)
-        for edge in self.edges:
-            self.check_edge(edge)
+        for i, kind in enumerate(self.kinds):
+            if kind is None:
+                self.report_unknown_type(i)
+            elif self.params[i] or kind.params:
+                self.check_params(i, kind)
+        for k in range(len(self.edges)):
+            self.check_edge(k)
         order, stuck = self.ordered()
         if cycle or stuck:  # the compiler's count can miss a cycle among duplicated ids
             self.report_cycle(stuck)
         else:
             # Every input's source comes earlier in this order.
-            for node_id in order:
-                self.types[node_id] = self.infer(self.by_id[node_id])
-        if not any(n.type == "FinalColor" for n in self.nodes):
+            out_types = self.out_types
+            for i in order:
+                out_types[self.ids[i]] = self.infer(i)
+        if "FinalColor" not in self.types:
             self.report("no FinalColor node: the shader's colour stays (0, 0, 0, 1)")
         return self.problems
 
     # ---- ids and variables -------------------------------------------------------------
 
     def check_ids(self) -> None:
-        positions: dict[str, list[int]] = {}
-        for n in self.nodes:
-            positions.setdefault(n.id, []).append(n.index)
-        for node_id, where in positions.items():
-            if len(where) > 1:
-                self.report(
-                    f"node id {node_id!r} is used by the nodes at positions "
-                    f"{', '.join(map(str, where))}; ids must be unique"
-                )
-        variables: dict[str, _Node] = {}
-        for n in self.nodes:
-            kind = n.kind
-            if kind is None or kind.output is None or positions[n.id][0] != n.index:
+        ids, by_id = self.ids, self.by_id
+        if len(by_id) < len(ids):
+            positions: dict[str, list[int]] = {}
+            for i, node_id in enumerate(ids):
+                positions.setdefault(node_id, []).append(i)
+            for node_id, where in positions.items():
+                if len(where) > 1:
+                    self.report(
+                        f"node id {_quote(node_id)} is used by the nodes at positions "
+                        f"{', '.join(map(str, where))}; ids must be unique"
+                    )
+        variables: dict[str, int] = {}
+        hidden = []
+        kinds = self.kinds
+        for node_id, i in by_id.items():  # the nodes the compiler emits
+            kind = kinds[i]
+            if kind is None or kind.output is None:
                 continue
-            var = f"{n.id}_{kind.output}"
+            var = f"{node_id}_{kind.output}"
             if not var.isidentifier() or var.startswith("__"):
                 self.report(
-                    f"{n}: its variable {var!r} is not a WGSL identifier; use letters, "
-                    "digits and underscores, not a digit first nor two underscores"
+                    f"{self.node(i)}: its variable {_quote(var)} is not a WGSL identifier; use "
+                    "letters, digits and underscores, not a digit first nor two underscores"
                 )
-            elif var in _SHADER_NAMES:
+            elif var in _FUNCTION_NAMES:
                 self.report(
-                    f"{n}: its variable {var!r} takes the name of the shader's own {var!r} "
-                    f"({_SHADER_NAMES[var]}); rename the node"
+                    f"{self.node(i)}: its variable {var!r} takes the name of the shader's own "
+                    f"{var!r} ({_FUNCTION_NAMES[var]}); rename the node"
                 )
-            elif var in variables:
-                self.report(f"{n} and {variables[var]} both define the WGSL variable {var!r}")
-            variables.setdefault(var, n)
+            elif var in _USERS:
+                hidden.append((var, i))
+            if var in variables:
+                first = variables[var]
+                self.report(
+                    f"{self.node(first)} and {self.node(i)} both define the WGSL variable {_quote(var)}"
+                )
+            else:
+                variables[var] = i
+        for var, i in hidden:
+            user = self.later_user(var, i, variables)
+            if user is not None:
+                self.report(
+                    f"{self.node(i)}: its variable {var!r} hides the shader's own {var!r} from "
+                    f"{user}, which comes after it and fails to compile; rename the node"
+                )
+
+    def later_user(self, name: str, i: int, variables: dict[str, int]) -> str | None:
+        """A node emitted after node `i` whose line uses the shader's `name`,
+        in words, or None. Without the compiled text (the graph has other
+        faults) any other such node counts."""
+        users = _USERS[name]
+        if self.wgsl is None:
+            later = [j for j in self.by_id.values() if j != i and self.types[j] in users]
+        else:
+            later = []
+            seen = False
+            for line in self.wgsl.split("\n"):
+                if not line.startswith("    let "):
+                    continue
+                var = line[8 : line.find(" = ")]
+                if var == name:
+                    seen = True
+                elif seen:
+                    j = variables.get(var)
+                    if j is not None and self.types[j] in users:
+                        later.append(j)
+                        break
+        return self.node(later[0]) if later else None
 
     # ---- node types and parameters -------------------------------------------------------
 
-    def check_node(self, node: _Node) -> None:
-        kind = node.kind
-        if kind is None:
-            hint = _hint(node.type, list(NODE_TYPES))
-            self.report(
-                f"{node}: unknown node type {node.type!r}{hint}; "
-                f"known types: {', '.join(NODE_TYPES)}"
-            )
-            return
-        known = {p.name: p for p in kind.params}
-        for key, value in node.params.items():
+    def report_unknown_type(self, i: int) -> None:
+        name = self.types[i]
+        self.report(
+            f"{self.node(i)}: unknown node type {_quote(name)}{_hint(name, list(NODE_TYPES))}; "
+            f"known types: {', '.join(NODE_TYPES)}"
+        )
+
+    def check_params(self, i: int, kind: _Kind) -> None:
+        params, known = self.params[i], kind.params
+        for key, value in params.items():
             param = known.get(key)
             if param is None:
                 takes = f"parameters: {', '.join(known)}" if known else "no parameters"
                 self.report(
-                    f"{node}: unknown parameter {key!r}{_hint(key, list(known))}; "
+                    f"{self.node(i)}: unknown parameter {_quote(key)}{_hint(key, list(known))}; "
                     f"{kind.name} takes {takes}"
                 )
-            elif param.kind == "text" and not isinstance(value, str):
-                self.report(f"{node}: parameter {key!r} must be text, not {json.dumps(value)}")
-            elif param.kind == "number":
+            elif param.kind == "text":
+                if not isinstance(value, str):
+                    self.report(
+                        f"{self.node(i)}: parameter {key!r} must be text, not {_show(value)}"
+                    )
+                elif kind.rule == "swizzle" and not (
+                    1 <= len(value) <= 4 and any(set(value) <= s for s in _SWIZZLE_SETS)
+                ):
+                    self.report(
+                        f"{self.node(i)}: {key} {_quote(value)} is not a swizzle: 1 to 4 "
+                        "letters, all from rgba or all from xyzw"
+                    )
+            else:
                 number = number_value(value)
                 if number is None:
                     self.report(
-                        f"{node}: parameter {key!r} must be a number, not {json.dumps(value)}"
+                        f"{self.node(i)}: parameter {key!r} must be a number, not {_show(value)}"
                     )
                 elif math.isinf(number):
                     self.report(
-                        f"{node}: parameter {key!r} = {value!r} is not finite as a 32-bit float"
+                        f"{self.node(i)}: parameter {key!r} = {_show(value)} is not finite as a "
+                        "32-bit float"
                     )
-        if kind.name == "PixelChannel":
-            channel = node.params.get("channel", "r")
-            if isinstance(channel, str) and not (
-                1 <= len(channel) <= 4 and any(set(channel) <= set(s) for s in _SWIZZLE_SETS)
-            ):
-                self.report(
-                    f"{node}: channel {channel!r} is not a swizzle: 1 to 4 letters, "
-                    "all from rgba or all from xyzw"
-                )
-        if kind.name == "Clamp":
-            low, high = (_number_or(node.params.get(k), d) for k, d in (("min", 0.0), ("max", 1.0)))
+        if kind.min_max:
+            low, high = (self.number(i, known[k]) for k in ("min", "max"))
             if low > high and not math.isinf(low - high):
-                self.report(f"{node}: min {low!r} is above max {high!r}")
+                self.report(f"{self.node(i)}: min {low!r} is above max {high!r}")
+
+    def number(self, i: int, param) -> float:
+        number = number_value(self.params[i].get(param.name))
+        return float(param.default) if number is None else number
 
     # ---- edges ---------------------------------------------------------------------------
 
-    def check_edge(self, edge: _Edge) -> None:
-        source, target = self.by_id.get(edge.from_node), self.by_id.get(edge.to_node)
-        for end, name in ((source, edge.from_node), (target, edge.to_node)):
+    def check_edge(self, k: int) -> None:
+        src, out, dst, port = self.edges[k]
+        source, target = self.by_id.get(src), self.by_id.get(dst)
+        for end, name in ((source, src), (target, dst)):
             if end is None:
-                self.report(f"{edge}: no node has the id {name!r}")
-        if source is not None and source.kind is not None:
-            output = source.kind.output
-            if output is None:
-                self.report(f"{edge}: {source} has no output")
-            elif edge.from_port != output:
+                self.report(f"{self.edge(k)}: no node has the id {_quote(name)}")
+        if source is not None and (kind := self.kinds[source]) is not None:
+            if kind.output is None:
+                self.report(f"{self.edge(k)}: {self.node(source)} has no output")
+            elif out != kind.output:
                 self.report(
-                    f"{edge}: {source} has no output port {edge.from_port!r}; "
-                    f"its output is {output!r}"
+                    f"{self.edge(k)}: {self.node(source)} has no output port {_quote(out)}; "
+                    f"its output is {kind.output!r}"
                 )
-        if target is not None and target.kind is not None:
-            ports = [p.name for p in target.kind.inputs]
-            if edge.to_port not in ports:
+        if target is not None and (kind := self.kinds[target]) is not None:
+            ports = kind.ports
+            if port not in ports:
                 self.report(
-                    f"{edge}: {target} has no input port {edge.to_port!r}"
-                    f"{_hint(edge.to_port, ports)}; its inputs: {_names(ports)}"
+                    f"{self.edge(k)}: {self.node(target)} has no input port {_quote(port)}"
+                    f"{_hint(port, ports)}; its inputs: {_names(ports)}"
                 )
-            elif (edge.to_node, edge.to_port) in self.feeds:
-                first = self.feeds[(edge.to_node, edge.to_port)]
-                self.report(
-                    f"{edge}: input {edge.to_port!r} of {target} is already fed by "
-                    f"edge {first.index}; this edge is ignored"
-                )
+            elif (dst, port) in self.feeds:
+                first = self.feeds[(dst, port)]
+                if self.edges[first][:2] != (src, out):  # a repeated edge changes nothing
+                    self.report(
+                        f"{self.edge(k)}: input {port!r} of {self.node(target)} is already fed "
+                        f"by edge {first}; this edge is ignored"
+                    )
             else:
-                self.feeds[(edge.to_node, edge.to_port)] = edge
+                self.feeds[(dst, port)] = k
 
-    def ordered(self) -> tuple[list[str], list[str]]:
-        """The ids in an order where every edge between two nodes runs
-        forward, and the ids that wait on each other in a cycle."""
-        waiting = {n.id: 0 for n in self.nodes}
-        after: dict[str, list[str]] = {}
-        for e in self.edges:
-            if e.from_node in waiting and e.to_node in waiting:
-                waiting[e.to_node] += 1
-                after.setdefault(e.from_node, []).append(e.to_node)
+    def ordered(self) -> tuple[list[int], list[int]]:
+        """The emitted nodes in an order where every edge between two of them
+        runs forward, and the nodes that wait on each other in a cycle."""
+        by_id = self.by_id
+        waiting = dict.fromkeys(by_id.values(), 0)
+        after: dict[int, list[int]] = {}
+        for src, _, dst, _ in self.edges:
+            i, j = by_id.get(src), by_id.get(dst)
+            if i is not None and j is not None:
+                waiting[j] += 1
+                if i in after:
+                    after[i].append(j)
+                else:
+                    after[i] = [j]
         order = [i for i, count in waiting.items() if count == 0]
         for done in order:  # grows as it goes
-            for later in after.get(done, []):
+            for later in after.get(done, ()):
                 waiting[later] -= 1
                 if waiting[later] == 0:
                     order.append(later)
         return order, [i for i, count in waiting.items() if count > 0]
 
-    def report_cycle(self, stuck: list[str]) -> None:
+    def report_cycle(self, stuck: list[int]) -> None:
         """The compiler's cycle message, with the nodes that wait on each
         other, or else a pointer to the faults that make it count wrong."""
         if stuck:
             more = f" and {len(stuck) - 8} more" if len(stuck) > 8 else ""
             self.report(
-                f"{_CYCLE}: the nodes {', '.join(map(repr, stuck[:8]))}{more} wait on each other"
+                f"{_CYCLE}: the nodes {', '.join(_quote(self.ids[i]) for i in stuck[:8])}{more} "
+                "wait on each other"
             )
         else:
             self.report(
@@ -323,73 +607,42 @@ class _Checker:
 
     # ---- WGSL types --------------------------------------------------------------------
 
-    def input(self, node: _Node, port: str) -> tuple[str | None, str]:
-        """The type reaching an input and where it comes from, in words."""
-        edge = self.feeds.get((node.id, port))
-        if edge is None:
-            kind = NODE_TYPES[node.type]
-            default = next(p.default for p in kind.inputs if p.name == port)
-            return _DEFAULT_TYPES.get(default, _ABSTRACT), f"its default {default}"
-        source = self.by_id.get(edge.from_node)
-        if source is None or source.kind is None or edge.from_port != source.kind.output:
-            return None, ""
-        return self.types.get(source.id), f"{source.id!r}"
-
-    def infer(self, node: _Node) -> str | None:
-        kind = node.kind
-        if kind is None or kind.output is None and not kind.inputs:
+    def infer(self, i: int) -> str | None:
+        kind = self.kinds[i]
+        if kind is None:
             return None
-        got = {p.name: self.input(node, p.name) for p in kind.inputs}
-        types = {port: t for port, (t, _) in got.items() if t is not None}
-        if len(types) < len(got):
-            return None
-        name = kind.name
-        if name == "PixelChannel":
-            channel = node.params.get("channel", "r")
-            channel = channel if isinstance(channel, str) else "r"
-            return {1: F32, 2: VEC2, 3: "vec3<f32>", 4: VEC4}.get(len(channel))
-        if name in ("UV", "PixelColor"):
-            return kind.output_type
-        result = _combine(name, types)
+        if kind.rule == "swizzle":
+            channel = self.params[i].get("channel", "r")
+            return _VECTOR_OF_LENGTH.get(len(channel) if isinstance(channel, str) else 1)
+        if not kind.inputs:
+            return kind.type.output_type
+        node_id, feeds, edges = self.ids[i], self.feeds, self.edges
+        types = {}
+        for name, _, default_type, _ in kind.inputs:
+            k = feeds.get((node_id, name))
+            if k is None:
+                types[name] = default_type
+                continue
+            src, out = edges[k][:2]
+            source = self.by_id.get(src)
+            if source is None or (s := self.kinds[source]) is None or out != s.output:
+                return None
+            t = self.out_types.get(src)
+            if not t:
+                return None
+            types[name] = t
+        result = _combine(kind, types)
         if result is None:
-            inputs = "; ".join(f"{port} is {t} from {where}" for port, (t, where) in got.items())
-            self.report(f"{node}: its inputs do not fit ({inputs}); {name} takes {_WANTS[name]}")
+            self.report(
+                f"{self.node(i)}: its inputs do not fit ({self.described(i, kind, types)}); "
+                f"{kind.name} takes {kind.wants}"
+            )
         return result
 
-
-_SCALARS = (_ABSTRACT, F32)
-
-_WANTS = {
-    "SampleTexture": "a vec2<f32> uv",
-    "GravityWarp": "a vec2<f32> uv",
-    "FinalColor": "a vec4<f32> color",
-    "Clamp": "an f32 val (the bounds are f32)",
-    "Add": "a and b of one type, or f32 with a vector",
-    "Multiply": "a and b of one type, or f32 with a vector",
-    "Lerp": (
-        "a and b of one type, with t of that type or f32, and at least one input connected "
-        "(the WGSL compiler cannot type mix of three numbers)"
-    ),
-}
-
-
-def _combine(name: str, t: dict[str, str]) -> str | None:
-    """The output type of a node with inputs of types `t`, by WGSL's rules
-    for its expression, or None when they do not fit."""
-    if name in ("SampleTexture", "GravityWarp"):
-        if t["uv"] != VEC2:
-            return None
-        return VEC4 if name == "SampleTexture" else VEC2
-    if name == "FinalColor":
-        return VEC4 if t["color"] == VEC4 else None
-    if name == "Clamp":
-        return F32 if t["val"] in _SCALARS else None
-    a, b = t["a"], t["b"]
-    if name in ("Add", "Multiply"):
-        if a in _SCALARS:
-            return F32 if b in _SCALARS else b
-        return a if b in _SCALARS or b == a else None
-    # Lerp: mix(T, T, T) or mix(vecN, vecN, f32).
-    if a in _SCALARS and b in _SCALARS:
-        return F32 if t["t"] in _SCALARS and (a, b, t["t"]) != (_ABSTRACT,) * 3 else None
-    return a if a == b and t["t"] in (*_SCALARS, a) else None
+    def described(self, i: int, kind: _Kind, types: dict[str, str]) -> str:
+        words = []
+        for name, default, _, _ in kind.inputs:
+            k = self.feeds.get((self.ids[i], name))
+            where = f"its default {default}" if k is None else _quote(self.edges[k][0])
+            words.append(f"{name} is {types[name]} from {where}")
+        return "; ".join(words)

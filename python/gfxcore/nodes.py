@@ -3,9 +3,10 @@
 `NODE_TYPES` maps each type name to a `NodeType`: its input ports with the
 WGSL text used when no edge feeds them, its output port (the suffix of the
 WGSL variable the node defines), its parameters with their kinds and
-defaults, the WGSL type of its output, and the line it emits. The checker
-(`gfxcore.check_node_graph`) and the docs both read this table; a test holds
-it against what `compile_node_graph` emits.
+defaults, the WGSL type of its output, and the line it emits. It is read
+from `node_catalogue.json`, which the build writes from the compiler's own
+table; the checker (`gfxcore.check_node_graph`) and the docs both read it,
+and a test holds it against what `compile_node_graph` emits.
 
 A line template has one `{name}` placeholder per input port and parameter
 and `{out}` for the node's variable, `{id}_{output}`. Number parameters are
@@ -14,10 +15,12 @@ written with six decimals (`format_number`) and the template adds the `f`.
 
 from __future__ import annotations
 
+import json
 import math
+import pathlib
 import struct
 from dataclasses import dataclass
-from typing import Literal, Union
+from typing import Any, Literal, Union
 
 __all__ = [
     "NODE_TYPES",
@@ -81,6 +84,11 @@ class NodeType:
         line: the emitted WGSL line (see the module docstring).
         typing: how the input types combine, in words ("" when each port
             stands alone).
+        rule: the typing rule the checker applies: "fixed" (each input of a
+            type its port accepts, the output of `output_type`), "swizzle"
+            (f32 or vecN<f32> by the length of the text parameter),
+            "broadcast" (`a` and `b` of one type, or either f32) or "mix"
+            (`a` and `b` of one type, `t` of that type or f32).
     """
 
     name: str
@@ -90,105 +98,27 @@ class NodeType:
     params: tuple[Param, ...]
     line: str
     typing: str = ""
+    rule: Literal["fixed", "swizzle", "broadcast", "mix"] = "fixed"
 
 
-_UV = Port("uv", "in.uv", (VEC2,))
-_ANY = SCALAR_OR_VECTOR
-_SAME_OR_SCALAR = (
-    "`a` and `b` of one type, or either of them f32 (the other's type wins); "
-    "an input left at its default is a number of the other's type"
-)
+def _node_type(entry: dict[str, Any]) -> NodeType:
+    return NodeType(
+        name=entry["name"],
+        inputs=tuple(Port(p["name"], p["default"], tuple(p["accepts"])) for p in entry["inputs"]),
+        output=entry["output"] or None,
+        output_type=entry["output_type"] or None,
+        params=tuple(Param(p["name"], p["kind"], p["default"]) for p in entry["params"]),
+        line=entry["line"],
+        typing=entry["typing_text"],
+        rule=entry["typing"],
+    )
+
 
 NODE_TYPES: dict[str, NodeType] = {
     t.name: t
-    for t in (
-        NodeType("UV", (), "uv", VEC2, (), "    let {out} = in.uv;"),
-        NodeType(
-            "SampleTexture",
-            (_UV,),
-            "color",
-            VEC4,
-            (),
-            "    let {out} = textureSample(t_color, s_color, {uv});",
-        ),
-        NodeType(
-            "PixelColor",
-            (),
-            "color",
-            VEC4,
-            (),
-            "    let {out} = textureSample(t_color, s_color, in.uv);",
-        ),
-        NodeType(
-            "PixelChannel",
-            (),
-            "val",
-            "f32 for one channel, vecN<f32> for N channels",
-            (Param("channel", "text", "r"),),
-            "    let {out} = textureSample(t_color, s_color, in.uv).{channel};",
-            "`channel` is a swizzle of 1 to 4 letters, all from rgba or all from xyzw",
-        ),
-        NodeType(
-            "Lerp",
-            (Port("a", "0.0", _ANY), Port("b", "1.0", _ANY), Port("t", "0.5", _ANY)),
-            "out",
-            "the type of `a` and `b`",
-            (),
-            "    let {out} = mix({a}, {b}, {t});",
-            "`a` and `b` of one type; `t` of that type or f32; at least one input connected",
-        ),
-        NodeType(
-            "Add",
-            (Port("a", "0.0", _ANY), Port("b", "0.0", _ANY)),
-            "out",
-            "the vector type among `a` and `b`, else f32",
-            (),
-            "    let {out} = {a} + {b};",
-            _SAME_OR_SCALAR,
-        ),
-        NodeType(
-            "Multiply",
-            (Port("a", "1.0", _ANY), Port("b", "1.0", _ANY)),
-            "out",
-            "the vector type among `a` and `b`, else f32",
-            (),
-            "    let {out} = {a} * {b};",
-            _SAME_OR_SCALAR,
-        ),
-        NodeType(
-            "Clamp",
-            (Port("val", "0.0", (F32,)),),
-            "out",
-            F32,
-            (Param("min", "number", 0.0), Param("max", "number", 1.0)),
-            "    let {out} = clamp({val}, {min}f, {max}f);",
-            "`min` not above `max`",
-        ),
-        NodeType(
-            "GravityWarp",
-            (_UV,),
-            "out_uv",
-            VEC2,
-            (Param("strength", "number", 1.0), Param("radius", "number", 0.1)),
-            "    let {out} = warp_uv({uv}, {strength}f, {radius}f);",
-        ),
-        NodeType(
-            "Discard",
-            (),
-            None,
-            None,
-            (),
-            "    discard;",
-            "no texture may be sampled after it (sampling needs uniform control flow)",
-        ),
-        NodeType(
-            "FinalColor",
-            (Port("color", "vec4<f32>(0.0, 0.0, 0.0, 1.0)", (VEC4,)),),
-            None,
-            None,
-            (),
-            "    out_color = {color};",
-        ),
+    for t in map(
+        _node_type,
+        json.loads(pathlib.Path(__file__).with_name("node_catalogue.json").read_text("utf-8")),
     )
 }
 

@@ -85,24 +85,10 @@ bool add_member(PyObject* module, const char* name, PyObject* member) {
     return ok;
 }
 
-const RegisteredMember* find_registered(const char* name) {
-    for (const RegisteredMember& m : registered_members()) {
-        if (std::strcmp(m.name, name) == 0) return &m;
-    }
-    return nullptr;
-}
-
 bool register_members(PyObject* module) {
     try {
-        for (const RegisteredMember& m : registered_members()) {
-            bool known = false;
-            for (const char* name : kContents) known = known || std::strcmp(name, m.name) == 0;
-            if (!known) throw std::logic_error(std::string("unlisted module member ") + m.name);
-        }
-        for (const char* name : kContents) {
-            const RegisteredMember* m = find_registered(name);
-            if (m == nullptr) continue;  // not part of this build
-            if (!add_member(module, name, m->make(module))) return false;
+        for (const RegisteredMember* m : members_in_order(kContents)) {
+            if (!add_member(module, m->name, m->make(module))) return false;
         }
         return true;
     } catch (...) {

@@ -1,5 +1,7 @@
 #include "module/registry.hpp"
 
+#include <cstring>
+#include <stdexcept>
 #include <string>
 
 namespace core::py {
@@ -12,6 +14,27 @@ std::vector<RegisteredMember>& members() {
 }  // namespace
 
 const std::vector<RegisteredMember>& registered_members() { return members(); }
+
+std::vector<const RegisteredMember*> members_in_order(std::span<const char* const> listed) {
+    for (const RegisteredMember& m : members()) {
+        bool known = false;
+        for (const char* name : listed) known = known || std::strcmp(name, m.name) == 0;
+        if (!known) throw std::logic_error(std::string("unlisted module member ") + m.name);
+    }
+    std::vector<const RegisteredMember*> ordered;
+    for (const char* name : listed) {
+        const RegisteredMember* found = nullptr;
+        for (const RegisteredMember& m : members()) {
+            if (std::strcmp(m.name, name) == 0) found = &m;
+        }
+        if (found == nullptr) {
+            throw std::logic_error(std::string("module member ") + name +
+                                   " is listed but no unit registers it");
+        }
+        ordered.push_back(found);
+    }
+    return ordered;
+}
 
 Registration::Registration(const char* name, MemberFactory make) {
     members().push_back({name, make});

@@ -2,6 +2,7 @@
 // adds them in its fixed order when the module is imported.
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "module/thunks.hpp"
@@ -17,6 +18,12 @@ struct RegisteredMember {
 };
 
 const std::vector<RegisteredMember>& registered_members();
+
+// The registered members in the order of `listed`. Throws std::logic_error
+// when a listed name has no registration (a unit left out of the build, or a
+// registration with a misspelt name) or a registration is not listed: either
+// would give a module that differs from its published contents.
+std::vector<const RegisteredMember*> members_in_order(std::span<const char* const> listed);
 
 // A namespace-scope `const Registration r{"name", factory};` in a unit's
 // bind.cpp makes the member known to the module entry.

@@ -1,6 +1,6 @@
 // Python surface of the node-graph compiler.
 #include "module/bind.hpp"
-#include "node_compiler/graph.hpp"
+#include "node_compiler/compile.hpp"
 
 // clang-format off: the registrations read as a table, laid out by hand
 

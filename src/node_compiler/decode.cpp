@@ -16,7 +16,7 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
-#include "node_compiler/graph.hpp"
+#include "node_compiler/decode.hpp"
 #include "node_compiler/id_table.hpp"
 #include "node_compiler/json_fault.hpp"
 
@@ -131,19 +131,12 @@ const char* expected_text(Want w) {
     return "a value";
 }
 
-constexpr std::string_view kNodeTypes[] = {
-    "UV",       "SampleTexture", "PixelColor",  "PixelChannel", "Lerp",       "Add",
-    "Multiply", "Clamp",         "GravityWarp", "Discard",      "FinalColor",
-};
-constexpr std::string_view kPorts[] = {"uv", "a", "b", "t", "val", "color"};
-constexpr std::string_view kParamKeys[] = {"channel", "min", "max", "strength", "radius"};
-
-template <class Result, std::size_t N>
-Result lookup(const std::string_view (&names)[N], std::string_view s, Result none) {
-    for (std::size_t i = 0; i < N; ++i) {
-        if (names[i] == s) return static_cast<Result>(i);
+// The index of the node type named `name`, or kNodeTypeCount.
+uint8_t node_type(std::string_view name) {
+    for (uint8_t i = 0; i < kNodeTypeCount; ++i) {
+        if (kNodeSpecs[i].name == name) return i;
     }
-    return none;
+    return kNodeTypeCount;
 }
 
 // ---- the handler ----------------------------------------------------------------
@@ -344,9 +337,11 @@ private:
         switch (top.frame) {
             case Frame::Skip:
                 return true;
-            case Frame::ParamsObject:
-                top.field = lookup(kParamKeys, key, static_cast<uint8_t>(kIgnored));
+            case Frame::ParamsObject: {
+                const uint8_t k = kParamKeys.find(key);
+                top.field = k == kParamCount ? kIgnored : k;
                 return true;
+            }
             default:
                 break;
         }
@@ -399,19 +394,19 @@ private:
         const auto first = static_cast<uint32_t>(graph_.params.size());
         for (uint8_t k = 0; k < kParamCount; ++k) {
             if (params_[k].kind != ParamValue::Absent) {
-                graph_.params.push_back(Param{static_cast<ParamKey>(k), params_[k]});
+                graph_.params.push_back(Param{k, params_[k]});
             }
         }
-        graph_.nodes.push_back(Node{graph_.ids.intern(fields_[0]),
-                                    lookup(kNodeTypes, fields_[1], NodeType::Unknown), fields_[1],
-                                    first, static_cast<uint8_t>(graph_.params.size() - first)});
+        graph_.nodes.push_back(Node{graph_.ids.intern(fields_[0]), node_type(fields_[1]),
+                                    fields_[1], first,
+                                    static_cast<uint8_t>(graph_.params.size() - first)});
     }
 
     void add_edge() {
         const uint32_t from = graph_.ids.intern(fields_[0]);
         const uint32_t to = graph_.ids.intern(fields_[2]);
-        graph_.edges.push_back(Edge{from, to, graph_.ports.intern(fields_[1]),
-                                    lookup(kPorts, fields_[3], kPortCount)});
+        graph_.edges.push_back(
+            Edge{from, to, graph_.ports.intern(fields_[1]), kInputPorts.find(fields_[3])});
     }
 
     bool number(error_code& ec, ParamValue v, json::string_view s) {

@@ -11,37 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "node_compiler/catalogue.hpp"
 #include "node_compiler/id_table.hpp"
 
 namespace core {
-
-enum class NodeType : uint8_t {
-    UV,
-    SampleTexture,
-    PixelColor,
-    PixelChannel,
-    Lerp,
-    Add,
-    Multiply,
-    Clamp,
-    GravityWarp,
-    Discard,
-    FinalColor,
-    Unknown,
-};
-
-// Input ports some node type reads; kPortCount marks any other port name.
-enum Port : uint8_t { kPortUv, kPortA, kPortB, kPortT, kPortVal, kPortColor, kPortCount };
-
-// Parameter keys some node type reads; kParamCount marks any other key.
-enum ParamKey : uint8_t {
-    kParamChannel,
-    kParamMin,
-    kParamMax,
-    kParamStrength,
-    kParamRadius,
-    kParamCount,
-};
 
 struct ParamValue {
     enum Kind : uint8_t { Absent, Unsigned, Signed, Float, Text, Other };
@@ -53,13 +26,13 @@ struct ParamValue {
 };
 
 struct Param {
-    ParamKey key;
+    uint8_t key;  // into kParamKeys
     ParamValue value;
 };
 
 struct Node {
     uint32_t id;
-    NodeType type;
+    uint8_t type;                // into kNodeSpecs; kNodeTypeCount when unknown
     std::string_view type_text;  // for the unknown-type message
     uint32_t first_param;        // into NodeGraph::params
     uint8_t param_count;
@@ -69,7 +42,7 @@ struct Edge {
     uint32_t from_node;
     uint32_t to_node;
     uint32_t from_port;  // into NodeGraph::ports
-    Port to_port;
+    uint8_t to_port;     // into kInputPorts; kPortCount for any other name
 };
 
 struct NodeGraph {
@@ -82,16 +55,5 @@ struct NodeGraph {
     // (escaped or split strings); a deque so that views into it survive growth.
     std::deque<std::string> owned;
 };
-
-// Decodes the JSON document; throws ValueError with "{} at line {} column {}".
-// The graph's views point into `json` and into the graph itself.
-NodeGraph decode_node_graph(std::string_view json);
-
-// The breadth-first topological order of the ids (including ids that only
-// edges name); throws ValueError "Node graph contains a cycle".
-std::vector<uint32_t> order_nodes(const NodeGraph& graph);
-
-// The whole compile: decode, order, emit.
-std::string compile_node_graph(std::string_view json);
 
 }  // namespace core

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "common/errors.hpp"
-#include "node_compiler/graph.hpp"
+#include "node_compiler/order.hpp"
 
 namespace core {
 

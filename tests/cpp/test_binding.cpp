@@ -6,6 +6,7 @@
 
 #include "check.hpp"
 #include "module/class_builder.hpp"
+#include "module/registry.hpp"
 
 namespace {
 
@@ -35,9 +36,32 @@ void constructor_arity_is_checked() {
     Py_XDECREF(made);
 }
 
+// The module's member list and the units' registrations must name the same
+// members: a listed member left unregistered fails the import, never skips.
+const core::py::Registration probe{"probe", [](PyObject*) -> PyObject* { return nullptr; }};
+
+std::string order_refusal(std::span<const char* const> listed) {
+    try {
+        core::py::members_in_order(listed);
+    } catch (const std::logic_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+void member_list_matches_registrations() {
+    const char* both[] = {"probe"};
+    const char* missing[] = {"probe", "ghost"};
+    const char* unlisted[] = {"other"};
+    CHECK(order_refusal(both).empty());
+    CHECK(order_refusal(missing) == "module member ghost is listed but no unit registers it");
+    CHECK(order_refusal(unlisted) == "unlisted module member probe");
+}
+
 }  // namespace
 
 void run_binding_tests() {
     Py_InitializeEx(0);
     constructor_arity_is_checked();
+    member_list_matches_registrations();
 }
