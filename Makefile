@@ -8,7 +8,7 @@ REQUIREMENTS ?= requirements-dev.txt
 PYTEST_ARGS ?=
 
 .PHONY: build test test-cpp demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
-        fuzz fuzz-smoke docs lint test-plain-lanes check-long
+        fuzz fuzz-smoke docs lint test-plain-lanes check-long check
 
 deps: $(DEPS)
 
@@ -18,31 +18,42 @@ $(DEPS): requirements-dev.txt $(REQUIREMENTS) scripts/install-deps
 	touch $@
 
 build: $(DEPS)
-	$(PY) -m pip install -q --no-build-isolation --no-deps .
+	scripts/install-module $(PY) --no-deps .
 
 # The C++ tests (the physics core, and the binding layer through an embedded
 # interpreter), built with TEST_CXX.
 TEST_CXX ?= g++
-test-cpp: $(DEPS)
+# Relinked only when a source or header changed.
+TEST_CPP := build/test_physics_core_$(TEST_CXX)
+TEST_CPP_SOURCES := tests/cpp/test_world.cpp \
+    $(filter-out src/physics/bind.cpp,$(wildcard src/physics/*.cpp)) src/common/format.cpp \
+    src/common/interrupt.cpp src/common/seed.cpp \
+    tests/cpp/main.cpp tests/cpp/test_binding.cpp $(wildcard src/module/*.cpp)
+$(TEST_CPP): $(TEST_CPP_SOURCES) $(wildcard src/*/*.hpp tests/cpp/*.hpp) $(DEPS)
 	mkdir -p build
 	$(TEST_CXX) -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic -Werror -Isrc \
-	    -o build/test_physics_core_$(TEST_CXX) tests/cpp/test_world.cpp \
-	    $(filter-out src/physics/bind.cpp,$(wildcard src/physics/*.cpp)) src/common/format.cpp \
-	    src/common/interrupt.cpp src/common/seed.cpp -ltbb \
-	    tests/cpp/main.cpp tests/cpp/test_binding.cpp $(wildcard src/module/*.cpp) \
+	    -o $@ $(TEST_CPP_SOURCES) -ltbb \
 	    $$($(PY) -c 'import sysconfig as s; v = s.get_config_var; print("-I" + s.get_paths()["include"], "-L" + v("LIBDIR"), "-Wl,-rpath," + v("LIBDIR"), "-lpython" + v("LDVERSION"))')
-	build/test_physics_core_$(TEST_CXX)
 
-test: build test-cpp
-	$(PY) -m mypy.stubtest _core --concise
-	$(PY) -m pytest -q tests $(PYTEST_ARGS)
+test-cpp: $(TEST_CPP)
+	$(TEST_CPP)
+
+# scripts/check-suite builds and installs the module, then runs stubtest and
+# pytest: the same routine as test-asan, test-clang and test-pythons.
+test: $(DEPS) test-cpp
+	scripts/check-suite $(VENV) -- $(PYTEST_ARGS)
+
+# The quick lane for day-to-day work: make test without the slow groups
+# (the tests marked `slow`).
+check: $(DEPS) test-cpp
+	scripts/check-suite $(VENV) -- -m "not slow" $(PYTEST_ARGS)
 
 # The SDF tests against the module built with the plain C++ lanes that
 # machines with neither SSE2 nor NEON run, installed beside the build into
 # build/plain-lanes and put ahead of .venv's own module.
 PLAIN_LANES := build/plain-lanes
 test-plain-lanes: $(DEPS)
-	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(PLAIN_LANES)/site \
+	scripts/install-module $(PY) --no-deps --upgrade --target $(PLAIN_LANES)/site \
 	    -C build-dir='$(PLAIN_LANES)/{wheel_tag}' -C cmake.define.CORE_PLAIN_LANES=ON .
 	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -c 'import _core, sys; sys.exit(not _core.__file__.startswith("$(abspath $(PLAIN_LANES))"))'
 	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -m pytest -q -p no:cacheprovider tests/test_sdf.py tests/test_sdf_collision.py
@@ -64,8 +75,13 @@ check-long:
 	build/check_scene_field_plain $(LONG_SCENES)
 	build/check_sin_cos $(LONG_STRIDE)
 
-demo: build
-	$(PY) examples/demo.py
+# The demos in a venv of their own with only what a user installs: the module
+# with its GPU extra, Pillow for the pictures, and the build tools.
+demo:
+	scripts/install-deps
+	scripts/dev-venv $(PYTHON) .venv-demo requirements-demo.txt
+	scripts/install-module .venv-demo/bin/python -C build-dir='build/demo-{wheel_tag}' '.[gpu]'
+	.venv-demo/bin/python examples/demo.py
 
 bench: build
 	$(PY) bench/run.py

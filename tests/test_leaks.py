@@ -16,6 +16,9 @@ from conftest import FailingSequence, RaisesOnFloat
 
 import _core
 
+# Three quarters of the suite's time: `make check` leaves it to `make test`.
+pytestmark = pytest.mark.slow
+
 ROUNDS = 400  # a leak of one block per call shows as hundreds
 SLACK = 48  # freelists and caches settling
 

@@ -407,6 +407,7 @@ PyObject* c() { return to_python<std::array<std::vector<float>, 2>>::convert({})
 """
 
 
+@pytest.mark.slow  # runs the C++ compiler
 @pytest.mark.parametrize("refused", [False, True])
 def test_unsupported_conversion_kinds_do_not_compile(tmp_path, refused):
     """A C++ type without a conversion must be a build error, not a runtime crash."""

@@ -14,6 +14,8 @@ fragment shader of `compile_node_graph` over an image. All of them share one
 
 Every argument is checked before anything reaches the GPU: a wrong type is a
 `TypeError`, a wrong shape or value a `ValueError`, each naming the argument.
+Results are float32 arrays, except that `apply_node_graph` gives an 8- or
+16-bit image (as Pillow makes them) back in its own type.
 
 Environment: Mesa's Vulkan driver prints a warning on stderr when
 ``XDG_RUNTIME_DIR`` is not set, as in a headless session. When it is unset,
@@ -32,7 +34,7 @@ import tempfile
 import threading
 from collections import OrderedDict
 from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any, Union
+from typing import TYPE_CHECKING, Any, Union, overload
 
 try:
     import numpy as np
@@ -47,6 +49,7 @@ from . import fullscreen_vertex_wgsl, scene_buffer, sdf_wgsl
 
 if TYPE_CHECKING:
     import numpy.typing as npt
+    from numpy.typing import NDArray
 
 __all__ = [
     "IMAGE_FORMAT",
@@ -66,6 +69,7 @@ SceneLike = Union[SdfScene, bytes, bytearray, memoryview, Sequence[int]]
 #: floats per pixel, read through a non-filtering sampler.
 IMAGE_FORMAT = "rgba32float"
 
+# The compute kernels' workgroup size, written into their WGSL.
 _WORKGROUP = 64
 _PIPELINE_CACHE_SIZE = 32
 
@@ -307,6 +311,92 @@ class GpuDevice:
         dev.queue.submit([encoder.finish()])
         return bytes(dev.queue.read_buffer(out))[:out_size]
 
+    def run_render(
+        self,
+        fragment_wgsl: str,
+        image: bytes,
+        image_size: tuple[int, int],
+        size: tuple[int, int],
+        entry_point: str = "fs_main",
+    ) -> bytes:
+        """Draws a fragment shader of `compile_node_graph` over an image once
+        and returns the result.
+
+        The image is bound as `t_color` with `s_color` a nearest,
+        clamp-to-edge sampler (see `image_layout()`); the shader draws
+        `render_pipeline()`'s full-screen strip into an `IMAGE_FORMAT` target.
+
+        Args:
+            fragment_wgsl: the fragment shader text.
+            image: the image's `IMAGE_FORMAT` texels, rows top to bottom.
+            image_size: the image's (width, height) in pixels.
+            size: the (width, height) of the result in pixels.
+            entry_point: the fragment entry point.
+
+        Returns:
+            The target's `IMAGE_FORMAT` texels after the draw, rows top to
+            bottom.
+
+        Raises:
+            ValueError: the WGSL compiler refuses `fragment_wgsl`, or `image`
+                is not 16 bytes for each pixel of `image_size`.
+        """
+        columns, rows = image_size
+        if len(image) != 16 * columns * rows:
+            raise ValueError(
+                f"image must be 16 bytes a pixel for {columns} x {rows}, not {len(image)} bytes"
+            )
+        width, height = size
+        pipeline = self.render_pipeline(fragment_wgsl, entry_point)
+        wgpu, dev = self._wgpu, self.device
+        usage = wgpu.TextureUsage
+        source = dev.create_texture(
+            size=(columns, rows, 1),
+            format=IMAGE_FORMAT,
+            usage=usage.TEXTURE_BINDING | usage.COPY_DST,
+        )
+        dev.queue.write_texture(
+            {"texture": source}, image, {"bytes_per_row": 16 * columns}, (columns, rows, 1)
+        )
+        sampler = dev.create_sampler(
+            mag_filter="nearest",
+            min_filter="nearest",
+            address_mode_u="clamp-to-edge",
+            address_mode_v="clamp-to-edge",
+        )
+        group = dev.create_bind_group(
+            layout=self.image_layout(),
+            entries=[
+                {"binding": 0, "resource": source.create_view()},
+                {"binding": 1, "resource": sampler},
+            ],
+        )
+        target = dev.create_texture(
+            size=(width, height, 1),
+            format=IMAGE_FORMAT,
+            usage=usage.RENDER_ATTACHMENT | usage.COPY_SRC,
+        )
+        encoder = dev.create_command_encoder()
+        draw = encoder.begin_render_pass(
+            color_attachments=[
+                {
+                    "view": target.create_view(),
+                    "load_op": wgpu.LoadOp.clear,
+                    "store_op": wgpu.StoreOp.store,
+                    "clear_value": (0, 0, 0, 0),
+                }
+            ]
+        )
+        draw.set_pipeline(pipeline)
+        draw.set_bind_group(0, group)
+        draw.draw(4)
+        draw.end()
+        dev.queue.submit([encoder.finish()])
+        data = dev.queue.read_texture(
+            {"texture": target}, {"bytes_per_row": 16 * width}, (width, height, 1)
+        )
+        return bytes(data)
+
 
 _default: GpuDevice | None = None
 _default_lock = threading.Lock()
@@ -334,7 +424,7 @@ _SCENE_KERNEL = (
 @group(0) @binding(1) var<storage, read> points: array<f32>;
 @group(0) @binding(2) var<storage, read_write> result: array<f32>;
 
-@compute @workgroup_size(64)
+@compute @workgroup_size(WORKGROUP)
 fn main(@builtin(global_invocation_id) id: vec3<u32>) {
     let k = id.x;
     if k < arrayLength(&points) / 3u {
@@ -344,6 +434,7 @@ fn main(@builtin(global_invocation_id) id: vec3<u32>) {
 }
 """
 )
+_SCENE_KERNEL = _SCENE_KERNEL.replace("WORKGROUP", str(_WORKGROUP))
 _DISTANCE_KERNEL = _SCENE_KERNEL.replace("RESULT", "result[k] = sdf_scene_distance(p);")
 _NORMAL_KERNEL = _SCENE_KERNEL.replace(
     "RESULT",
@@ -352,6 +443,14 @@ _NORMAL_KERNEL = _SCENE_KERNEL.replace(
         result[3u * k + 1u] = n.y;
         result[3u * k + 2u] = n.z;""",
 )
+
+
+def _device(device: GpuDevice | None) -> GpuDevice:
+    if device is None:
+        return default_device()
+    if not isinstance(device, GpuDevice):
+        raise TypeError(f"device must be a GpuDevice or None, not {type(device).__name__}")
+    return device
 
 
 def _scene_bytes(scene: SceneLike) -> bytes:
@@ -370,21 +469,25 @@ def _scene_bytes(scene: SceneLike) -> bytes:
     return scene_buffer(data)
 
 
-def _array(value: Any, name: str, shape: str) -> np.ndarray:
-    """`value` as a C-contiguous float32 array, or TypeError for values that
-    are not real numbers and ValueError for ragged sequences."""
+def _real_array(value: Any, name: str, shape: str) -> NDArray[Any]:
+    """`value` as an array, or TypeError for values that are not real numbers
+    and ValueError for ragged sequences."""
     try:
         array = np.asarray(value)
     except (TypeError, ValueError) as exc:
         raise ValueError(f"{name} must be an array of shape {shape}: {exc}") from None
     if array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must hold real numbers, not {array.dtype}")
+    return array
+
+
+def _float32(array: NDArray[Any]) -> NDArray[np.float32]:
     with np.errstate(over="ignore"):  # beyond float32: infinite, refused by the caller
         return np.ascontiguousarray(array, dtype=np.float32)
 
 
-def _points(points: npt.ArrayLike) -> np.ndarray:
-    array = _array(points, "points", "(n, 3)")
+def _points(points: npt.ArrayLike) -> NDArray[np.float32]:
+    array = _float32(_real_array(points, "points", "(n, 3)"))
     if array.ndim != 2 or array.shape[1] != 3:
         raise ValueError(f"points must have shape (n, 3), not {array.shape}")
     if not np.isfinite(array).all():
@@ -397,10 +500,10 @@ def _points(points: npt.ArrayLike) -> np.ndarray:
 
 def _evaluate(
     kernel: str, scene: SceneLike, points: npt.ArrayLike, width: int, device: GpuDevice | None
-) -> np.ndarray:
+) -> NDArray[np.float32]:
     data = _points(points)
     records = _scene_bytes(scene)
-    gpu = device or default_device()
+    gpu = _device(device)
     if len(records) > gpu.max_storage_bytes:
         raise ValueError(
             f"scene of {len(records)} bytes is larger than this device's storage "
@@ -420,7 +523,7 @@ def _evaluate(
 
 def sdf_distances(
     scene: SceneLike, points: npt.ArrayLike, *, device: GpuDevice | None = None
-) -> np.ndarray:
+) -> NDArray[np.float32]:
     """Signed distances of points to a scene, computed on the GPU.
 
     The same float32 steps as `SdfCollider.distance`, so the results match
@@ -436,14 +539,15 @@ def sdf_distances(
         points: an array-like of shape (n, 3) of real numbers (scene units),
             narrowed to float32; n may be 0. Large inputs are split into
             several dispatches within the device's limits.
-        device: the device to run on; `default_device()` when None.
+        device: the device to run on, a `GpuDevice`; `default_device()`
+            when None.
 
     Returns:
         A float32 array of shape (n,): negative inside, positive outside.
 
     Raises:
-        TypeError: `scene` is not one of the kinds above, or `points` does
-            not hold real numbers.
+        TypeError: `scene` is not one of the kinds above, `points` does
+            not hold real numbers, or `device` is not a `GpuDevice`.
         ValueError: `points` is not of shape (n, 3) or not finite as float32,
             a scene byte is out of range, or the scene is larger than the
             device's storage buffers.
@@ -454,7 +558,7 @@ def sdf_distances(
 
 def sdf_normals(
     scene: SceneLike, points: npt.ArrayLike, *, device: GpuDevice | None = None
-) -> np.ndarray:
+) -> NDArray[np.float32]:
     """Outward normals of a scene at points, computed on the GPU by
     `SdfCollider.normal`'s central differences (step 0.001).
 
@@ -482,13 +586,42 @@ def _check_size(name: str, size: tuple[int, int], limit: float) -> None:
         raise ValueError(f"{name} must be from 1 to {limit} pixels each way, not {size!r}")
 
 
+# Integer images and the value of their largest sample, which the shader sees
+# as 1.
+_INTEGER_IMAGES = {np.dtype(np.uint8): 255, np.dtype(np.uint16): 65535}
+
+
+@overload
+def apply_node_graph(
+    wgsl: str,
+    image: NDArray[np.uint8],
+    *,
+    size: tuple[int, int] | None = None,
+    device: GpuDevice | None = None,
+) -> NDArray[np.uint8]: ...
+@overload
+def apply_node_graph(
+    wgsl: str,
+    image: NDArray[np.uint16],
+    *,
+    size: tuple[int, int] | None = None,
+    device: GpuDevice | None = None,
+) -> NDArray[np.uint16]: ...
+@overload
 def apply_node_graph(
     wgsl: str,
     image: npt.ArrayLike,
     *,
     size: tuple[int, int] | None = None,
     device: GpuDevice | None = None,
-) -> np.ndarray:
+) -> NDArray[np.float32]: ...
+def apply_node_graph(
+    wgsl: str,
+    image: npt.ArrayLike,
+    *,
+    size: tuple[int, int] | None = None,
+    device: GpuDevice | None = None,
+) -> NDArray[Any]:
     """Draws a fragment shader of `compile_node_graph` over an image.
 
     The image is uploaded as an `rgba32float` texture and bound as `t_color`,
@@ -497,22 +630,31 @@ def apply_node_graph(
     and every pixel reads exactly one texel. The shader draws into an
     `rgba32float` target, so values outside [0, 1] survive.
 
+    An image of uint8 or uint16 (such as `np.asarray` of a Pillow RGBA
+    image) is scaled to [0, 1] on the way in, its largest value becoming 1,
+    and the result comes back in the same type: scaled back, rounded to the
+    nearest integer and clipped to the type's range (NaN gives 0).
+
     Args:
         wgsl: the fragment shader text (`compile_node_graph`'s result), with
             entry point `fs_main`.
         image: an array-like of shape (height, width, 4) of real numbers,
-            narrowed to float32: rgba, row 0 at the top, where uv.y is 0.
+            narrowed to float32, or an array of uint8 or uint16: rgba, row 0
+            at the top, where uv.y is 0.
         size: the (width, height) of the result in pixels; the image's own
             size when None.
-        device: the device to run on; `default_device()` when None.
+        device: the device to run on, a `GpuDevice`; `default_device()`
+            when None.
 
     Returns:
-        A float32 array of shape (height, width, 4): the shader's colour at
-        each pixel's centre, row 0 at the top.
+        An array of shape (height, width, 4): the shader's colour at each
+        pixel's centre, row 0 at the top; float32, or the image's own type
+        for uint8 and uint16.
 
     Raises:
         TypeError: `wgsl` is not a str, `image` does not hold real numbers,
-            or `size` is not a tuple of two ints.
+            `size` is not a tuple of two ints, or `device` is not a
+            `GpuDevice`.
         ValueError: `image` is not of shape (height, width, 4) with both
             sides from 1 to the device's texture limit, `size` is out of
             that range, or the WGSL compiler refuses `wgsl` (the message is
@@ -521,7 +663,9 @@ def apply_node_graph(
     """
     if not isinstance(wgsl, str):
         raise TypeError(f"wgsl must be a str, not {type(wgsl).__name__}")
-    pixels = _array(image, "image", "(height, width, 4)")
+    source = _real_array(image, "image", "(height, width, 4)")
+    scale = _INTEGER_IMAGES.get(source.dtype)
+    pixels = _float32(source)
     if pixels.ndim != 3 or pixels.shape[2] != 4 or 0 in pixels.shape:
         raise ValueError(f"image must have shape (height, width, 4), not {pixels.shape}")
     rows, columns = pixels.shape[:2]
@@ -534,53 +678,16 @@ def apply_node_graph(
     ):
         raise TypeError(f"size must be a tuple (width, height) of two ints, not {size!r}")
     _check_size("size", size, math.inf)
-    gpu = device or default_device()
+    gpu = _device(device)
     _check_size("image", (columns, rows), gpu.max_texture_size)
     _check_size("size", size, gpu.max_texture_size)
+    if scale is not None:
+        pixels = pixels / np.float32(scale)
     width, height = size
-    pipeline = gpu.render_pipeline(wgsl)
-
-    wgpu, dev = gpu._wgpu, gpu.device
-    usage = wgpu.TextureUsage
-    source = dev.create_texture(
-        size=(columns, rows, 1), format=IMAGE_FORMAT, usage=usage.TEXTURE_BINDING | usage.COPY_DST
-    )
-    dev.queue.write_texture(
-        {"texture": source}, pixels, {"bytes_per_row": 16 * columns}, (columns, rows, 1)
-    )
-    sampler = dev.create_sampler(
-        mag_filter="nearest",
-        min_filter="nearest",
-        address_mode_u="clamp-to-edge",
-        address_mode_v="clamp-to-edge",
-    )
-    group = dev.create_bind_group(
-        layout=gpu.image_layout(),
-        entries=[
-            {"binding": 0, "resource": source.create_view()},
-            {"binding": 1, "resource": sampler},
-        ],
-    )
-    target = dev.create_texture(
-        size=(width, height, 1), format=IMAGE_FORMAT, usage=usage.RENDER_ATTACHMENT | usage.COPY_SRC
-    )
-    encoder = dev.create_command_encoder()
-    draw = encoder.begin_render_pass(
-        color_attachments=[
-            {
-                "view": target.create_view(),
-                "load_op": wgpu.LoadOp.clear,
-                "store_op": wgpu.StoreOp.store,
-                "clear_value": (0, 0, 0, 0),
-            }
-        ]
-    )
-    draw.set_pipeline(pipeline)
-    draw.set_bind_group(0, group)
-    draw.draw(4)
-    draw.end()
-    dev.queue.submit([encoder.finish()])
-    data = dev.queue.read_texture(
-        {"texture": target}, {"bytes_per_row": 16 * width}, (width, height, 1)
-    )
-    return np.frombuffer(data, dtype=np.float32).reshape(height, width, 4).copy()
+    data = gpu.run_render(wgsl, pixels.tobytes(), (columns, rows), size)
+    result = np.frombuffer(data, dtype=np.float32).reshape(height, width, 4).copy()
+    if scale is None:
+        return result
+    scaled = np.rint(np.nan_to_num(result * np.float32(scale), nan=0.0))
+    back: NDArray[Any] = np.clip(scaled, 0, scale).astype(source.dtype)
+    return back
