@@ -460,14 +460,14 @@ def test_body_held_by_its_own_setter_cannot_be_added():
 CROWD_CHILD = """
 import _core
 world = _core.PhysicsWorld()
-for _ in range(3000):  # one point: 4.5 million pairs to find
+for _ in range(6000):  # one point: 18 million pairs, long enough on a busy machine
     world.add_body(_core.RigidBody(1.0))
-print("ready", flush=True)
 try:
+    print("ready", flush=True)
     world.step(0.01)
     print("finished")
 except KeyboardInterrupt:
-    print("interrupted", world.get_position(1), world.get_position(3000))
+    print("interrupted", world.get_position(1), world.get_position(6000))
 """
 
 
