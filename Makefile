@@ -8,7 +8,7 @@ REQUIREMENTS ?= requirements-dev.txt
 PYTEST_ARGS ?=
 
 .PHONY: build test test-cpp demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
-        fuzz fuzz-smoke docs lint
+        fuzz fuzz-smoke docs lint test-browser
 
 deps: $(DEPS)
 
@@ -36,6 +36,12 @@ test-cpp: $(DEPS)
 test: build test-cpp
 	$(PY) -m mypy.stubtest _core --concise
 	$(PY) -m pytest -q tests $(PYTEST_ARGS)
+
+# The GPU checks again in headless Chromium (its own WGSL compiler and
+# software adapter), printing what they compared.
+test-browser: build
+	scripts/install-deps chromium
+	GFXCORE_BROWSER=1 $(PY) -m pytest -q -s tests/test_browser.py $(PYTEST_ARGS)
 
 demo: build
 	$(PY) examples/demo.py
