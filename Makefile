@@ -81,11 +81,13 @@ fuzz-smoke: $(DEPS)
 	scripts/fuzz 20
 
 # The documentation site in site/, built strictly from the stubs, gfxcore
-# and docs/ with its own venv, then opened in headless Chromium and checked.
-docs:
+# and docs/ with its own venv (the gallery's pictures drawn first with the
+# built module), then opened in headless Chromium and checked.
+docs: build
 	scripts/install-deps
 	scripts/install-deps chromium
 	scripts/dev-venv $(PYTHON) .venv-docs requirements-docs.txt
+	$(PY) scripts/gallery build/gallery
 	NO_MKDOCS_2_WARNING=1 .venv-docs/bin/mkdocs build --strict --quiet
 	.venv-docs/bin/python scripts/check-docs site
 
