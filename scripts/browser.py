@@ -17,8 +17,10 @@ Chromium starts slowly: open one page and keep it for many messages.
 
 from __future__ import annotations
 
+import base64
 import http.server
 import json
+import os
 import pathlib
 import queue
 import shutil
@@ -60,6 +62,10 @@ class Browser:
         self._outbox: queue.Queue[Any] = queue.Queue()
         self._inbox: queue.Queue[Any] = queue.Queue()
         self._process: subprocess.Popen[bytes] | None = None
+        self._session: str | None = None
+        self._calls = 0
+        self._buffer = b""
+        self._to_chromium = self._from_chromium = -1
         self._profile = tempfile.TemporaryDirectory(prefix="webgpu-browser-")
         self._log = open(pathlib.Path(self._profile.name) / "chromium.log", "wb")  # noqa: SIM115
         browser = self
@@ -113,28 +119,62 @@ class Browser:
         exe = chromium()
         if exe is None:
             raise BrowserError("no chromium: scripts/install-deps chromium installs Debian's")
+        # The DevTools pipe: Chromium reads fd 3 and writes fd 4.
+        theirs_in, self._to_chromium = os.pipe()
+        self._from_chromium, theirs_out = os.pipe()
         self._process = subprocess.Popen(
-            [exe, *FLAGS, f"--user-data-dir={self._profile.name}", *flags, self.url + page],
+            [exe, *FLAGS, "--remote-debugging-pipe", f"--user-data-dir={self._profile.name}"]
+            + [*flags, self.url + page],
             stdin=subprocess.DEVNULL,
             stdout=self._log,
             stderr=self._log,
+            pass_fds=(3, 4),
+            preexec_fn=lambda: (os.dup2(theirs_in, 3), os.dup2(theirs_out, 4)),
         )
+        os.close(theirs_in)
+        os.close(theirs_out)
 
-    def screenshot(self, page: str, path: pathlib.Path, *flags: str) -> None:
-        """A picture of `page` after its scripts had `flags`' time to run,
-        taken by a Chromium of its own."""
-        exe = chromium()
-        if exe is None:
-            raise BrowserError("no chromium")
-        with tempfile.TemporaryDirectory(prefix="webgpu-shot-") as profile:
-            subprocess.run(
-                [exe, *FLAGS, f"--user-data-dir={profile}", f"--screenshot={path}", *flags]
-                + [self.url + page],
-                stdin=subprocess.DEVNULL,
-                capture_output=True,
-                timeout=180,
-                check=False,
-            )
+    def screenshot(self, path: pathlib.Path, width: int = 1280) -> None:
+        """A PNG of the whole page `open` showed, as it is now, written to
+        `path` (through the DevTools protocol on the pipe `open` set up)."""
+        metrics = self._devtools("Page.getLayoutMetrics")
+        height = int(metrics["cssContentSize"]["height"])
+        shot = self._devtools(
+            "Page.captureScreenshot",
+            format="png",
+            captureBeyondViewport=True,
+            clip={"x": 0, "y": 0, "width": width, "height": height, "scale": 1},
+        )
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(base64.b64decode(shot["data"]))
+
+    def _devtools(self, method: str, **params: Any) -> Any:
+        """One DevTools call on the page's session."""
+        if self._session is None:
+            targets = self._call("Target.getTargets")["targetInfos"]
+            page = next(t for t in targets if t["type"] == "page")
+            attached = self._call("Target.attachToTarget", targetId=page["targetId"], flatten=True)
+            self._session = attached["sessionId"]
+        return self._call(method, sessionId=self._session, **params)
+
+    def _call(self, method: str, sessionId: str | None = None, **params: Any) -> Any:
+        self._calls += 1
+        message = {"id": self._calls, "method": method, "params": params}
+        if sessionId:
+            message["sessionId"] = sessionId
+        os.write(self._to_chromium, json.dumps(message).encode() + b"\0")
+        while True:
+            while b"\0" not in self._buffer:
+                chunk = os.read(self._from_chromium, 1 << 16)
+                if not chunk:
+                    raise BrowserError(f"chromium closed its DevTools pipe: {self.log()}")
+                self._buffer += chunk
+            raw, self._buffer = self._buffer.split(b"\0", 1)
+            answer = json.loads(raw)
+            if answer.get("id") == self._calls:
+                if "error" in answer:
+                    raise BrowserError(f"{method}: {answer['error']}")
+                return answer["result"]
 
     def send(self, message: Any) -> None:
         """Queues a JSON message for the page's next GET /__next."""
@@ -169,6 +209,9 @@ class Browser:
             except subprocess.TimeoutExpired:
                 self._process.kill()
                 self._process.wait()
+        for fd in (self._to_chromium, self._from_chromium):
+            if fd >= 0:
+                os.close(fd)
         self._server.shutdown()
         self._server.server_close()
         self._log.close()

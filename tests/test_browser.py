@@ -13,22 +13,23 @@ import pytest
 if not os.environ.get("GFXCORE_BROWSER"):
     pytest.skip("the browser checks run with make test-browser", allow_module_level=True)
 
+import gfxcore  # noqa: E402
 import gpu  # noqa: E402
 import numpy as np  # noqa: E402
 import webgpu  # noqa: E402
+from gfxcore.nodes import NODE_TYPES  # noqa: E402
 from test_gpu_sdf import (  # noqa: E402
     check_cone_goal,
     check_hostile_records,
     check_primitive_distances,
+    check_sin_cos,
     mixed_scene,
     ulp_diff,
 )
 from test_gpu_shaders import SIZE, SUFFIX, Reference, random_graph, texture  # noqa: E402
 from test_layout import check_gpu_offsets, gpu_channel_lists  # noqa: E402
 
-import gfxcore  # noqa: E402
 from _core import SdfCollider, compile_node_graph  # noqa: E402
-from gfxcore.nodes import NODE_TYPES  # noqa: E402
 
 gfxgpu = pytest.importorskip("gfxcore.gpu", reason="gfxcore.gpu needs wgpu and numpy")
 
@@ -126,7 +127,9 @@ def test_pictures_match_wgpu(browser):
         ref.final_color()
         keep = ~ref.ambiguous
         compared += int(keep.sum())
-        np.testing.assert_allclose(got[keep], want[keep], rtol=PIXEL_TOLERANCE, atol=PIXEL_TOLERANCE)
+        np.testing.assert_allclose(
+            got[keep], want[keep], rtol=PIXEL_TOLERANCE, atol=PIXEL_TOLERANCE
+        )
     COUNTS["pictures"] = f"{len(docs)} graphs, {compared} pixels within {PIXEL_TOLERANCE}"
 
 
@@ -189,6 +192,10 @@ def test_scene_distance_and_normal_match_the_collider(browser):
 
 def test_cone_distances_on_both_adapters(browser):
     for adapter, run in (("chromium", browser.compute), ("wgpu", gpu.run_compute)):
+        worst, same = check_sin_cos(run)
+        COUNTS[f"cone sine and cosine on {adapter}"] = (
+            f"within {worst} ulp of sinf/cosf, {same:.4g} bit for bit"
+        )
         stats = check_cone_goal(run)
         COUNTS[f"cones on {adapter}"] = ", ".join(
             f"{k} {v:.4g}" if isinstance(v, float) else f"{k} {v}" for k, v in stats.items()

@@ -13,9 +13,8 @@ import numpy as np
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "scripts"))
 
-from browser import Browser, BrowserError  # noqa: E402
-
 import gfxcore  # noqa: E402
+from browser import Browser, BrowserError  # noqa: E402
 
 __all__ = ["BrowserError", "NoWebGPU", "Session"]
 

@@ -8,9 +8,8 @@ import ctypes
 import ctypes.util
 import re
 
-import numpy as np
-
 import gfxcore
+import numpy as np
 
 F = np.float32
 _libm = ctypes.CDLL(ctypes.util.find_library("m") or "libm.so.6")
