@@ -142,6 +142,14 @@ const SDF_COS_1: f32 = 4.166664568298827e-2f;
 const SDF_COS_2: f32 = -1.388731625493765e-3f;
 const SDF_COS_3: f32 = 2.443315711809948e-5f;
 
+// x itself. An optimiser that treats floats as real numbers (WGSL does not
+// forbid it, and Mesa's does) would turn (hi + lo) - hi into lo and the
+// error terms below into zero; it cannot see through this, since the angle
+// it tests is unknown (and a NaN angle makes every value NaN anyway).
+fn sdf_keep(x: f32, angle: f32) -> f32 {
+    return select(x, angle, sdf_is_nan(angle));
+}
+
 fn sdf_sin_cos(angle: f32) -> vec2<f32> {
     if abs(angle) > SDF_TRIG_LIMIT {
         return vec2<f32>(sin(angle), cos(angle));
@@ -153,15 +161,15 @@ fn sdf_sin_cos(angle: f32) -> vec2<f32> {
     let k = round(angle * SDF_TWO_OVER_PI);
     let a = angle - k * SDF_PIO2_1;
     let b = k * SDF_PIO2_2;
-    let hi = a - b;
-    let bv = hi - a;
+    let hi = sdf_keep(a - b, angle);
+    let bv = sdf_keep(hi - a, angle);
     let lo = ((a - (hi - bv)) + (-b - bv)) - (k * SDF_PIO2_3 + k * SDF_PIO2_4);
-    let r = hi + lo;
+    let r = sdf_keep(hi + lo, angle);
     let rl = lo - (r - hi);
     let z = r * r;
     let sn = r + (rl + z * r * (SDF_SIN_1 + z * (SDF_SIN_2 + z * SDF_SIN_3)));
     let hz = 0.5 * z;
-    let w = 1.0 - hz;
+    let w = sdf_keep(1.0 - hz, angle);
     let cs = w + (((1.0 - w) - hz) + (z * z * (SDF_COS_1 + z * (SDF_COS_2 + z * SDF_COS_3)) - r * rl));
     switch i32(k) & 3 {
         case 0: {
@@ -180,14 +188,16 @@ fn sdf_sin_cos(angle: f32) -> vec2<f32> {
 }
 
 // Axis along Y, apex at the centre; a right angle divides by cos = 0 and
-// yields an infinite or NaN distance, as on the CPU.
+// yields an infinite or NaN distance, as on the CPU. The sum in a2 is kept
+// whole: an optimiser would otherwise subtract height / cs from one of its
+// terms first.
 fn sdf_cone(d: vec3<f32>, height: f32, angle: f32) -> f32 {
     let sin_cos = sdf_sin_cos(angle);
     let sn = sin_cos.x;
     let cs = sin_cos.y;
     let q = sqrt(sdf_sq(d.x) + sdf_sq(d.z));
     let a1 = cs * q - d.y * sn;
-    let a2 = (d.y * cs + sn * q) - height / cs;
+    let a2 = sdf_keep(d.y * cs + sn * q, angle) - height / cs;
     return sdf_min(sdf_max(-a1, a2), 0.0) + sqrt(sdf_sq(sdf_pos(a1)) + sdf_sq(sdf_pos(a2)));
 }
 
