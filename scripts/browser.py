@@ -25,6 +25,7 @@ import pathlib
 import queue
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 from typing import Any
@@ -41,6 +42,10 @@ FLAGS = [
     "--hide-scrollbars",
     "--mute-audio",
 ]
+_LAUNCHER = (
+    "import os, sys; os.dup2(int(sys.argv[1]), 3); os.dup2(int(sys.argv[2]), 4); "
+    "os.execv(sys.argv[3], sys.argv[3:])"
+)
 # A page gets 204 from /__next after this long without a message, then asks again.
 POLL_SECONDS = 20
 
@@ -119,17 +124,19 @@ class Browser:
         exe = chromium()
         if exe is None:
             raise BrowserError("no chromium: scripts/install-deps chromium installs Debian's")
-        # The DevTools pipe: Chromium reads fd 3 and writes fd 4.
+        # The DevTools pipe: Chromium reads fd 3 and writes fd 4, which a
+        # small launcher sets up (a preexec_fn is unsafe beside the server's
+        # threads).
         theirs_in, self._to_chromium = os.pipe()
         self._from_chromium, theirs_out = os.pipe()
         self._process = subprocess.Popen(
-            [exe, *FLAGS, "--remote-debugging-pipe", f"--user-data-dir={self._profile.name}"]
+            [sys.executable, "-c", _LAUNCHER, str(theirs_in), str(theirs_out), exe, *FLAGS]
+            + ["--remote-debugging-pipe", f"--user-data-dir={self._profile.name}"]
             + [*flags, self.url + page],
             stdin=subprocess.DEVNULL,
             stdout=self._log,
             stderr=self._log,
-            pass_fds=(3, 4),
-            preexec_fn=lambda: (os.dup2(theirs_in, 3), os.dup2(theirs_out, 4)),
+            pass_fds=(theirs_in, theirs_out),
         )
         os.close(theirs_in)
         os.close(theirs_out)
