@@ -82,19 +82,23 @@ def gpu_primitive_distances(records, queries, run=gpu.run_compute):
     return np.where(got < np.float32(EMPTY), got, np.float32(EMPTY))
 
 
-def sines_agree(records, run):
-    """Per record: whether the GPU's sdf_sin_cos of its angle (params[1]) is
-    the C library's sinf and cosf, bit for bit."""
-    angles = np.array([struct.unpack_from("<f", r, 16)[0] for r in records], dtype=np.float32)
+def gpu_sin_cos(angles, run):
+    """The GPU's sdf_sin_cos of each float32 angle, one (sin, cos) row each."""
     out = run(
         SIN_COS_KERNEL,
         [gfxcore.scene_buffer(b""), angles.tobytes()],
         8 * len(angles),
         -(-len(angles) // 64),
     )
-    got = np.frombuffer(out, dtype=np.float32).reshape(-1, 2)
+    return np.frombuffer(out, dtype=np.float32).reshape(-1, 2)
+
+
+def sines_agree(records, run):
+    """Per record: whether the GPU's sdf_sin_cos of its angle (params[1]) is
+    the C library's sinf and cosf, bit for bit."""
+    angles = np.array([struct.unpack_from("<f", r, 16)[0] for r in records], dtype=np.float32)
     expected = np.column_stack(libm_sin_cos(angles))
-    return (ulps(got, expected) == 0).all(axis=1)
+    return (ulps(gpu_sin_cos(angles, run), expected) == 0).all(axis=1)
 
 
 def gpu_scene(scene, points):
@@ -243,13 +247,7 @@ def check_sin_cos(run):
         ]
     )
     angles = angles[np.abs(angles) <= LIMIT]
-    out = run(
-        SIN_COS_KERNEL,
-        [gfxcore.scene_buffer(b""), angles.tobytes()],
-        8 * len(angles),
-        -(-len(angles) // 64),
-    )
-    got = np.frombuffer(out, dtype=np.float32).reshape(-1, 2)
+    got = gpu_sin_cos(angles, run)
     diff = ulps(got, np.column_stack(libm_sin_cos(angles)))
     assert diff.max() <= 1, angles[np.argmax(diff.max(axis=1))]
     replay = ulps(got, np.column_stack(wgsl_sin_cos(angles))).max(axis=1)
