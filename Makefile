@@ -8,7 +8,7 @@ REQUIREMENTS ?= requirements-dev.txt
 PYTEST_ARGS ?=
 
 .PHONY: build test test-cpp demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
-        fuzz fuzz-smoke docs lint test-plain-lanes check-long check
+        fuzz fuzz-smoke docs lint test-plain-lanes check-long check test-browser
 
 deps: $(DEPS)
 
@@ -83,6 +83,12 @@ demo:
 	scripts/install-module .venv-demo/bin/python -C build-dir='build/demo-{wheel_tag}' '.[gpu]'
 	.venv-demo/bin/python examples/demo.py
 
+# The GPU checks again in headless Chromium (its own WGSL compiler and
+# software adapter), printing what they compared.
+test-browser: build
+	scripts/install-deps chromium
+	GFXCORE_BROWSER=1 $(PY) -m pytest -q -s tests/test_browser.py $(PYTEST_ARGS)
+
 bench: build
 	$(PY) bench/run.py
 
@@ -118,11 +124,13 @@ fuzz-smoke: $(DEPS)
 	scripts/fuzz 20
 
 # The documentation site in site/, built strictly from the stubs, gfxcore
-# and docs/ with its own venv, then opened in headless Chromium and checked.
-docs:
+# and docs/ with its own venv (the gallery's pictures drawn first with the
+# built module), then opened in headless Chromium and checked.
+docs: build
 	scripts/install-deps
 	scripts/install-deps chromium
 	scripts/dev-venv $(PYTHON) .venv-docs requirements-docs.txt
+	$(PY) scripts/gallery build/gallery
 	NO_MKDOCS_2_WARNING=1 .venv-docs/bin/mkdocs build --strict --quiet
 	.venv-docs/bin/python scripts/check-docs site
 

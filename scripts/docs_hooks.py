@@ -9,6 +9,10 @@ time, so the site never drifts from what it documents.
 - `<!-- readme: Title -->` becomes the README's section of that title (its
   subsections included, headings shifted to fit the page, links to docs/
   and to the contributor pages rewritten), so README and site say the same.
+- `<!-- gallery -->` becomes the live gallery: per example node graph, a
+  canvas that docs/gallery.js draws with WebGPU beside the picture
+  gfxcore.gpu drew at build time, and the WGSL; `scripts/gallery` made the
+  pictures and shaders in build/gallery, published as gallery/.
 - bench/ratios.png is published as images/ratios.png.
 - src/_core.pyi is laid out as the stubs package `_core-stubs`, the form in
   which it is installed and in which mkdocstrings finds a module that has
@@ -17,6 +21,7 @@ time, so the site never drifts from what it documents.
 
 from __future__ import annotations
 
+import json
 import os
 import pathlib
 import re
@@ -60,6 +65,8 @@ LINKS = {
     "](bench/ratios.png": "](images/ratios.png",
 }
 STUBS_DIR = ROOT / "build" / "docs-stubs"
+GALLERY_MARKER = "<!-- gallery -->"
+GALLERY_DIR = ROOT / "build" / "gallery"
 
 
 def node_sections() -> str:
@@ -94,6 +101,38 @@ def node_sections() -> str:
         line = node.line.replace("{out}", "{id}_" + (node.output or ""))
         out.append(f"```wgsl\n{line}\n```\n")
     return "\n".join(out)
+
+
+def gallery_sections() -> str:
+    index = GALLERY_DIR / "examples.json"
+    if not index.exists():
+        raise FileNotFoundError(f"{index} is missing: make docs runs scripts/gallery first")
+    info = json.loads(index.read_text())
+    size = info["size"]
+    out = []
+    for example in info["examples"]:
+        name = example["name"]
+        out.append(f"### {example['title']} {{ #gallery-{name} }}\n\n{example['note']}\n")
+        out.append(
+            f'<div class="gallery-example" data-example="{name}">\n'
+            f'<figure><canvas width="{size}" height="{size}" hidden></canvas>'
+            "<figcaption>WebGPU, in your browser</figcaption></figure>\n"
+            f'<figure><img src="gallery/{name}.png" width="{size}" height="{size}" '
+            f'alt="{name}, drawn by gfxcore.gpu"><figcaption>gfxcore.gpu, at build time'
+            "</figcaption></figure>\n</div>\n"
+        )
+        document = json.dumps(example["document"], indent=1)
+        out.append('??? note "The document"\n\n    ```json\n' + indent(document) + "    ```\n")
+        out.append(
+            '??? note "The WGSL compile_node_graph made"\n\n    ```wgsl\n'
+            + indent(example["wgsl"])
+            + "    ```\n"
+        )
+    return "\n".join(out)
+
+
+def indent(text: str) -> str:
+    return "".join(f"    {line}\n" if line else "\n" for line in text.splitlines())
 
 
 def headings(lines: list[str]):
@@ -137,6 +176,8 @@ lay_out_stubs()
 def on_page_markdown(markdown: str, page, config, files) -> str:
     if MARKER in markdown:
         markdown = markdown.replace(MARKER, node_sections())
+    if GALLERY_MARKER in markdown:
+        markdown = markdown.replace(GALLERY_MARKER, gallery_sections())
     return README_MARKER.sub(lambda m: readme_section(m.group(1)), markdown)
 
 
@@ -144,4 +185,6 @@ def on_files(files, config):
     chart = ROOT / "bench" / "ratios.png"
     if chart.exists():
         files.append(File.generated(config, "images/ratios.png", abs_src_path=str(chart)))
+    for path in sorted(GALLERY_DIR.glob("*")):
+        files.append(File.generated(config, f"gallery/{path.name}", abs_src_path=str(path)))
     return files

@@ -3,9 +3,13 @@
 Every primitive but the cone is built from +, -, *, /, abs and sqrt, which
 the software Vulkan driver rounds correctly, so its distances must match the
 collider's bit for bit: any slip in the order of operations shows up as a
-difference. The cone also takes the GPU's sin and cos, which may each be an
-ulp off the C library's; its distances are held to a few ulps of the largest
-magnitude the formula works with (see cone_scale).
+difference. The cone takes the shader's own sine and cosine, an ulp at most
+from the C library's: where they agree its distances match bit for bit too,
+elsewhere they are held to a few ulps of the largest magnitude the formula
+works with (see cone_scale).
+
+The checks take the compute runner as an argument, so that test_browser.py
+runs them on the browser's adapter as well.
 """
 
 import math
@@ -16,6 +20,7 @@ import gfxcore
 import gpu
 import numpy as np
 import pytest
+from models.trig import LIMIT, libm_sin_cos, ulps, wgsl_sin_cos
 
 from _core import SdfCollider, SdfScene
 from _core import SdfPrimitive as P
@@ -50,16 +55,50 @@ fn main(@builtin(global_invocation_id) id: vec3<u32>) {
 )
 
 
-def gpu_primitive_distances(records, queries):
+# sdf_sin_cos of each angle.
+SIN_COS_KERNEL = (
+    gfxcore.sdf_wgsl()
+    + """
+@group(0) @binding(1) var<storage, read> angles: array<f32>;
+@group(0) @binding(2) var<storage, read_write> result: array<vec2<f32>>;
+
+@compute @workgroup_size(64)
+fn main(@builtin(global_invocation_id) id: vec3<u32>) {
+    if id.x < arrayLength(&angles) {
+        result[id.x] = sdf_sin_cos(angles[id.x]) + vec2<f32>(f32(arrayLength(&sdf_scene)) * 0.0);
+    }
+}
+"""
+)
+
+
+def gpu_primitive_distances(records, queries, run=gpu.run_compute):
     """queries: (x, y, z, record index) -> the GPU's float32 distances, as a
     scene of that one record would give them (a NaN or infinite distance
     leaves the empty distance), to compare with a one-record collider."""
     data = b"".join(struct.pack("<3fI", *q) for q in queries)
-    out = gpu.run_compute(
-        PRIMITIVE_KERNEL, [b"".join(records), data], 4 * len(queries), -(-len(queries) // 64)
-    )
+    out = run(PRIMITIVE_KERNEL, [b"".join(records), data], 4 * len(queries), -(-len(queries) // 64))
     got = np.frombuffer(out, dtype=np.float32)
     return np.where(got < np.float32(EMPTY), got, np.float32(EMPTY))
+
+
+def gpu_sin_cos(angles, run):
+    """The GPU's sdf_sin_cos of each float32 angle, one (sin, cos) row each."""
+    out = run(
+        SIN_COS_KERNEL,
+        [gfxcore.scene_buffer(b""), angles.tobytes()],
+        8 * len(angles),
+        -(-len(angles) // 64),
+    )
+    return np.frombuffer(out, dtype=np.float32).reshape(-1, 2)
+
+
+def sines_agree(records, run):
+    """Per record: whether the GPU's sdf_sin_cos of its angle (params[1]) is
+    the C library's sinf and cosf, bit for bit."""
+    angles = np.array([struct.unpack_from("<f", r, 16)[0] for r in records], dtype=np.float32)
+    expected = np.column_stack(libm_sin_cos(angles))
+    return (ulps(gpu_sin_cos(angles, run), expected) == 0).all(axis=1)
 
 
 def gpu_scene(scene, points):
@@ -149,34 +188,113 @@ def query_points(rng, prim):
     return [tuple(map(float, p)) for p in grid] + [center] + near + far
 
 
-@pytest.mark.parametrize(
-    "code",
-    range(8),
-    ids=["sphere", "box", "cylinder", "capsule", "cone", "torus", "plane", "rounded_box"],
-)
-def test_primitive_distances_match_the_collider(code):
+def check_primitive_distances(code, run):
+    """Seeded primitives of type `code` against one-record colliders; the
+    number of points compared."""
     rng = random.Random(1100 + code)
     prims = [random_primitive(rng, code) for _ in range(12)]
     records = [bytes(p.to_bytes()) for p in prims]
-    queries, expected, scales = [], [], []
+    queries, expected = [], []
     for index, (prim, record) in enumerate(zip(prims, records)):
         collider = SdfCollider()
         collider.load_bytes(record)
         for p in query_points(rng, prim):
             queries.append((*p, index))
             expected.append(collider.distance(*p))
-            scales.append(cone_scale(record, p) if code == CONE else 0.0)
-    got = gpu_primitive_distances(records, queries)
+    got = gpu_primitive_distances(records, queries, run)
     expected = np.array(expected, dtype=np.float32)
-    if code != CONE:
+    if code == CONE:
+        check_cones(records, queries, got, expected)
+    else:
         bad = np.nonzero(ulp_diff(got, expected))[0]
         assert bad.size == 0, [(queries[k], got[k], expected[k]) for k in bad[:5]]
-        return
+    return len(queries)
+
+
+def check_cones(records, queries, got, expected):
+    """Within CONE_ULPS of the scale of the cone's terms. Returns the share
+    of points that match bit for bit."""
+    same = ulp_diff(got, expected) == 0
     for k, (g, e) in enumerate(zip(got, expected)):
-        if math.isfinite(e) and math.isfinite(scales[k]):
-            assert abs(float(g) - float(e)) <= CONE_ULPS * f32_ulp(scales[k]), (queries[k], g, e)
-        else:
-            assert ulp_diff(g, e) == 0, (queries[k], g, e)
+        record, p = records[queries[k][3]], queries[k][:3]
+        if same[k]:
+            continue
+        scale = cone_scale(record, p)
+        assert math.isfinite(e) and math.isfinite(scale), (record.hex(), p, g, e)
+        assert abs(float(g) - float(e)) <= CONE_ULPS * f32_ulp(scale), (record.hex(), p, g, e)
+    return same.mean()
+
+
+@pytest.mark.parametrize(
+    "code",
+    range(8),
+    ids=["sphere", "box", "cylinder", "capsule", "cone", "torus", "plane", "rounded_box"],
+)
+def test_primitive_distances_match_the_collider(code):
+    check_primitive_distances(code, gpu.run_compute)
+
+
+def check_sin_cos(run):
+    """The GPU's sdf_sin_cos against sinf and cosf, dense over |angle| <= 2π
+    and at every float near a multiple of π/2: within an ulp, and the same
+    bits as its float32 replay on the host. Returns the share that matches
+    the C library bit for bit."""
+    near = (np.arange(-4, 5)[:, None] * np.pi / 2).astype(np.float32).view(np.int32)
+    angles = np.concatenate(
+        [
+            np.random.default_rng(3).uniform(-2 * np.pi, 2 * np.pi, 20000).astype(np.float32),
+            (near + np.arange(-200, 200)).astype(np.int32).view(np.float32).ravel(),
+        ]
+    )
+    angles = angles[np.abs(angles) <= LIMIT]
+    got = gpu_sin_cos(angles, run)
+    diff = ulps(got, np.column_stack(libm_sin_cos(angles)))
+    assert diff.max() <= 1, angles[np.argmax(diff.max(axis=1))]
+    replay = ulps(got, np.column_stack(wgsl_sin_cos(angles))).max(axis=1)
+    assert replay.max() == 0, angles[np.argmax(replay)]
+    return (diff == 0).mean()
+
+
+def test_cone_sine_and_cosine_stay_near_the_c_library():
+    check_sin_cos(gpu.run_compute)
+
+
+def check_cone_goal(run):
+    """Cones of any angle up to 2π, points in [-10, 10]: bit for bit where
+    the GPU's sine and cosine are the C library's, elsewhere within
+    CONE_ULPS of the scale of their terms. Returns the shares that match bit
+    for bit and come within 8 ulps of the collider (or 1e-6 near zero), and
+    the largest difference."""
+    rng = random.Random(24)
+    records, queries, expected = [], [], []
+    for index in range(24):
+        angle = rng.uniform(-2 * math.pi, 2 * math.pi)
+        prim = P.cone(*(rng.uniform(-5, 5) for _ in range(3)), rng.uniform(0, 3), angle)
+        records.append(bytes(prim.to_bytes()))
+        collider = SdfCollider()
+        collider.load_bytes(records[-1])
+        for _ in range(400):
+            p = tuple(rng.uniform(-10, 10) for _ in range(3))
+            queries.append((*p, index))
+            expected.append(collider.distance(*p))
+    got = gpu_primitive_distances(records, queries, run)
+    expected = np.array(expected, dtype=np.float32)
+    same = check_cones(records, queries, got, expected)
+    diff = np.abs(got.astype(np.float64) - expected)
+    near = (ulp_diff(got, expected) <= CONE_ULPS) | (diff <= 1e-6)
+    agree = sines_agree(records, run)[[q[3] for q in queries]]
+    assert np.all(ulp_diff(got, expected)[agree] == 0)
+    return {
+        "points": len(queries),
+        "bit for bit": same,
+        "sines agree": agree.mean(),
+        "within 8 ulps or 1e-6": near.mean(),
+        "largest difference": diff.max(),
+    }
+
+
+def test_cone_distances_reach_the_goal():
+    check_cone_goal(gpu.run_compute)
 
 
 # Field values that arithmetic gets wrong first.
@@ -221,7 +339,9 @@ def flushed_distance(record, point):
     return np.float32(collider.distance(*map(flush, point)))
 
 
-def test_hostile_records_match_the_collider():
+def check_hostile_records(run):
+    """Records with special values against one-record colliders; the number
+    of points compared."""
     rng = random.Random(77)
     records = [hostile_record(rng) for _ in range(300)]
     points = [
@@ -235,7 +355,7 @@ def test_hostile_records_match_the_collider():
         for p in points:
             queries.append((*p, index))
             expected.append(collider.distance(*p))
-    got = gpu_primitive_distances(records, queries)
+    got = gpu_primitive_distances(records, queries, run)
     expected = np.array(expected, dtype=np.float32)
     diff = ulp_diff(got, expected)
     codes = [struct.unpack_from("<I", records[q[3]], 32)[0] for q in queries]
@@ -248,6 +368,11 @@ def test_hostile_records_match_the_collider():
         assert (
             codes[k] == CONE and diff[k] < 2**40 and np.isfinite(got[k]) == np.isfinite(expected[k])
         ), (records[queries[k][3]].hex(), queries[k][:3], got[k], expected[k])
+    return len(queries)
+
+
+def test_hostile_records_match_the_collider():
+    check_hostile_records(gpu.run_compute)
 
 
 def mixed_scene(rng, with_cones):

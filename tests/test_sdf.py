@@ -155,3 +155,25 @@ def test_scene_add_refuses_other_types_and_has_no_len():
     with pytest.raises(TypeError):
         len(scene)
     assert scene.len() == 0
+
+
+def test_wgsl_cone_sine_is_within_an_ulp_of_the_c_library():
+    # sdf.wgsl's own sine and cosine, replayed in float32 on the host: dense
+    # over |angle| <= 2π, and every float near each multiple of π/2, where
+    # the reduction loses digits first.
+    import numpy as np
+    from models.trig import LIMIT, libm_sin_cos, ulps, wgsl_sin_cos
+
+    rng = np.random.default_rng(24)
+    near = (np.arange(-4, 5)[:, None] * np.pi / 2).astype(np.float32).view(np.int32)
+    angles = np.concatenate(
+        [
+            rng.uniform(-2 * np.pi, 2 * np.pi, 60_000).astype(np.float32),
+            (near + np.arange(-3000, 3000)).astype(np.int32).view(np.float32).ravel(),
+            np.float32([0.0, -0.0, 1e-30, -1e-45, 2 * np.pi, -2 * np.pi, 1e-3]),
+        ]
+    )
+    angles = angles[np.abs(angles) <= LIMIT]
+    for got, expected in zip(wgsl_sin_cos(angles), libm_sin_cos(angles)):
+        worst = np.argmax(ulps(got, expected))
+        assert ulps(got, expected)[worst] <= 1, (angles[worst], got[worst], expected[worst])

@@ -120,14 +120,84 @@ fn sdf_capsule(p: vec3<f32>, c: vec3<f32>, b_minus_a: vec3<f32>, radius: f32) ->
     return sqrt((sdf_sq(pax - bax * t) + sdf_sq(pay - bay * t)) + sdf_sq(paz - baz * t)) - radius;
 }
 
+// The cone's sine and cosine, within an ulp of the C library's sinf and cosf
+// (which the collider calls) for |angle| <= 2π: a GPU's own sin and cos need
+// only be within 2^-11, and some use that freedom. The angle is reduced by the
+// nearest multiple k of π/2, split in four parts of which k times the first
+// three is exact, and the remainder is carried as hi + lo, two-sum style, so
+// that angles close to a multiple of π/2 keep their digits; the polynomials on
+// [-π/4, π/4] keep the leading term apart. Every step is a single multiply,
+// add or subtract, which WGSL rounds correctly. Larger angles go to the
+// built-ins: their reduction would need more of π than these parts hold.
+const SDF_TRIG_LIMIT: f32 = 6.28318548f;  // 2π rounded up
+const SDF_TWO_OVER_PI: f32 = 0.636619747f;
+const SDF_PIO2_1: f32 = 0x1.921f8p+0f;
+const SDF_PIO2_2: f32 = 0x1.aa22p-19f;
+const SDF_PIO2_3: f32 = 0x1.68c2p-39f;
+const SDF_PIO2_4: f32 = 0x1.a62634p-58f;
+const SDF_SIN_1: f32 = -1.6666654611e-1f;
+const SDF_SIN_2: f32 = 8.3321608736e-3f;
+const SDF_SIN_3: f32 = -1.9515295891e-4f;
+const SDF_COS_1: f32 = 4.166664568298827e-2f;
+const SDF_COS_2: f32 = -1.388731625493765e-3f;
+const SDF_COS_3: f32 = 2.443315711809948e-5f;
+
+// x itself. An optimiser that treats floats as real numbers (WGSL does not
+// forbid it, and Mesa's does) would turn (hi + lo) - hi into lo and the
+// error terms below into zero; it cannot see through this, since the angle
+// it tests is unknown (and a NaN angle makes every value NaN anyway).
+fn sdf_keep(x: f32, angle: f32) -> f32 {
+    return select(x, angle, sdf_is_nan(angle));
+}
+
+fn sdf_sin_cos(angle: f32) -> vec2<f32> {
+    if abs(angle) > SDF_TRIG_LIMIT {
+        return vec2<f32>(sin(angle), cos(angle));
+    }
+    // Here sinf(a) is a and cosf(a) is 1, signed zeros included.
+    if abs(angle) < 0x1p-12f {
+        return vec2<f32>(angle, 1.0);
+    }
+    let k = round(angle * SDF_TWO_OVER_PI);
+    let a = angle - k * SDF_PIO2_1;
+    let b = k * SDF_PIO2_2;
+    let hi = sdf_keep(a - b, angle);
+    let bv = sdf_keep(hi - a, angle);
+    let lo = ((a - (hi - bv)) + (-b - bv)) - (k * SDF_PIO2_3 + k * SDF_PIO2_4);
+    let r = sdf_keep(hi + lo, angle);
+    let rl = lo - (r - hi);
+    let z = r * r;
+    let sn = r + (rl + z * r * (SDF_SIN_1 + z * (SDF_SIN_2 + z * SDF_SIN_3)));
+    let hz = 0.5 * z;
+    let w = sdf_keep(1.0 - hz, angle);
+    let cs = w + (((1.0 - w) - hz) + (z * z * (SDF_COS_1 + z * (SDF_COS_2 + z * SDF_COS_3)) - r * rl));
+    switch i32(k) & 3 {
+        case 0: {
+            return vec2<f32>(sn, cs);
+        }
+        case 1: {
+            return vec2<f32>(cs, -sn);
+        }
+        case 2: {
+            return vec2<f32>(-sn, -cs);
+        }
+        default: {
+            return vec2<f32>(-cs, sn);
+        }
+    }
+}
+
 // Axis along Y, apex at the centre; a right angle divides by cos = 0 and
-// yields an infinite or NaN distance, as on the CPU.
+// yields an infinite or NaN distance, as on the CPU. The sum in a2 is kept
+// whole: an optimiser would otherwise subtract height / cs from one of its
+// terms first.
 fn sdf_cone(d: vec3<f32>, height: f32, angle: f32) -> f32 {
-    let sn = sin(angle);
-    let cs = cos(angle);
+    let sin_cos = sdf_sin_cos(angle);
+    let sn = sin_cos.x;
+    let cs = sin_cos.y;
     let q = sqrt(sdf_sq(d.x) + sdf_sq(d.z));
     let a1 = cs * q - d.y * sn;
-    let a2 = (d.y * cs + sn * q) - height / cs;
+    let a2 = sdf_keep(d.y * cs + sn * q, angle) - height / cs;
     return sdf_min(sdf_max(-a1, a2), 0.0) + sqrt(sdf_sq(sdf_pos(a1)) + sdf_sq(sdf_pos(a2)));
 }
 
