@@ -16,6 +16,10 @@
 //    calls Python, writes only its items' results. A call that changes an
 //    object computes into scratch and commits after parallel_for returns,
 //    so an interrupted call changes nothing.
+//  - Core sources: the .cpp files from src/ a group needs go into
+//    ARRAYS_CORE_SOURCES in CMakeLists.txt (compiled here again, same
+//    flags). This module's own core::interrupt_requested (common/
+//    interrupt.cpp) stays null: a core never calls Python from here.
 //  - Keyword `workers` (int | None, keyword-only) on every function that splits.
 //  - Stubs in python/gfxcore/_arrays.pyi (docstrings equal to the ones here:
 //    a test compares), the name in python/gfxcore/arrays.py's __all__.
