@@ -73,6 +73,10 @@ def fmt_time(s: float) -> str:
     return f"{s * 1e3:.2f} ms"
 
 
+def fmt_bytes(n: float) -> str:
+    return f"{n / 1e6:.2f} MB"
+
+
 def main(argv: list[str]) -> int:
     filters = argv[1:]
     rows = []
@@ -80,6 +84,7 @@ def main(argv: list[str]) -> int:
         if filters and not any(f in case.name for f in filters):
             continue
         r = measure(case)
+        show = fmt_bytes if case.unit == "B" else fmt_time
         goal = "" if case.goal is None else f"≤ {case.goal:.3g}"
         met = "" if case.goal is None else ("yes" if r.ratio <= case.goal else "NO")
         rows.append(
@@ -87,16 +92,16 @@ def main(argv: list[str]) -> int:
                 case.name,
                 case.work,
                 case.anchor_name,
-                fmt_time(r.ours_s),
-                fmt_time(r.anchor_s),
+                show(r.ours_s),
+                show(r.anchor_s),
                 f"{r.ratio:.2f}",
                 goal,
                 met,
             )
         )
         print(
-            f"{case.name:<44} {r.ratio:6.2f}  ours {fmt_time(r.ours_s):>10}  "
-            f"{case.anchor_name} {fmt_time(r.anchor_s):>10}",
+            f"{case.name:<44} {r.ratio:6.2f}  ours {show(r.ours_s):>10}  "
+            f"{case.anchor_name} {show(r.anchor_s):>10}",
             flush=True,
         )
 

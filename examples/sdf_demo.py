@@ -1,5 +1,7 @@
 """A small SDF scene: build it, serialise it, load it into a collider and query it."""
 
+from gfxcore import arrays
+
 from _core import SdfCollider, SdfPrimitive, SdfScene
 
 
@@ -27,16 +29,12 @@ def main() -> None:
     print("box (-0.2..0.2)^3 overlaps:", collider.aabb_overlaps(-0.2, -0.2, -0.2, 0.2, 0.2, 0.2))
     print("sphere r=0.4 at (3, 0, 0) overlaps:", collider.sphere_overlaps(3.0, 0.0, 0.0, 0.4))
 
-    # A coarse slice of the field through z = 0: '#' inside, '+' near the surface.
+    # A coarse slice of the field through z = 0, sampled in one call: '#' inside,
+    # '+' near the surface.
     print("slice z = 0, x in [-3, 3], y in [-3, 3]:")
-    for row in range(15):
-        y = 3.0 - row * 6.0 / 14
-        line = ""
-        for col in range(40):
-            x = -3.0 + col * 6.0 / 39
-            d = collider.distance(x, y, 0.0)
-            line += "#" if d < 0 else ("+" if d < 0.2 else ".")
-        print("  " + line)
+    grid = arrays.sample_grid(collider, (-3.0, 3.0, 0.0), (3.0, -3.0, 0.0), (40, 15, 1))
+    for row in grid[:, :, 0].T:
+        print("  " + "".join("#" if d < 0 else ("+" if d < 0.2 else ".") for d in row))
 
 
 if __name__ == "__main__":

@@ -179,3 +179,18 @@ def test_import_refuses_another_build_of_core():
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
     assert out.stdout.startswith("gfxcore.arrays cannot be used with the loaded _core ("), out
     assert "built with another build of _core" in out.stdout
+
+
+def test_readme_section_runs_and_shows_its_results():
+    import pathlib
+    import re
+
+    readme = (pathlib.Path(__file__).parent.parent / "README.md").read_text()
+    section = readme.split("\n## Whole arrays:", 1)[1].split("\n## ", 1)[0]
+    for code in re.findall(r"```python\n(.*?)```", section, re.S):
+        names = {}
+        exec(compile(code, "README.md", "exec"), names)
+        for line in code.splitlines():
+            expr, _, shown = line.partition("  # ")
+            if shown.startswith("array("):
+                assert repr(eval(expr, names)) == shown, line
