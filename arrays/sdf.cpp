@@ -1,5 +1,7 @@
 // SdfCollider's queries over arrays of points, boxes and spheres.
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <optional>
 #include <string>
 
@@ -14,9 +16,11 @@
 namespace core::arrays {
 namespace {
 
-// Points per block: the scene is walked once per point, tens of
-// nanoseconds at the least.
+// Points per block of work: the scene is walked once per four points, tens
+// of nanoseconds a point at the least.
 constexpr std::size_t kGrain = 1024;
+// Points gathered at a time into coordinate columns for the field.
+constexpr std::size_t kChunk = 256;
 
 using Collider = Held<SdfCollider>;
 
@@ -24,41 +28,107 @@ const char* const kDistancesDoc =
     "The signed distance of the scene at each row of `points` (shape (n, 3)),\n"
     "as `collider.distance(*row)` gives it: an (n,) float32 array.";
 
+struct Columns {
+    float x[kChunk], y[kChunk], z[kChunk];
+    template <class Load>
+    void gather(const Load& p, std::size_t first, std::size_t m) noexcept {
+        for (std::size_t j = 0; j < m; ++j) {
+            x[j] = p(first + j, 0);
+            y[j] = p(first + j, 1);
+            z[j] = p(first + j, 2);
+        }
+    }
+};
+
+// body(first, m, columns) for the points [begin, end) a chunk at a time.
+template <class Load, class Body>
+void by_chunks(const Load& p, std::size_t begin, std::size_t end, const Body& body) noexcept {
+    Columns c;
+    for (std::size_t i = begin; i < end; i += kChunk) {
+        const std::size_t m = std::min(kChunk, end - i);
+        c.gather(p, i, m);
+        body(i, m, c);
+    }
+}
+
+// Distances of the rows of `in`, handed to body(first, m, columns, d) a
+// chunk at a time, over the worker pool.
+template <class Body>
+void each_distance(const SdfCollider& s, const FloatRows& in, int threads, const Body& body) {
+    const SceneField& field = s.field();
+    in.visit([&](auto p) {
+        parallel_for(in.rows(), kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
+            float d[kChunk];
+            by_chunks(p, begin, end, [&](std::size_t i, std::size_t m, const Columns& c) {
+                field.distances(c.x, c.y, c.z, m, d);
+                body(i, m, c, d);
+            });
+        });
+    });
+}
+
 nb::object distances(nb::handle collider, nb::handle points, std::optional<int> workers) {
     const Collider held(collider, "collider");
     const FloatRows in(points, "points", 3);
     const int threads = checked_workers(workers);
-    const std::size_t n = in.rows();
-    NewArray<float> out = new_array<float>({n});
-    const SdfCollider& c = held.get();
+    NewArray<float> out = new_array<float>({in.rows()});
+    const SceneField& field = held.get().field();
     in.visit([&](auto p) {
-        parallel_for(n, kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
-            for (std::size_t i = begin; i < end; ++i)
-                out.data[i] = c.distance(p(i, 0), p(i, 1), p(i, 2));
+        parallel_for(in.rows(), kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
+            by_chunks(p, begin, end, [&](std::size_t i, std::size_t m, const Columns& c) {
+                field.distances(c.x, c.y, c.z, m, out.data + i);
+            });
         });
     });
     return out.array;
 }
 
-// normal() and push_out(): three floats a point.
-template <std::array<float, 3> (SdfCollider::*Query)(float, float, float) const noexcept>
-nb::object vectors(nb::handle collider, nb::handle points, std::optional<int> workers) {
+nb::object normals(nb::handle collider, nb::handle points, std::optional<int> workers) {
     const Collider held(collider, "collider");
     const FloatRows in(points, "points", 3);
     const int threads = checked_workers(workers);
-    const std::size_t n = in.rows();
-    NewArray<float> out = new_array<float>({n, 3});
-    const SdfCollider& c = held.get();
+    NewArray<float> out = new_array<float>({in.rows(), 3});
+    const SceneField& field = held.get().field();
     in.visit([&](auto p) {
-        parallel_for(n, kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
-            for (std::size_t i = begin; i < end; ++i) {
-                const auto v = (c.*Query)(p(i, 0), p(i, 1), p(i, 2));
-                out.data[3 * i] = v[0];
-                out.data[3 * i + 1] = v[1];
-                out.data[3 * i + 2] = v[2];
-            }
-        });
+        parallel_for(
+            in.rows(), kGrain / 4, threads, [&](std::size_t begin, std::size_t end) noexcept {
+                by_chunks(p, begin, end, [&](std::size_t i, std::size_t m, const Columns& c) {
+                    field.normals(c.x, c.y, c.z, m, out.data + 3 * i);
+                });
+            });
     });
+    return out.array;
+}
+
+// As SdfCollider::push_out: the normal times the depth for points inside,
+// zero elsewhere; normals are taken for the inside points only.
+nb::object push_out(nb::handle collider, nb::handle points, std::optional<int> workers) {
+    const Collider held(collider, "collider");
+    const FloatRows in(points, "points", 3);
+    const int threads = checked_workers(workers);
+    NewArray<float> out = new_array<float>({in.rows(), 3});
+    const SceneField& field = held.get().field();
+    each_distance(held.get(), in, threads,
+                  [&](std::size_t i, std::size_t m, const Columns& c, const float* d) {
+                      Columns inside;
+                      std::size_t which[kChunk], k = 0;
+                      for (std::size_t j = 0; j < m; ++j) {
+                          float* row = out.data + 3 * (i + j);
+                          row[0] = row[1] = row[2] = 0.0f;
+                          if (!(d[j] < 0.0f)) continue;
+                          inside.x[k] = c.x[j];
+                          inside.y[k] = c.y[j];
+                          inside.z[k] = c.z[j];
+                          which[k++] = j;
+                      }
+                      float n[3 * kChunk];
+                      field.normals(inside.x, inside.y, inside.z, k, n);
+                      for (std::size_t q = 0; q < k; ++q) {
+                          const float depth = std::fabs(d[which[q]]);
+                          float* row = out.data + 3 * (i + which[q]);
+                          for (std::size_t a = 0; a < 3; ++a) row[a] = n[3 * q + a] * depth;
+                      }
+                  });
     return out.array;
 }
 
@@ -78,20 +148,19 @@ nb::object sphere_overlaps(nb::handle collider, nb::handle centers, nb::handle r
     const FloatRows r(radii, "radii", 0);
     check_same_rows(c, r, radii, "radii", "centers", 0);
     const int threads = checked_workers(workers);
-    const std::size_t n = c.rows();
-    NewArray<bool> out = new_array<bool>({n});
-    const SdfCollider& s = held.get();
-    c.visit([&](auto p) {
-        r.visit([&](auto radius) {
-            parallel_for(n, kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
-                for (std::size_t i = begin; i < end; ++i)
-                    out.data[i] = s.sphere_overlaps(p(i, 0), p(i, 1), p(i, 2), radius(i, 0));
-            });
-        });
+    NewArray<bool> out = new_array<bool>({c.rows()});
+    r.visit([&](auto radius) {
+        each_distance(held.get(), c, threads,
+                      [&](std::size_t i, std::size_t m, const Columns&, const float* d) {
+                          for (std::size_t j = 0; j < m; ++j)
+                              out.data[i + j] = d[j] < radius(i + j, 0);
+                      });
     });
     return out.array;
 }
 
+// As SdfCollider::aabb_overlaps: inside at one of the eight corners or at the
+// centre. Every sample is taken (the answer is the same as stopping early).
 nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
                          std::optional<int> workers) {
     const Collider held(collider, "collider");
@@ -99,16 +168,37 @@ nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
     const FloatRows hi(maxs, "maxs", 3);
     check_same_rows(lo, hi, maxs, "maxs", "mins", 3);
     const int threads = checked_workers(workers);
-    const std::size_t n = lo.rows();
-    NewArray<bool> out = new_array<bool>({n});
-    const SdfCollider& s = held.get();
+    NewArray<bool> out = new_array<bool>({lo.rows()});
+    const SceneField& field = held.get().field();
     lo.visit([&](auto a) {
         hi.visit([&](auto b) {
-            parallel_for(n, kGrain / 8, threads, [&](std::size_t begin, std::size_t end) noexcept {
-                for (std::size_t i = begin; i < end; ++i)
-                    out.data[i] =
-                        s.aabb_overlaps(a(i, 0), a(i, 1), a(i, 2), b(i, 0), b(i, 1), b(i, 2));
-            });
+            parallel_for(lo.rows(), kGrain / 8, threads,
+                         [&](std::size_t begin, std::size_t end) noexcept {
+                             Columns c0, c1, s;
+                             float d[kChunk];
+                             for (std::size_t i = begin; i < end; i += kChunk) {
+                                 const std::size_t m = std::min(kChunk, end - i);
+                                 c0.gather(a, i, m);
+                                 c1.gather(b, i, m);
+                                 for (std::size_t j = 0; j < m; ++j) out.data[i + j] = false;
+                                 for (int k = 0; k < 9; ++k) {
+                                     for (std::size_t j = 0; j < m; ++j) {
+                                         if (k < 8) {
+                                             s.x[j] = (k & 1 ? c1 : c0).x[j];
+                                             s.y[j] = (k >> 1 & 1 ? c1 : c0).y[j];
+                                             s.z[j] = (k >> 2 ? c1 : c0).z[j];
+                                         } else {
+                                             s.x[j] = (c0.x[j] + c1.x[j]) * 0.5f;
+                                             s.y[j] = (c0.y[j] + c1.y[j]) * 0.5f;
+                                             s.z[j] = (c0.z[j] + c1.z[j]) * 0.5f;
+                                         }
+                                     }
+                                     field.distances(s.x, s.y, s.z, m, d);
+                                     for (std::size_t j = 0; j < m; ++j)
+                                         out.data[i + j] |= d[j] < 0.0f;
+                                 }
+                             }
+                         });
         });
     });
     return out.array;
@@ -170,14 +260,23 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
     NewArray<float> out = new_array<float>({nx, ny, nz});
     const SdfCollider& s = held.get();
     // One block per row of z samples or more; a row's y and x are fixed.
+    const SceneField& field = s.field();
     const std::size_t rows = nx * ny;
     const std::size_t grain = std::max<std::size_t>(1, kGrain / std::max<std::size_t>(nz, 1));
     parallel_for(rows, grain, threads, [&](std::size_t begin, std::size_t end) noexcept {
+        Columns c;
         for (std::size_t row = begin; row < end; ++row) {
             const float x = sample_at(lo.x, hi.x, row / ny, nx);
             const float y = sample_at(lo.y, hi.y, row % ny, ny);
-            for (std::size_t k = 0; k < nz; ++k)
-                out.data[row * nz + k] = s.distance(x, y, sample_at(lo.z, hi.z, k, nz));
+            for (std::size_t k = 0; k < nz; k += kChunk) {
+                const std::size_t m = std::min(kChunk, nz - k);
+                for (std::size_t j = 0; j < m; ++j) {
+                    c.x[j] = x;
+                    c.y[j] = y;
+                    c.z[j] = sample_at(lo.z, hi.z, k + j, nz);
+                }
+                field.distances(c.x, c.y, c.z, m, out.data + row * nz + k);
+            }
         }
     });
     return out.array;
@@ -191,14 +290,12 @@ void register_sdf(nb::module_& m) {
           nb::sig("def distances(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           kDistancesDoc);
-    m.def("normals", &vectors<&SdfCollider::normal>, nb::arg("collider"), nb::arg("points"),
-          nb::kw_only(), workers,
+    m.def("normals", &normals, nb::arg("collider"), nb::arg("points"), nb::kw_only(), workers,
           nb::sig("def normals(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           "The outward normal at each row of `points` (shape (n, 3)), as\n"
           "`collider.normal(*row)` gives it: an (n, 3) float32 array.");
-    m.def("push_out", &vectors<&SdfCollider::push_out>, nb::arg("collider"), nb::arg("points"),
-          nb::kw_only(), workers,
+    m.def("push_out", &push_out, nb::arg("collider"), nb::arg("points"), nb::kw_only(), workers,
           nb::sig("def push_out(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           "The push-out displacement of each row of `points` (shape (n, 3)), as\n"
