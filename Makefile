@@ -8,7 +8,7 @@ REQUIREMENTS ?= requirements-dev.txt
 PYTEST_ARGS ?=
 
 .PHONY: build test test-cpp demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
-        fuzz fuzz-smoke docs lint
+        fuzz fuzz-smoke docs lint test-plain-lanes check-long
 
 deps: $(DEPS)
 
@@ -36,6 +36,34 @@ test-cpp: $(DEPS)
 test: build test-cpp
 	$(PY) -m mypy.stubtest _core --concise
 	$(PY) -m pytest -q tests $(PYTEST_ARGS)
+
+# The SDF tests against the module built with the plain C++ lanes that
+# machines with neither SSE2 nor NEON run, installed beside the build into
+# build/plain-lanes and put ahead of .venv's own module.
+PLAIN_LANES := build/plain-lanes
+test-plain-lanes: $(DEPS)
+	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(PLAIN_LANES)/site \
+	    -C build-dir='$(PLAIN_LANES)/{wheel_tag}' -C cmake.define.CORE_PLAIN_LANES=ON .
+	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -c 'import _core, sys; sys.exit(not _core.__file__.startswith("$(abspath $(PLAIN_LANES))"))'
+	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -m pytest -q -p no:cacheprovider tests/test_sdf.py tests/test_sdf_collision.py \
+	    tests/test_arrays_sdf.py
+
+# The two long checks, bounded: the decoded scene field against the plain
+# record walk (SSE2 or NEON lanes and plain lanes, LONG_SCENES seeded scenes;
+# 200000 is the full run) and sinf/cosf against sincosf on every
+# LONG_STRIDE-th 32-bit input (1 checks all 2^32). Assertions stay on.
+LONG_SCENES ?= 50000
+LONG_STRIDE ?= 13
+LONG_CXX := $(TEST_CXX) -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic -Werror -Isrc
+check-long:
+	mkdir -p build
+	$(LONG_CXX) -o build/check_scene_field tests/cpp/check_scene_field.cpp src/sdf_collision/scene_field.cpp
+	$(LONG_CXX) -DCORE_PLAIN_LANES -o build/check_scene_field_plain tests/cpp/check_scene_field.cpp \
+	    src/sdf_collision/scene_field.cpp
+	$(LONG_CXX) -o build/check_sin_cos tests/cpp/check_sin_cos.cpp
+	build/check_scene_field $(LONG_SCENES)
+	build/check_scene_field_plain $(LONG_SCENES)
+	build/check_sin_cos $(LONG_STRIDE)
 
 demo: build
 	$(PY) examples/demo.py

@@ -1,14 +1,18 @@
 // Four float lanes evaluated together: SSE2 on x86-64, NEON on ARM64, plain
-// C++ elsewhere; and the same operations on a single float. Every operation is the lane-wise IEEE
-// operation, correctly rounded (no reciprocal or square-root estimates, no fused multiply-add), so
+// C++ elsewhere or when CORE_PLAIN_LANES is defined (the build option of the
+// same name, so that CI tests them on x86-64 too); and the same operations on a
+// single float. Every operation is the lane-wise IEEE operation, correctly
+// rounded (no reciprocal or square-root estimates, no fused multiply-add), so
 // all three give the bits of the same formula written with scalar floats.
 #pragma once
 
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SSE2__) || defined(_M_X64)
+#if defined(CORE_PLAIN_LANES)
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #define CORE_LANES_SSE2 1
 #elif defined(__aarch64__) && defined(__ARM_NEON)
@@ -48,8 +52,7 @@ inline F4 select(Mask m, F4 a, F4 b) noexcept {
 // and equal operands keep `b`.
 inline F4 less_or(F4 a, F4 b) noexcept { return {_mm_min_ps(a.v, b.v)}; }
 inline F4 greater_or(F4 a, F4 b) noexcept { return {_mm_max_ps(a.v, b.v)}; }
-// The smallest lane of four that are not NaN.
-inline float min_lane(F4 a) noexcept {
+inline float lowest_lane(F4 a) noexcept {
     const __m128 m = _mm_min_ps(a.v, _mm_movehl_ps(a.v, a.v));
     return _mm_cvtss_f32(_mm_min_ss(m, _mm_shuffle_ps(m, m, 1)));
 }
@@ -80,8 +83,7 @@ inline F4 select(Mask m, F4 a, F4 b) noexcept { return {vbslq_f32(m.v, a.v, b.v)
 // unless `a` compares less (greater), like the x86 instructions.
 inline F4 less_or(F4 a, F4 b) noexcept { return {vbslq_f32(vcltq_f32(a.v, b.v), a.v, b.v)}; }
 inline F4 greater_or(F4 a, F4 b) noexcept { return {vbslq_f32(vcgtq_f32(a.v, b.v), a.v, b.v)}; }
-// The smallest lane of four that are not NaN.
-inline float min_lane(F4 a) noexcept { return vminvq_f32(a.v); }
+inline float lowest_lane(F4 a) noexcept { return vminvq_f32(a.v); }
 
 #else
 
@@ -138,14 +140,24 @@ inline F4 select(Mask m, F4 a, F4 b) noexcept {
 }
 inline F4 less_or(F4 a, F4 b) noexcept { return select(a < b, a, b); }
 inline F4 greater_or(F4 a, F4 b) noexcept { return select(b < a, a, b); }
-// The smallest lane of four that are not NaN.
-inline float min_lane(F4 a) noexcept {
+inline float lowest_lane(F4 a) noexcept {
     const float m01 = a.v[1] < a.v[0] ? a.v[1] : a.v[0];
     const float m23 = a.v[3] < a.v[2] ? a.v[3] : a.v[2];
     return m23 < m01 ? m23 : m01;
 }
 
 #endif
+
+// The smallest of the four lanes. Each instruction set lets a NaN lane win or
+// lose in its own way, so the lanes must all be numbers.
+inline float min_lane(F4 a) noexcept {
+    assert([&] {
+        float v[kWidth];
+        store(v, a);
+        return v[0] == v[0] && v[1] == v[1] && v[2] == v[2] && v[3] == v[3];
+    }());
+    return lowest_lane(a);
+}
 
 // The same operations on one float, for groups too small to fill a block.
 inline float sqrt(float a) noexcept { return std::sqrt(a); }

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
+#include <iterator>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 #include "common/trig.hpp"
 #include "sdf/record.hpp"
@@ -18,13 +19,16 @@ using lanes::F4;
 using lanes::kWidth;
 using Constants = std::array<float, 8>;
 
-// Each kind's formula over `c`, its columns of one record or of a block of
-// four, at the point (x, y, z); the columns are those constants() gives.
+// Each kind: the record type codes it holds, and its formula over `c`, its
+// columns of one record or of a block of four, at the point (x, y, z); the
+// columns are those constants() gives. The rest of this file reaches the kinds
+// through kinds() below, never by listing them.
 template <SceneField::Kind>
 struct Shape;
 
 template <>
 struct Shape<SceneField::kSpheres> {
+    static constexpr uint32_t kCodes[] = {record::kSphere};
     static constexpr std::size_t kColumns = 4;
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::sphere(x - c[0], y - c[1], z - c[2], c[3]);
@@ -33,6 +37,7 @@ struct Shape<SceneField::kSpheres> {
 
 template <>
 struct Shape<SceneField::kBoxes> {
+    static constexpr uint32_t kCodes[] = {record::kBox, record::kRoundedBox};
     static constexpr std::size_t kColumns = 7;
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::rounded_box(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6]);
@@ -41,6 +46,7 @@ struct Shape<SceneField::kBoxes> {
 
 template <>
 struct Shape<SceneField::kCylinders> {
+    static constexpr uint32_t kCodes[] = {record::kCylinder};
     static constexpr std::size_t kColumns = 5;
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::cylinder(x - c[0], y - c[1], z - c[2], c[3], c[4]);
@@ -49,6 +55,7 @@ struct Shape<SceneField::kCylinders> {
 
 template <>
 struct Shape<SceneField::kCapsules> {
+    static constexpr uint32_t kCodes[] = {record::kCapsule};
     static constexpr std::size_t kColumns = 8;
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::capsule(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6], c[7]);
@@ -57,6 +64,7 @@ struct Shape<SceneField::kCapsules> {
 
 template <>
 struct Shape<SceneField::kCones> {
+    static constexpr uint32_t kCodes[] = {record::kCone};
     static constexpr std::size_t kColumns = 6;
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::cone(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5]);
@@ -65,6 +73,7 @@ struct Shape<SceneField::kCones> {
 
 template <>
 struct Shape<SceneField::kTori> {
+    static constexpr uint32_t kCodes[] = {record::kTorus};
     static constexpr std::size_t kColumns = 5;
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::torus(x - c[0], y - c[1], z - c[2], c[3], c[4]);
@@ -73,38 +82,32 @@ struct Shape<SceneField::kTori> {
 
 template <>
 struct Shape<SceneField::kPlanes> {
+    static constexpr uint32_t kCodes[] = {record::kPlane};
     static constexpr std::size_t kColumns = 4;
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::plane(x, y, z, c[0], c[1], c[2], c[3]);
     }
 };
 
-constexpr std::array<std::size_t, SceneField::kKinds> kColumns = {
-    Shape<SceneField::kSpheres>::kColumns,   Shape<SceneField::kBoxes>::kColumns,
-    Shape<SceneField::kCylinders>::kColumns, Shape<SceneField::kCapsules>::kColumns,
-    Shape<SceneField::kCones>::kColumns,     Shape<SceneField::kTori>::kColumns,
-    Shape<SceneField::kPlanes>::kColumns};
+// Calls `f.template operator()<K...>()` with every kind, in kind order.
+template <class F>
+constexpr decltype(auto) kinds(F&& f) {
+    return [&]<std::size_t... K>(std::index_sequence<K...>) -> decltype(auto) {
+        return f.template operator()<static_cast<SceneField::Kind>(K)...>();
+    }(std::make_index_sequence<SceneField::kKinds>{});
+}
+
+constexpr auto kColumns =
+    kinds([]<SceneField::Kind... K>() { return std::array{Shape<K>::kColumns...}; });
 
 SceneField::Kind kind_of(uint32_t code) noexcept {
-    switch (code) {
-        case record::kSphere:
-            return SceneField::kSpheres;
-        case record::kBox:
-        case record::kRoundedBox:
-            return SceneField::kBoxes;
-        case record::kCylinder:
-            return SceneField::kCylinders;
-        case record::kCapsule:
-            return SceneField::kCapsules;
-        case record::kCone:
-            return SceneField::kCones;
-        case record::kTorus:
-            return SceneField::kTori;
-        case record::kPlane:
-            return SceneField::kPlanes;
-        default:
-            return SceneField::kKinds;
-    }
+    return kinds([code]<SceneField::Kind... K>() {
+        SceneField::Kind kind = SceneField::kKinds;
+        ((std::ranges::find(Shape<K>::kCodes, code) != std::end(Shape<K>::kCodes) &&
+          (kind = K, true)) ||
+         ...);
+        return kind;
+    });
 }
 
 // What the kind's formula takes from one record. Everything that depends on
@@ -277,11 +280,9 @@ void visit(std::span<const SceneField::Group> groups, const float* columns, floa
            float pz, Sink& sink) noexcept {
     using Run = void (*)(const SceneField::Group&, const float*, float, float, float, F4, F4, F4,
                          Sink&) noexcept;
-    static constexpr Run kRun[SceneField::kKinds] = {
-        run_group<SceneField::kSpheres, Sink>,   run_group<SceneField::kBoxes, Sink>,
-        run_group<SceneField::kCylinders, Sink>, run_group<SceneField::kCapsules, Sink>,
-        run_group<SceneField::kCones, Sink>,     run_group<SceneField::kTori, Sink>,
-        run_group<SceneField::kPlanes, Sink>};
+    static constexpr auto kRun = kinds([]<SceneField::Kind... K>() {
+        return std::array<Run, sizeof...(K)>{run_group<K, Sink>...};
+    });
     const F4 x = lanes::splat(px), y = lanes::splat(py), z = lanes::splat(pz);
     for (const SceneField::Group& g : groups) kRun[g.kind](g, columns, px, py, pz, x, y, z, sink);
 }
@@ -298,31 +299,9 @@ void visit_few(std::span<const SceneField::Group> groups, const float* columns, 
                 if (!sink(Shape<K>::at(c, px, py, pz), g.first + i)) break;
             }
         };
-        switch (g.kind) {
-            case SceneField::kSpheres:
-                each.template operator()<SceneField::kSpheres>();
-                break;
-            case SceneField::kBoxes:
-                each.template operator()<SceneField::kBoxes>();
-                break;
-            case SceneField::kCylinders:
-                each.template operator()<SceneField::kCylinders>();
-                break;
-            case SceneField::kCapsules:
-                each.template operator()<SceneField::kCapsules>();
-                break;
-            case SceneField::kCones:
-                each.template operator()<SceneField::kCones>();
-                break;
-            case SceneField::kTori:
-                each.template operator()<SceneField::kTori>();
-                break;
-            case SceneField::kPlanes:
-                each.template operator()<SceneField::kPlanes>();
-                break;
-            case SceneField::kKinds:
-                break;
-        }
+        kinds([&]<SceneField::Kind... K>() {
+            ((g.kind == K && (each.template operator()<K>(), true)) || ...);
+        });
     }
 }
 
@@ -408,13 +387,6 @@ void nearest_in_group(const SceneField::Group& g, const float* columns, const Po
     best = b;
 }
 
-template <std::size_t... K>
-constexpr auto nearest_table(std::index_sequence<K...>) {
-    using Fn = void (*)(const SceneField::Group&, const float*, const Points&, const Points&,
-                        const Points&, Points&) noexcept;
-    return std::array<Fn, sizeof...(K)>{nearest_in_group<static_cast<SceneField::Kind>(K)>...};
-}
-
 }  // namespace
 
 // Every record reaches every lane, and within a lane the minimum over the
@@ -422,7 +394,10 @@ constexpr auto nearest_table(std::index_sequence<K...>) {
 // buffer order (its sign), and those lanes take the one-point walk.
 void SceneField::distances(const float* x, const float* y, const float* z, std::size_t n,
                            float* out) const noexcept {
-    static constexpr auto kNearest = nearest_table(std::make_index_sequence<kKinds>{});
+    using Nearest = void (*)(const Group&, const float*, const Points&, const Points&,
+                             const Points&, Points&) noexcept;
+    static constexpr auto kNearest = kinds(
+        []<Kind... K>() { return std::array<Nearest, sizeof...(K)>{nearest_in_group<K>...}; });
     const std::span<const Group> groups{groups_.data(), group_count_};
     const bool signed_zeros = positions_.size() > 1;
     constexpr std::size_t kPoints = kWidth * kBlocks;
