@@ -16,9 +16,14 @@
 namespace core::arrays {
 namespace {
 
-// Points per block of work: the scene is walked once per four points, tens
-// of nanoseconds a point at the least.
-constexpr std::size_t kGrain = 1024;
+// Points per block of work: about a million point-record evaluations (a
+// few milliseconds), so that blocks balance over the threads and a stop
+// request is seen soon even in a large scene.
+std::size_t grain(const SdfCollider& s, std::size_t evaluations_per_point = 1) {
+    const std::size_t work = evaluations_per_point * (s.prim_count() + 1);
+    return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 16, 1024);
+}
+
 // Points gathered at a time into coordinate columns for the field.
 constexpr std::size_t kChunk = 256;
 
@@ -57,45 +62,36 @@ template <class Body>
 void each_distance(const SdfCollider& s, const FloatRows& in, int threads, const Body& body) {
     const SceneField& field = s.field();
     in.visit([&](auto p) {
-        parallel_for(in.rows(), kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
-            float d[kChunk];
-            by_chunks(p, begin, end, [&](std::size_t i, std::size_t m, const Columns& c) {
-                field.distances(c.x, c.y, c.z, m, d);
-                body(i, m, c, d);
-            });
-        });
-    });
-}
-
-nb::object distances(nb::handle collider, nb::handle points, std::optional<int> workers) {
-    const Collider held(collider, "collider");
-    const FloatRows in(points, "points", 3);
-    const int threads = checked_workers(workers);
-    NewArray<float> out = new_array<float>({in.rows()});
-    const SceneField& field = held.get().field();
-    in.visit([&](auto p) {
-        parallel_for(in.rows(), kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
-            by_chunks(p, begin, end, [&](std::size_t i, std::size_t m, const Columns& c) {
-                field.distances(c.x, c.y, c.z, m, out.data + i);
-            });
-        });
-    });
-    return out.array;
-}
-
-nb::object normals(nb::handle collider, nb::handle points, std::optional<int> workers) {
-    const Collider held(collider, "collider");
-    const FloatRows in(points, "points", 3);
-    const int threads = checked_workers(workers);
-    NewArray<float> out = new_array<float>({in.rows(), 3});
-    const SceneField& field = held.get().field();
-    in.visit([&](auto p) {
         parallel_for(
-            in.rows(), kGrain / 4, threads, [&](std::size_t begin, std::size_t end) noexcept {
+            in.rows(), grain(s), threads, [&](std::size_t begin, std::size_t end) noexcept {
+                float d[kChunk];
                 by_chunks(p, begin, end, [&](std::size_t i, std::size_t m, const Columns& c) {
-                    field.normals(c.x, c.y, c.z, m, out.data + 3 * i);
+                    field.distances(c.x, c.y, c.z, m, d);
+                    body(i, m, c, d);
                 });
             });
+    });
+}
+
+// distances() and normals(): `Width` floats a point, straight from the field.
+template <void (SceneField::*Query)(const float*, const float*, const float*, std::size_t, float*)
+              const noexcept,
+          std::size_t Width, std::size_t Evaluations>
+nb::object per_point(nb::handle collider, nb::handle points, std::optional<int> workers) {
+    const Collider held(collider, "collider");
+    const FloatRows in(points, "points", 3);
+    const int threads = checked_workers(workers);
+    NewArray<float> out =
+        Width == 1 ? new_array<float>({in.rows()}) : new_array<float>({in.rows(), Width});
+    const SceneField& field = held.get().field();
+    in.visit([&](auto p) {
+        parallel_for(in.rows(), grain(held.get(), Evaluations), threads,
+                     [&](std::size_t begin, std::size_t end) noexcept {
+                         by_chunks(p, begin, end,
+                                   [&](std::size_t i, std::size_t m, const Columns& c) {
+                                       (field.*Query)(c.x, c.y, c.z, m, out.data + Width * i);
+                                   });
+                     });
     });
     return out.array;
 }
@@ -172,7 +168,7 @@ nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
     const SceneField& field = held.get().field();
     lo.visit([&](auto a) {
         hi.visit([&](auto b) {
-            parallel_for(lo.rows(), kGrain / 8, threads,
+            parallel_for(lo.rows(), grain(held.get(), 9), threads,
                          [&](std::size_t begin, std::size_t end) noexcept {
                              Columns c0, c1, s;
                              float d[kChunk];
@@ -262,8 +258,9 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
     // One block per row of z samples or more; a row's y and x are fixed.
     const SceneField& field = s.field();
     const std::size_t rows = nx * ny;
-    const std::size_t grain = std::max<std::size_t>(1, kGrain / std::max<std::size_t>(nz, 1));
-    parallel_for(rows, grain, threads, [&](std::size_t begin, std::size_t end) noexcept {
+    const std::size_t rows_per_block =
+        std::max<std::size_t>(1, grain(s) / std::max<std::size_t>(nz, 1));
+    parallel_for(rows, rows_per_block, threads, [&](std::size_t begin, std::size_t end) noexcept {
         Columns c;
         for (std::size_t row = begin; row < end; ++row) {
             const float x = sample_at(lo.x, hi.x, row / ny, nx);
@@ -286,11 +283,13 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
 
 void register_sdf(nb::module_& m) {
     const auto workers = nb::arg("workers") = nb::none();
-    m.def("distances", &distances, nb::arg("collider"), nb::arg("points"), nb::kw_only(), workers,
+    m.def("distances", &per_point<&SceneField::distances, 1, 1>, nb::arg("collider"),
+          nb::arg("points"), nb::kw_only(), workers,
           nb::sig("def distances(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           kDistancesDoc);
-    m.def("normals", &normals, nb::arg("collider"), nb::arg("points"), nb::kw_only(), workers,
+    m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider"), nb::arg("points"),
+          nb::kw_only(), workers,
           nb::sig("def normals(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           "The outward normal at each row of `points` (shape (n, 3)), as\n"

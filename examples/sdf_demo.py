@@ -5,13 +5,18 @@ from gfxcore import arrays
 from _core import SdfCollider, SdfPrimitive, SdfScene
 
 
-def main() -> None:
+def demo_scene() -> SdfScene:
     scene = SdfScene()
     scene.add(SdfPrimitive.sphere(-1.5, 0.0, 0.0, 1.0))
     scene.add(SdfPrimitive.box_(1.5, 0.0, 0.0, 0.75, 0.75, 0.75))
     scene.add(SdfPrimitive.torus(0.0, 0.0, 0.0, 1.25, 0.25))
     scene.add(SdfPrimitive.capsule(0.0, -2.0, 0.0, 0.0, 2.0, 0.0, 0.2))
     scene.add(SdfPrimitive.plane(0.0, 1.0, 0.0, -2.5))
+    return scene
+
+
+def main() -> None:
+    scene = demo_scene()
     print(scene, "->", len(scene.to_gpu_bytes()), "bytes for the GPU")
     print("first record:", SdfPrimitive.sphere(-1.5, 0.0, 0.0, 1.0).to_bytes()[:16], "...")
 

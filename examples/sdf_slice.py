@@ -9,19 +9,14 @@ import sys
 import numpy as np
 from gfxcore import arrays
 from PIL import Image
+from sdf_demo import demo_scene
 
-from _core import SdfCollider, SdfPrimitive, SdfScene
+from _core import SdfCollider
 
 
 def scene_collider() -> SdfCollider:
-    scene = SdfScene()
-    scene.add(SdfPrimitive.sphere(-1.5, 0.0, 0.0, 1.0))
-    scene.add(SdfPrimitive.box_(1.5, 0.0, 0.0, 0.75, 0.75, 0.75))
-    scene.add(SdfPrimitive.torus(0.0, 0.0, 0.0, 1.25, 0.25))
-    scene.add(SdfPrimitive.capsule(0.0, -2.0, 0.0, 0.0, 2.0, 0.0, 0.2))
-    scene.add(SdfPrimitive.plane(0.0, 1.0, 0.0, -2.5))
     collider = SdfCollider()
-    collider.load_bytes(scene.to_gpu_bytes())
+    collider.load_bytes(demo_scene().to_gpu_bytes())
     return collider
 
 

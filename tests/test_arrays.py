@@ -82,22 +82,20 @@ def test_refusals_name_the_argument(call, error, message):
     assert str(e.value) == message
 
 
-def test_stub_docstrings_are_the_runtime_ones():
+def test_stubs_are_the_runtime_signatures_and_docstrings():
     import ast
     import pathlib
 
     import gfxcore
 
     stub = pathlib.Path(gfxcore.__file__).with_name("_arrays.pyi").read_text()
-    docs = {
-        f.name: ast.get_docstring(f, clean=False)
-        for f in ast.parse(stub).body
-        if isinstance(f, ast.FunctionDef)
-    }
-    assert sorted(docs) == sorted(arrays.__all__)
-    for name, doc in docs.items():
-        runtime = getattr(arrays, name).__doc__.split("\n\n", 1)[1]  # after the signature
-        assert textwrap.dedent("    " + doc) == runtime, name
+    defs = [f for f in ast.parse(stub).body if isinstance(f, ast.FunctionDef)]
+    assert sorted(f.name for f in defs) == sorted(arrays.__all__)
+    for f in defs:
+        signature, doc = getattr(arrays, f.name).__doc__.split("\n\n", 1)
+        stubbed = f"{f.name}({ast.unparse(f.args)}) -> {ast.unparse(f.returns)}"
+        assert signature.replace(" ", "") == stubbed.replace(" ", ""), f.name
+        assert textwrap.dedent("    " + ast.get_docstring(f, clean=False)) == doc, f.name
 
 
 def big_collider(count=3000):
