@@ -378,13 +378,15 @@ template <SceneField::Kind K>
 void nearest_in_group(const SceneField::Group& g, const float* columns, const Points& x,
                       const Points& y, const Points& z, Points& best) noexcept {
     const float* c = columns + g.column0;
-    Points b = best;
-    for (uint32_t i = 0; i < g.count; ++i) {
-        const Spread record{c + i, g.count};
-        for (std::size_t k = 0; k < kBlocks; ++k)
-            b[k] = lanes::less_or(Shape<K>::at(record, x[k], y[k], z[k]), b[k]);
-    }
-    best = b;
+    // Written out per block, so that the kept minima stay in registers.
+    [&]<std::size_t... k>(std::index_sequence<k...>) {
+        Points b = best;
+        for (uint32_t i = 0; i < g.count; ++i) {
+            const Spread record{c + i, g.count};
+            ((b[k] = lanes::less_or(Shape<K>::at(record, x[k], y[k], z[k]), b[k])), ...);
+        }
+        best = b;
+    }(std::make_index_sequence<kBlocks>{});
 }
 
 }  // namespace
