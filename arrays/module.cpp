@@ -21,10 +21,12 @@
 //    flags). This module's own core::interrupt_requested (common/
 //    interrupt.cpp) stays null: a core never calls Python from here.
 //  - Keyword `workers` (int | None, keyword-only) on every function that splits.
-//  - Stubs in python/gfxcore/_arrays.pyi (docstrings equal to the ones here:
-//    a test compares), the name in python/gfxcore/arrays.py's __all__.
+//  - Stubs in python/gfxcore/_arrays.pyi (signatures as in nb::sig and
+//    docstrings as here: a test compares), the name in python/gfxcore/
+//    arrays.py's __all__.
 //  - Tests: one seeded differential test against the per-item _core calls
-//    per group (tests/test_arrays_<group>.py, helpers in tests/arrays_util.py).
+//    per group (tests/test_arrays_<group>.py; hostile values, the layouts of
+//    one input and a bitwise float32 comparison in tests/models/arrays.py).
 #include <nanobind/nanobind.h>
 
 #include "groups.hpp"
