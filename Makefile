@@ -56,7 +56,8 @@ test-plain-lanes: $(DEPS)
 	scripts/install-module $(PY) --no-deps --upgrade --target $(PLAIN_LANES)/site \
 	    -C build-dir='$(PLAIN_LANES)/{wheel_tag}' -C cmake.define.CORE_PLAIN_LANES=ON .
 	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -c 'import _core, sys; sys.exit(not _core.__file__.startswith("$(abspath $(PLAIN_LANES))"))'
-	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -m pytest -q -p no:cacheprovider tests/test_sdf.py tests/test_sdf_collision.py
+	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -m pytest -q -p no:cacheprovider tests/test_sdf.py tests/test_sdf_collision.py \
+	    tests/test_arrays_sdf.py
 
 # The two long checks, bounded: the decoded scene field against the plain
 # record walk (SSE2 or NEON lanes and plain lanes, LONG_SCENES seeded scenes;

@@ -9,7 +9,7 @@ import pathlib
 
 from PIL import Image, ImageDraw, ImageFont
 
-UNITS = {"ns": 1e-9, "µs": 1e-6, "ms": 1e-3, "s": 1.0}
+UNITS = {"ns": 1e-9, "µs": 1e-6, "ms": 1e-3, "s": 1.0, "MB": 1.0}  # a ratio of MB to MB
 
 GREEN, RED, GREY, INK, RULE = (
     (46, 139, 87),

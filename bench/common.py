@@ -22,6 +22,9 @@ class Case:
     work: str = "1 call"  # size of the work in one statement
     check: Callable[[Any, Any], bool] | None = None  # (ours result, anchor result) -> same?
     goal: float | None = 1.0  # ratio we aim at or below; None when only reported
+    # A quantity other than time: returns (ours, anchor) in `unit` ("B": bytes).
+    quantity: Callable[[], tuple[float, float]] | None = None
+    unit: str = "s"
 
 
 @dataclass
@@ -56,6 +59,8 @@ def _calibrate(timer: timeit.Timer, target: float) -> int:
 def measure(case: Case, repeats: int = 7, target: float = 0.05) -> Result:
     """Best time per statement, ours and anchor alternating in one process."""
     verify(case)
+    if case.quantity is not None:
+        return Result(case, *case.quantity())
     t_ours = timeit.Timer(case.ours, globals=case.env)
     t_anchor = timeit.Timer(case.anchor, globals=case.env)
     n_ours = _calibrate(t_ours, target)

@@ -1,15 +1,22 @@
 """A small SDF scene: build it, serialise it, load it into a collider and query it."""
 
+from gfxcore import arrays
+
 from _core import SdfCollider, SdfPrimitive, SdfScene
 
 
-def main() -> None:
+def demo_scene() -> SdfScene:
     scene = SdfScene()
     scene.add(SdfPrimitive.sphere(-1.5, 0.0, 0.0, 1.0))
     scene.add(SdfPrimitive.box_(1.5, 0.0, 0.0, 0.75, 0.75, 0.75))
     scene.add(SdfPrimitive.torus(0.0, 0.0, 0.0, 1.25, 0.25))
     scene.add(SdfPrimitive.capsule(0.0, -2.0, 0.0, 0.0, 2.0, 0.0, 0.2))
     scene.add(SdfPrimitive.plane(0.0, 1.0, 0.0, -2.5))
+    return scene
+
+
+def main() -> None:
+    scene = demo_scene()
     print(scene, "->", len(scene.to_gpu_bytes()), "bytes for the GPU")
     print("first record:", SdfPrimitive.sphere(-1.5, 0.0, 0.0, 1.0).to_bytes()[:16], "...")
 
@@ -27,16 +34,12 @@ def main() -> None:
     print("box (-0.2..0.2)^3 overlaps:", collider.aabb_overlaps(-0.2, -0.2, -0.2, 0.2, 0.2, 0.2))
     print("sphere r=0.4 at (3, 0, 0) overlaps:", collider.sphere_overlaps(3.0, 0.0, 0.0, 0.4))
 
-    # A coarse slice of the field through z = 0: '#' inside, '+' near the surface.
+    # A coarse slice of the field through z = 0, sampled in one call: '#' inside,
+    # '+' near the surface.
     print("slice z = 0, x in [-3, 3], y in [-3, 3]:")
-    for row in range(15):
-        y = 3.0 - row * 6.0 / 14
-        line = ""
-        for col in range(40):
-            x = -3.0 + col * 6.0 / 39
-            d = collider.distance(x, y, 0.0)
-            line += "#" if d < 0 else ("+" if d < 0.2 else ".")
-        print("  " + line)
+    grid = arrays.sample_grid(collider, (-3.0, 3.0, 0.0), (3.0, -3.0, 0.0), (40, 15, 1))
+    for row in grid[:, :, 0].T:
+        print("  " + "".join("#" if d < 0 else ("+" if d < 0.2 else ".") for d in row))
 
 
 if __name__ == "__main__":

@@ -36,6 +36,7 @@ USE = textwrap.dedent("""
         import gfxcore.gpu
     except ImportError as exc:  # installed without the gpu extra
         assert "gfxcore[gpu]" in str(exc), exc
+    import gfxcore.arrays  # its own module, built beside this _core, loads with it
     print("ok", _core.__file__)
 """)
 

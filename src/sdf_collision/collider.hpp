@@ -42,6 +42,9 @@ public:
     // The displacement that moves an inside point onto the surface; zero outside.
     std::array<float, 3> push_out(float px, float py, float pz) const noexcept;
 
+    // The field itself, for queries over many points at once.
+    const SceneField& field() const noexcept { return field_; }
+
 private:
     SceneField field_;
     uint64_t count_ = 0;

@@ -337,14 +337,124 @@ void SceneField::walk(float px, float py, float pz, Sink& sink) const noexcept {
     }
 }
 
-std::array<float, 3> SceneField::normal(float px, float py, float pz) const noexcept {
-    constexpr float h = 0.001f;
-    const float gx = distance(px + h, py, pz) - distance(px - h, py, pz);
-    const float gy = distance(px, py + h, pz) - distance(px, py - h, pz);
-    const float gz = distance(px, py, pz + h) - distance(px, py, pz - h);
+namespace {
+
+constexpr float kNormalStep = 0.001f;
+
+// The normal from the central differences of the distance along each axis.
+std::array<float, 3> normal_from(float gx, float gy, float gz) noexcept {
     const float len = std::sqrt(gx * gx + gy * gy + gz * gz);
     if (len > 1e-10f) return {gx / len, gy / len, gz / len};
     return {0.0f, 1.0f, 0.0f};
+}
+
+}  // namespace
+
+std::array<float, 3> SceneField::normal(float px, float py, float pz) const noexcept {
+    constexpr float h = kNormalStep;
+    const float gx = distance(px + h, py, pz) - distance(px - h, py, pz);
+    const float gy = distance(px, py + h, pz) - distance(px, py - h, pz);
+    const float gz = distance(px, py, pz + h) - distance(px, py, pz - h);
+    return normal_from(gx, gy, gz);
+}
+
+namespace {
+
+// Column k of one record spread over the four lanes.
+struct Spread {
+    const float* p;
+    uint32_t stride;
+    F4 operator[](std::size_t k) const noexcept { return lanes::splat(p[k * stride]); }
+};
+
+// Points per pass over the records: two blocks of lanes share each record's
+// constants and overlap their latencies.
+constexpr std::size_t kBlocks = 4;
+using Points = std::array<F4, kBlocks>;
+
+// The smallest distance in each lane over a group's records, kept as the
+// record walk keeps it: a record replaces the kept one only when strictly less.
+template <SceneField::Kind K>
+void nearest_in_group(const SceneField::Group& g, const float* columns, const Points& x,
+                      const Points& y, const Points& z, Points& best) noexcept {
+    const float* c = columns + g.column0;
+    // Written out per block, so that the kept minima stay in registers.
+    [&]<std::size_t... k>(std::index_sequence<k...>) {
+        Points b = best;
+        for (uint32_t i = 0; i < g.count; ++i) {
+            const Spread record{c + i, g.count};
+            ((b[k] = lanes::less_or(Shape<K>::at(record, x[k], y[k], z[k]), b[k])), ...);
+        }
+        best = b;
+    }(std::make_index_sequence<kBlocks>{});
+}
+
+}  // namespace
+
+// Every record reaches every lane, and within a lane the minimum over the
+// records does not depend on their order; only a zero minimum needs the
+// buffer order (its sign), and those lanes take the one-point walk.
+void SceneField::distances(const float* x, const float* y, const float* z, std::size_t n,
+                           float* out) const noexcept {
+    using Nearest = void (*)(const Group&, const float*, const Points&, const Points&,
+                             const Points&, Points&) noexcept;
+    static constexpr auto kNearest = kinds(
+        []<Kind... K>() { return std::array<Nearest, sizeof...(K)>{nearest_in_group<K>...}; });
+    const std::span<const Group> groups{groups_.data(), group_count_};
+    const bool signed_zeros = positions_.size() > 1;
+    constexpr std::size_t kPoints = kWidth * kBlocks;
+    for (std::size_t i = 0; i < n; i += kPoints) {
+        const std::size_t m = std::min(kPoints, n - i);
+        float px[kPoints], py[kPoints], pz[kPoints], d[kPoints];
+        for (std::size_t j = 0; j < kPoints; ++j) {
+            const std::size_t at = i + std::min(j, m - 1);  // a short pass repeats its last point
+            px[j] = x[at];
+            py[j] = y[at];
+            pz[j] = z[at];
+        }
+        Points bx, by, bz, best;
+        for (std::size_t k = 0; k < kBlocks; ++k) {
+            bx[k] = lanes::load(px + k * kWidth);
+            by[k] = lanes::load(py + k * kWidth);
+            bz[k] = lanes::load(pz + k * kWidth);
+            best[k] = lanes::splat(kEmptyDistance);
+        }
+        for (const Group& g : groups) kNearest[g.kind](g, columns_.data(), bx, by, bz, best);
+        for (std::size_t k = 0; k < kBlocks; ++k) lanes::store(d + k * kWidth, best[k]);
+        for (std::size_t j = 0; j < m; ++j) {
+            out[i + j] = d[j] == 0.0f && signed_zeros ? first_zero(px[j], py[j], pz[j]) : d[j];
+        }
+    }
+}
+
+void SceneField::normals(const float* x, const float* y, const float* z, std::size_t n,
+                         float* out) const noexcept {
+    // Six offset copies of a few points at a time, each axis in turn.
+    constexpr std::size_t kChunk = 64;
+    constexpr float h = kNormalStep;
+    float px[kChunk], py[kChunk], pz[kChunk], d[6][kChunk];
+    for (std::size_t i = 0; i < n; i += kChunk) {
+        const std::size_t m = std::min(kChunk, n - i);
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            for (std::size_t side = 0; side < 2; ++side) {
+                const float* coord[3] = {x + i, y + i, z + i};
+                for (std::size_t j = 0; j < m; ++j) {
+                    const float c = coord[axis][j];
+                    px[j] = x[i + j];
+                    py[j] = y[i + j];
+                    pz[j] = z[i + j];
+                    (axis == 0 ? px : axis == 1 ? py : pz)[j] = side == 0 ? c + h : c - h;
+                }
+                distances(px, py, pz, m, d[2 * axis + side]);
+            }
+        }
+        for (std::size_t j = 0; j < m; ++j) {
+            const auto v = normal_from(d[0][j] - d[1][j], d[2][j] - d[3][j], d[4][j] - d[5][j]);
+            out[3 * (i + j)] = v[0];
+            out[3 * (i + j) + 1] = v[1];
+            out[3 * (i + j) + 2] = v[2];
+        }
+    }
 }
 
 }  // namespace core

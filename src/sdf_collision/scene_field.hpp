@@ -36,6 +36,15 @@ public:
     // that is what is returned.
     std::array<float, 3> normal(float px, float py, float pz) const noexcept;
 
+    // distance() and normal() at n points (x[i], y[i], z[i]), with the same
+    // bits as n calls: four points share a block of lanes and each record's
+    // constants are spread over them, so every record fills the lanes however
+    // few of its kind there are. Normals are written as n rows of three.
+    void distances(const float* x, const float* y, const float* z, std::size_t n,
+                   float* out) const noexcept;
+    void normals(const float* x, const float* y, const float* z, std::size_t n,
+                 float* out) const noexcept;
+
     // The one list of primitive kinds: scene_field.cpp gives each its type codes
     // and formula and derives everything else from this enumeration.
     enum Kind : uint8_t { kSpheres, kBoxes, kCylinders, kCapsules, kCones, kTori, kPlanes, kKinds };

@@ -226,9 +226,11 @@ int main(int argc, char** argv) {
         tiny = s % 3 == 0;
         const std::vector<uint8_t> b = scene();
         const core::SceneField field(b);
+        float xs[8], ys[8], zs[8], ds[8], ns[24];
         for (int k = 0; k < 8; ++k, ++points) {
             float p[3];
             for (float& c : p) c = below(3) == 0 ? (below(2) ? 0.0f : -0.0f) : value();
+            xs[k] = p[0], ys[k] = p[1], zs[k] = p[2];
             const float want = reference::scene_distance(b, p[0], p[1], p[2]);
             const float got = field.distance(p[0], p[1], p[2]);
             const auto wn = reference::scene_normal(b, p[0], p[1], p[2]);
@@ -239,6 +241,18 @@ int main(int argc, char** argv) {
                     "scene %ld point (%a, %a, %a): distance %a want %a, normal "
                     "(%a, %a, %a) want (%a, %a, %a)\n",
                     s, p[0], p[1], p[2], got, want, gn[0], gn[1], gn[2], wn[0], wn[1], wn[2]);
+                return 1;
+            }
+        }
+        // The same points at once (a short pass of lanes included).
+        const std::size_t n = 1 + static_cast<std::size_t>(s % 8);
+        field.distances(xs, ys, zs, n, ds);
+        field.normals(xs, ys, zs, n, ns);
+        for (std::size_t k = 0; k < n; ++k) {
+            const auto gn = field.normal(xs[k], ys[k], zs[k]);
+            if (!same(ds[k], field.distance(xs[k], ys[k], zs[k])) || !same(ns[3 * k], gn[0]) ||
+                !same(ns[3 * k + 1], gn[1]) || !same(ns[3 * k + 2], gn[2])) {
+                std::printf("scene %ld point %zu of %zu: the bulk queries differ\n", s, k, n);
                 return 1;
             }
         }

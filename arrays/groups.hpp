@@ -1,0 +1,11 @@
+// Each group of functions is one source file with one registration.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace core::arrays {
+
+void register_sdf(nanobind::module_& m);
+void register_transforms(nanobind::module_& m);
+
+}  // namespace core::arrays

@@ -1,0 +1,40 @@
+// gfxcore._arrays: whole arrays through the same C++ cores as _core, bit for
+// bit the per-item calls.
+//
+// Adding a function (one group = one source file with register_<group>,
+// declared in groups.hpp and called below):
+//  - Inputs: take every argument as nb::handle and convert it yourself, so a
+//    refusal names the argument: FloatRows (inputs.hpp) for float32/float64
+//    (n, k) arrays, import_array + rows_of/refuse_dtype for other dtypes.
+//    Check all arguments before changing anything.
+//  - _core objects: Held<T> (core_object.hpp) for a shared borrow (reading),
+//    Held<T, true> for the exclusive one (changing), copy_of<T> for values
+//    such as Mat4x4. Take it with the lock held, keep it across the work.
+//  - Work: allocate results first (new_array<T>, outputs.hpp), then
+//    parallel_for(n, grain, checked_workers(workers), body) (parallel.hpp):
+//    it releases the lock, splits, polls Ctrl-C. The body is noexcept, never
+//    calls Python, writes only its items' results. A call that changes an
+//    object computes into scratch and commits after parallel_for returns,
+//    so an interrupted call changes nothing.
+//  - Core sources: the .cpp files from src/ a group needs go into
+//    ARRAYS_CORE_SOURCES in CMakeLists.txt (compiled here again, same
+//    flags). This module's own core::interrupt_requested (common/
+//    interrupt.cpp) stays null: a core never calls Python from here.
+//  - Keyword `workers` (int | None, keyword-only) on every function that splits.
+//  - Stubs in python/gfxcore/_arrays.pyi (signatures as in nb::sig and
+//    docstrings as here: a test compares), the name in python/gfxcore/
+//    arrays.py's __all__.
+//  - Tests: one seeded differential test against the per-item _core calls
+//    per group (tests/test_arrays_<group>.py; hostile values, the layouts of
+//    one input and a bitwise float32 comparison in tests/models/arrays.py).
+#include <nanobind/nanobind.h>
+
+#include "groups.hpp"
+#include "stamp.hpp"
+
+NB_MODULE(_arrays, m) {
+    core::arrays::check_core_build();
+    m.doc() = "Whole arrays through _core's C++ cores; see gfxcore.arrays.";
+    core::arrays::register_sdf(m);
+    core::arrays::register_transforms(m);
+}

@@ -1,0 +1,327 @@
+// SdfCollider's queries over arrays of points, boxes and spheres.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "core_object.hpp"
+#include "groups.hpp"
+#include "inputs.hpp"
+#include "math_3d/vec3.hpp"
+#include "outputs.hpp"
+#include "parallel.hpp"
+#include "sdf_collision/collider.hpp"
+
+namespace core::arrays {
+namespace {
+
+// Points per block of work: about a million point-record evaluations (a
+// few milliseconds), so that blocks balance over the threads and a stop
+// request is seen soon even in a large scene.
+std::size_t grain(const SdfCollider& s, std::size_t evaluations_per_point = 1) {
+    const std::size_t work = evaluations_per_point * (s.prim_count() + 1);
+    return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 16, 1024);
+}
+
+// Points gathered at a time into coordinate columns for the field.
+constexpr std::size_t kChunk = 256;
+
+using Collider = Held<SdfCollider>;
+
+const char* const kDistancesDoc =
+    "The signed distance of the scene at each row of `points` (shape (n, 3)),\n"
+    "as `collider.distance(*row)` gives it: an (n,) float32 array.";
+
+struct Columns {
+    float x[kChunk], y[kChunk], z[kChunk];
+    template <class Load>
+    void gather(const Load& p, std::size_t first, std::size_t m) noexcept {
+        for (std::size_t j = 0; j < m; ++j) {
+            x[j] = p(first + j, 0);
+            y[j] = p(first + j, 1);
+            z[j] = p(first + j, 2);
+        }
+    }
+};
+
+// body(first, m, columns) for the points [begin, end) a chunk at a time.
+template <class Load, class Body>
+void by_chunks(const Load& p, std::size_t begin, std::size_t end, const Body& body) noexcept {
+    Columns c;
+    for (std::size_t i = begin; i < end; i += kChunk) {
+        const std::size_t m = std::min(kChunk, end - i);
+        c.gather(p, i, m);
+        body(i, m, c);
+    }
+}
+
+// Distances of the rows of `in`, handed to body(first, m, columns, d) a
+// chunk at a time, over the worker pool.
+template <class Body>
+void each_distance(const SdfCollider& s, const FloatRows& in, int threads, const Body& body) {
+    const SceneField& field = s.field();
+    in.visit([&](auto p) {
+        parallel_for(
+            in.rows(), grain(s), threads, [&](std::size_t begin, std::size_t end) noexcept {
+                float d[kChunk];
+                by_chunks(p, begin, end, [&](std::size_t i, std::size_t m, const Columns& c) {
+                    field.distances(c.x, c.y, c.z, m, d);
+                    body(i, m, c, d);
+                });
+            });
+    });
+}
+
+// distances() and normals(): `Width` floats a point, straight from the field.
+template <void (SceneField::*Query)(const float*, const float*, const float*, std::size_t, float*)
+              const noexcept,
+          std::size_t Width, std::size_t Evaluations>
+nb::object per_point(nb::handle collider, nb::handle points, std::optional<int> workers) {
+    const Collider held(collider, "collider");
+    const FloatRows in(points, "points", 3);
+    const int threads = checked_workers(workers);
+    NewArray<float> out =
+        Width == 1 ? new_array<float>({in.rows()}) : new_array<float>({in.rows(), Width});
+    const SceneField& field = held.get().field();
+    in.visit([&](auto p) {
+        parallel_for(in.rows(), grain(held.get(), Evaluations), threads,
+                     [&](std::size_t begin, std::size_t end) noexcept {
+                         by_chunks(p, begin, end,
+                                   [&](std::size_t i, std::size_t m, const Columns& c) {
+                                       (field.*Query)(c.x, c.y, c.z, m, out.data + Width * i);
+                                   });
+                     });
+    });
+    return out.array;
+}
+
+// As SdfCollider::push_out: the normal times the depth for points inside,
+// zero elsewhere; normals are taken for the inside points only.
+nb::object push_out(nb::handle collider, nb::handle points, std::optional<int> workers) {
+    const Collider held(collider, "collider");
+    const FloatRows in(points, "points", 3);
+    const int threads = checked_workers(workers);
+    NewArray<float> out = new_array<float>({in.rows(), 3});
+    const SceneField& field = held.get().field();
+    each_distance(held.get(), in, threads,
+                  [&](std::size_t i, std::size_t m, const Columns& c, const float* d) {
+                      Columns inside;
+                      std::size_t which[kChunk], k = 0;
+                      for (std::size_t j = 0; j < m; ++j) {
+                          float* row = out.data + 3 * (i + j);
+                          row[0] = row[1] = row[2] = 0.0f;
+                          if (!(d[j] < 0.0f)) continue;
+                          inside.x[k] = c.x[j];
+                          inside.y[k] = c.y[j];
+                          inside.z[k] = c.z[j];
+                          which[k++] = j;
+                      }
+                      float n[3 * kChunk];
+                      field.normals(inside.x, inside.y, inside.z, k, n);
+                      for (std::size_t q = 0; q < k; ++q) {
+                          const float depth = std::fabs(d[which[q]]);
+                          float* row = out.data + 3 * (i + which[q]);
+                          for (std::size_t a = 0; a < 3; ++a) row[a] = n[3 * q + a] * depth;
+                      }
+                  });
+    return out.array;
+}
+
+void check_same_rows(const FloatRows& a, const FloatRows& b, nb::handle b_object, const char* b_arg,
+                     const char* a_arg, std::size_t cols) {
+    if (a.rows() == b.rows()) return;
+    const std::string expected = std::string("(") + std::to_string(a.rows()) +
+                                 (cols == 0 ? ",)" : ", " + std::to_string(cols) + ")") +
+                                 ", as many rows as " + a_arg;
+    refuse_shape(import_array(b_object, b_arg, ""), b_arg, expected.c_str());
+}
+
+nb::object sphere_overlaps(nb::handle collider, nb::handle centers, nb::handle radii,
+                           std::optional<int> workers) {
+    const Collider held(collider, "collider");
+    const FloatRows c(centers, "centers", 3);
+    const FloatRows r(radii, "radii", 0);
+    check_same_rows(c, r, radii, "radii", "centers", 0);
+    const int threads = checked_workers(workers);
+    NewArray<bool> out = new_array<bool>({c.rows()});
+    r.visit([&](auto radius) {
+        each_distance(held.get(), c, threads,
+                      [&](std::size_t i, std::size_t m, const Columns&, const float* d) {
+                          for (std::size_t j = 0; j < m; ++j)
+                              out.data[i + j] = d[j] < radius(i + j, 0);
+                      });
+    });
+    return out.array;
+}
+
+// As SdfCollider::aabb_overlaps: inside at one of the eight corners or at the
+// centre. Every sample is taken (the answer is the same as stopping early).
+nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
+                         std::optional<int> workers) {
+    const Collider held(collider, "collider");
+    const FloatRows lo(mins, "mins", 3);
+    const FloatRows hi(maxs, "maxs", 3);
+    check_same_rows(lo, hi, maxs, "maxs", "mins", 3);
+    const int threads = checked_workers(workers);
+    NewArray<bool> out = new_array<bool>({lo.rows()});
+    const SceneField& field = held.get().field();
+    lo.visit([&](auto a) {
+        hi.visit([&](auto b) {
+            parallel_for(lo.rows(), grain(held.get(), 9), threads,
+                         [&](std::size_t begin, std::size_t end) noexcept {
+                             Columns c0, c1, s;
+                             float d[kChunk];
+                             for (std::size_t i = begin; i < end; i += kChunk) {
+                                 const std::size_t m = std::min(kChunk, end - i);
+                                 c0.gather(a, i, m);
+                                 c1.gather(b, i, m);
+                                 for (std::size_t j = 0; j < m; ++j) out.data[i + j] = false;
+                                 for (int k = 0; k < 9; ++k) {
+                                     for (std::size_t j = 0; j < m; ++j) {
+                                         if (k < 8) {
+                                             s.x[j] = (k & 1 ? c1 : c0).x[j];
+                                             s.y[j] = (k >> 1 & 1 ? c1 : c0).y[j];
+                                             s.z[j] = (k >> 2 ? c1 : c0).z[j];
+                                         } else {
+                                             s.x[j] = (c0.x[j] + c1.x[j]) * 0.5f;
+                                             s.y[j] = (c0.y[j] + c1.y[j]) * 0.5f;
+                                             s.z[j] = (c0.z[j] + c1.z[j]) * 0.5f;
+                                         }
+                                     }
+                                     field.distances(s.x, s.y, s.z, m, d);
+                                     for (std::size_t j = 0; j < m; ++j)
+                                         out.data[i + j] |= d[j] < 0.0f;
+                                 }
+                             }
+                         });
+        });
+    });
+    return out.array;
+}
+
+// A corner of the grid: a Vec3, or three numbers taken as Vec3(x, y, z) takes them.
+Vec3 corner(nb::handle o, const char* arg) {
+    if (Py_TYPE(o.ptr()) == core_type("Vec3")) return copy_of<Vec3>(o, arg);
+    std::array<float, 3> v{};
+    bool ok = PyTuple_Check(o.ptr()) || PyList_Check(o.ptr());
+    ok = ok && nb::len(o) == 3;
+    for (std::size_t k = 0; ok && k < 3; ++k) {
+        const double d = PyFloat_AsDouble(nb::handle(o)[k].ptr());
+        if (d == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            ok = false;
+        }
+        v[k] = static_cast<float>(d);
+    }
+    if (!ok) {
+        const std::string message =
+            std::string("argument '") + arg + "': expected a Vec3 or a tuple of three floats";
+        throw nb::type_error(message.c_str());
+    }
+    return {v[0], v[1], v[2]};
+}
+
+std::array<std::size_t, 3> grid_shape(nb::handle o) {
+    std::array<std::size_t, 3> n{};
+    bool ok = PyTuple_Check(o.ptr()) && nb::len(o) == 3;
+    for (std::size_t k = 0; ok && k < 3; ++k) {
+        PyObject* item = PyTuple_GET_ITEM(o.ptr(), k);
+        const long long v = PyLong_Check(item) ? PyLong_AsLongLong(item) : -1;
+        if (v < 0 || PyErr_Occurred()) {
+            PyErr_Clear();
+            ok = false;
+        }
+        n[k] = static_cast<std::size_t>(v);
+    }
+    if (!ok)
+        throw nb::value_error("argument 'shape': expected a tuple of three ints >= 0 (nx, ny, nz)");
+    return n;
+}
+
+// lo + (hi - lo) * i / (count - 1) in float64, then narrowed; lo alone for one sample.
+float sample_at(float lo, float hi, std::size_t i, std::size_t count) noexcept {
+    if (count == 1) return lo;
+    const double l = lo, h = hi;
+    return static_cast<float>(l +
+                              (h - l) * static_cast<double>(i) / static_cast<double>(count - 1));
+}
+
+nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_object,
+                       nb::handle shape_object, std::optional<int> workers) {
+    const Collider held(collider, "collider");
+    const Vec3 lo = corner(lo_object, "lo"), hi = corner(hi_object, "hi");
+    const auto [nx, ny, nz] = grid_shape(shape_object);
+    const int threads = checked_workers(workers);
+    NewArray<float> out = new_array<float>({nx, ny, nz});
+    const SdfCollider& s = held.get();
+    // One block per row of z samples or more; a row's y and x are fixed.
+    const SceneField& field = s.field();
+    const std::size_t rows = nx * ny;
+    const std::size_t rows_per_block =
+        std::max<std::size_t>(1, grain(s) / std::max<std::size_t>(nz, 1));
+    parallel_for(rows, rows_per_block, threads, [&](std::size_t begin, std::size_t end) noexcept {
+        Columns c;
+        for (std::size_t row = begin; row < end; ++row) {
+            const float x = sample_at(lo.x, hi.x, row / ny, nx);
+            const float y = sample_at(lo.y, hi.y, row % ny, ny);
+            for (std::size_t k = 0; k < nz; k += kChunk) {
+                const std::size_t m = std::min(kChunk, nz - k);
+                for (std::size_t j = 0; j < m; ++j) {
+                    c.x[j] = x;
+                    c.y[j] = y;
+                    c.z[j] = sample_at(lo.z, hi.z, k + j, nz);
+                }
+                field.distances(c.x, c.y, c.z, m, out.data + row * nz + k);
+            }
+        }
+    });
+    return out.array;
+}
+
+}  // namespace
+
+void register_sdf(nb::module_& m) {
+    const auto workers = nb::arg("workers") = nb::none();
+    m.def("distances", &per_point<&SceneField::distances, 1, 1>, nb::arg("collider"),
+          nb::arg("points"), nb::kw_only(), workers,
+          nb::sig("def distances(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
+                  "None = None) -> NDArray[numpy.float32]"),
+          kDistancesDoc);
+    m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider"), nb::arg("points"),
+          nb::kw_only(), workers,
+          nb::sig("def normals(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
+                  "None = None) -> NDArray[numpy.float32]"),
+          "The outward normal at each row of `points` (shape (n, 3)), as\n"
+          "`collider.normal(*row)` gives it: an (n, 3) float32 array.");
+    m.def("push_out", &push_out, nb::arg("collider"), nb::arg("points"), nb::kw_only(), workers,
+          nb::sig("def push_out(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
+                  "None = None) -> NDArray[numpy.float32]"),
+          "The push-out displacement of each row of `points` (shape (n, 3)), as\n"
+          "`collider.push_out(*row)` gives it: an (n, 3) float32 array, zero rows\n"
+          "for points outside.");
+    m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider"), nb::arg("centers"),
+          nb::arg("radii"), nb::kw_only(), workers,
+          nb::sig("def sphere_overlaps(collider: _core.SdfCollider, centers: ArrayLike, radii: "
+                  "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
+          "For each sphere (`centers` of shape (n, 3), `radii` of shape (n,)),\n"
+          "`collider.sphere_overlaps(*center, radius)`: an (n,) bool array.");
+    m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider"), nb::arg("mins"), nb::arg("maxs"),
+          nb::kw_only(), workers,
+          nb::sig("def aabb_overlaps(collider: _core.SdfCollider, mins: ArrayLike, maxs: "
+                  "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
+          "For each box (`mins` and `maxs` of shape (n, 3)),\n"
+          "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
+    m.def("sample_grid", &sample_grid, nb::arg("collider"), nb::arg("lo"), nb::arg("hi"),
+          nb::arg("shape"), nb::kw_only(), workers,
+          nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
+                  "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
+                  "int, int], *, workers: int | None = None) -> NDArray[numpy.float32]"),
+          "The scene's distance on a grid of `shape = (nx, ny, nz)` samples from\n"
+          "`lo` to `hi` (corners included): `out[i, j, k]` is the distance at\n"
+          "`(x_i, y_j, z_k)`, `x_i = lo.x + (hi.x - lo.x) * i / (nx - 1)` computed in\n"
+          "float64 and then narrowed to float32 (`x_0 = lo.x` when `nx` is 1).\n"
+          "A tuple corner is taken as `Vec3(*corner)` takes it.");
+}
+
+}  // namespace core::arrays

@@ -1,0 +1,66 @@
+"""Inputs and comparisons for the differential tests of gfxcore.arrays: the
+array call against the per-item _core call on every element."""
+
+import numpy as np
+
+# float64 values that narrow badly: specials, subnormals of both widths,
+# values that round (or overflow) when narrowed, huge ones.
+HOSTILE_F64 = np.array(
+    [
+        0.0,
+        -0.0,
+        np.nan,
+        np.inf,
+        -np.inf,
+        5e-324,
+        -1e-45,
+        1e-46,
+        1.1754942e-38,
+        0.1,
+        1 + 2**-24,
+        1 + 3 * 2**-25,
+        16777217.0,
+        3.4028235e38,
+        3.4028236e38,
+        -1e39,
+        1e300,
+        -1e300,
+    ]
+)
+
+
+def hostile(rng: np.random.Generator, shape, scale: float = 4.0, share: float = 0.2) -> np.ndarray:
+    """float64 values in [-scale, scale), a `share` of them from HOSTILE_F64."""
+    values = rng.uniform(-scale, scale, shape)
+    pick = rng.random(shape) < share
+    values[pick] = rng.choice(HOSTILE_F64, int(pick.sum()))
+    return values
+
+
+def layouts(values: np.ndarray):
+    """The same values as float64, float32, strided, Fortran-ordered and
+    memoryview arrays, and an empty one, each with the rows (as Python
+    floats) that the per-item calls should get."""
+    with np.errstate(over="ignore"):
+        narrow = values.astype(np.float32)
+    wide = np.empty((values.shape[0] * 2,) + values.shape[1:])
+    wide[::2] = values
+    exact, rounded = values.tolist(), narrow.tolist()
+    yield values, exact
+    yield narrow, rounded
+    yield wide[::2], exact
+    yield np.asfortranarray(narrow), rounded
+    yield memoryview(np.ascontiguousarray(values)), exact
+    yield values[:0], []
+
+
+def assert_same_f32(got: np.ndarray, want) -> None:
+    """Same shape, dtype float32, and the same bits everywhere (any NaN
+    matches any NaN)."""
+    want = np.asarray(want, dtype=np.float32).reshape(got.shape)
+    assert got.dtype == np.float32
+    same = (got.view(np.uint32) == want.view(np.uint32)) | (np.isnan(got) & np.isnan(want))
+    bad = np.argwhere(~same)
+    assert bad.size == 0, (
+        f"{len(bad)} differ, first at {bad[0]}: {got[tuple(bad[0])]!r} != {want[tuple(bad[0])]!r}"
+    )

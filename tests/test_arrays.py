@@ -1,0 +1,194 @@
+"""gfxcore.arrays: the shared machinery (inputs, borrows, the build stamp,
+the worker pool, Ctrl-C) and the transforms group."""
+
+import subprocess
+import sys
+import textwrap
+import threading
+
+import numpy as np
+import pytest
+from gfxcore import arrays
+from models.arrays import assert_same_f32, hostile, layouts
+
+from _core import Mat4x4, Quaternion, SdfCollider, SdfPrimitive, SdfScene, Vec3
+
+
+def random_matrix(rng):
+    q, s, t = (hostile(rng, 4, share=0.1).tolist() for _ in range(3))
+    m = (
+        Quaternion.from_axis_angle(Vec3(*q[:3]), q[3])
+        .to_mat4()
+        .mul(Mat4x4.from_scale(Vec3(*s[:3])))
+    )
+    return m.mul(Mat4x4.from_translation(Vec3(*t[:3])))
+
+
+def test_transforms_match_the_per_item_calls():
+    rng = np.random.default_rng(22)
+    for _ in range(20):
+        m = random_matrix(rng)
+        for given, rows in layouts(hostile(rng, (int(rng.integers(0, 300)), 3))):
+            for fn, one in (
+                (arrays.transform_points, m.transform_point),
+                (arrays.transform_directions, m.transform_direction),
+            ):
+                want = [(v.x, v.y, v.z) for v in (one(Vec3(*r)) for r in rows)]
+                assert_same_f32(fn(m, given), np.array(want, np.float32).reshape(-1, 3))
+
+
+def test_results_do_not_depend_on_the_split():
+    rng = np.random.default_rng(7)
+    m = random_matrix(rng)
+    points = hostile(rng, (100_000, 3))
+    one = arrays.transform_points(m, points, workers=1)
+    for workers in (None, 2, 3):
+        assert_same_f32(arrays.transform_points(m, points, workers=workers), one)
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (
+            lambda m: arrays.transform_points(m, [[1.0, 2.0, 3.0]]),
+            TypeError,
+            "argument 'points': expected a float32 or float64 array, got 'list' object",
+        ),
+        (
+            lambda m: arrays.transform_points(m, np.zeros((2, 3), np.int64)),
+            TypeError,
+            "argument 'points': expected a float32 or float64 array, got dtype int64",
+        ),
+        (
+            lambda m: arrays.transform_directions(m, np.zeros(3)),
+            ValueError,
+            "argument 'directions': expected shape (n, 3), got (3,)",
+        ),
+        (
+            lambda m: arrays.transform_points(SdfCollider(), np.zeros((1, 3))),
+            TypeError,
+            "argument 'm': 'SdfCollider' object cannot be converted to 'Mat4x4'",
+        ),
+        (
+            lambda m: arrays.transform_points(m, np.zeros((1, 3)), workers=0),
+            ValueError,
+            "workers must be at least 1, got 0",
+        ),
+    ],
+)
+def test_refusals_name_the_argument(call, error, message):
+    with pytest.raises(error) as e:
+        call(Mat4x4.identity())
+    assert str(e.value) == message
+
+
+def test_stubs_are_the_runtime_signatures_and_docstrings():
+    import ast
+    import pathlib
+
+    import gfxcore
+
+    stub = pathlib.Path(gfxcore.__file__).with_name("_arrays.pyi").read_text()
+    defs = [f for f in ast.parse(stub).body if isinstance(f, ast.FunctionDef)]
+    assert sorted(f.name for f in defs) == sorted(arrays.__all__)
+    for f in defs:
+        signature, doc = getattr(arrays, f.name).__doc__.split("\n\n", 1)
+        stubbed = f"{f.name}({ast.unparse(f.args)}) -> {ast.unparse(f.returns)}"
+        assert signature.replace(" ", "") == stubbed.replace(" ", ""), f.name
+        assert textwrap.dedent("    " + ast.get_docstring(f, clean=False)) == doc, f.name
+
+
+def big_collider(count=3000):
+    scene = SdfScene()
+    for i in range(count):
+        scene.add(SdfPrimitive.sphere(i * 0.01, 0.0, 0.0, 0.5))
+    c = SdfCollider()
+    data = scene.to_gpu_bytes()
+    c.load_bytes(data)
+    return c, data
+
+
+def test_other_threads_run_and_borrows_hold_during_a_call():
+    c, data = big_collider()
+    done = threading.Event()
+    result = []
+
+    def work():
+        result.append(arrays.sample_grid(c, (-1, -1, -1), (1, 1, 1), (60, 60, 60)))
+        done.set()
+
+    worker = threading.Thread(target=work)
+    worker.start()
+    refused = False
+    while not done.is_set() and not refused:
+        c.distance(0.0, 0.0, 0.0)  # reading alongside is allowed
+        try:
+            c.load_bytes(data)  # the same scene: harmless when it gets in first
+        except RuntimeError as e:
+            assert str(e) == "Already borrowed"
+            refused = True
+    worker.join()
+    assert refused, "the call held the interpreter lock, or did not borrow"
+    assert result[0].shape == (60, 60, 60)
+    c.load_bytes(data)  # the borrow was given back
+
+
+def test_ctrl_c_stops_a_call_and_leaves_the_object_free():
+    script = textwrap.dedent(
+        """
+        import os, signal, threading
+        from gfxcore import arrays
+        from test_arrays import big_collider
+        c, data = big_collider(20000)
+        threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
+        try:
+            arrays.sample_grid(c, (-1, -1, -1), (1, 1, 1), (200, 200, 200))
+            print("finished")
+        except KeyboardInterrupt:
+            print("interrupted")
+        c.load_bytes(data)
+        print("free")
+        """
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", script],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        cwd=__file__.rsplit("/", 1)[0],
+    )
+    assert out.stdout.split() == ["interrupted", "free"], out.stderr
+
+
+def test_import_refuses_another_build_of_core():
+    script = textwrap.dedent(
+        """
+        import sys, types
+        import numpy.core._multiarray_umath as other
+        fake = types.ModuleType("_core")
+        fake.__file__ = other.__file__  # loaded, and built apart from _arrays
+        sys.modules["_core"] = fake
+        try:
+            import gfxcore.arrays
+        except ImportError as e:
+            print(e)
+        """
+    )
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert out.stdout.startswith("gfxcore.arrays cannot be used with the loaded _core ("), out
+    assert "built with another build of _core" in out.stdout
+
+
+def test_readme_section_runs_and_shows_its_results():
+    import pathlib
+    import re
+
+    readme = (pathlib.Path(__file__).parent.parent / "README.md").read_text()
+    section = readme.split("\n## Whole arrays:", 1)[1].split("\n## ", 1)[0]
+    for code in re.findall(r"```python\n(.*?)```", section, re.S):
+        names = {}
+        exec(compile(code, "README.md", "exec"), names)
+        for line in code.splitlines():
+            expr, _, shown = line.partition("  # ")
+            if shown.startswith("array("):
+                assert repr(eval(expr, names)) == shown, line
