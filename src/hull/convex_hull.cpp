@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "hull/stable_sort.hpp"
 
 namespace core {
@@ -58,7 +59,9 @@ template <bool Checked>
 bool scan(const std::vector<Point>& sorted, std::vector<Point>& stack) {
     bool nan_seen = false;
     stack.reserve(sorted.size());
+    InterruptPoll<> poll;
     for (const Point& q : sorted) {
+        poll.tick();
         while (stack.size() >= 2) {
             const Point& top = stack[stack.size() - 1];
             const Point& below = stack[stack.size() - 2];

@@ -3,20 +3,25 @@
 // so for nearly collinear points it is not a strict weak order; std::sort may
 // then run past the ends of its range. Here every index is bounded by the
 // loop structure alone, and the answer for a given input is deterministic.
+// A sort of millions of items polls for an interrupt now and then.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <vector>
 
+#include "common/interrupt.hpp"
+
 namespace core {
 
 template <class T, class Less>
 void stable_merge_sort(T* first, std::size_t n, Less less) {
     constexpr std::size_t kRun = 16;
+    InterruptPoll<> poll;
     // Short runs by insertion: an element moves left only while it is
     // strictly before its neighbour, and never past the run's start.
     for (std::size_t lo = 0; lo < n; lo += kRun) {
+        poll.tick(kRun);
         std::size_t hi = std::min(n, lo + kRun);
         for (std::size_t i = lo + 1; i < hi; ++i) {
             T item = first[i];
@@ -35,6 +40,7 @@ void stable_merge_sort(T* first, std::size_t n, Less less) {
     T* to = buffer.data();
     for (std::size_t width = kRun; width < n; width *= 2) {
         for (std::size_t lo = 0; lo < n; lo += 2 * width) {
+            poll.tick(2 * width);
             std::size_t mid = std::min(n, lo + width);
             std::size_t hi = std::min(n, mid + width);
             std::size_t a = lo, b = mid, out = lo;

@@ -1,0 +1,34 @@
+// One call into a core that runs as a whole (a step, a hull): made without
+// the interpreter lock on a thread of its own, while the calling thread
+// looks for Ctrl-C with the lock taken back. The core polls this module's
+// core::interrupt_requested, which reads the call's stop flag and nothing
+// else, and unwinds with Interrupted; the caller then raises the signal
+// handler's exception (KeyboardInterrupt). A core that changes an object
+// commits only once it has finished, so an interrupted call changes nothing.
+#pragma once
+
+#include <optional>
+#include <utility>
+
+#include <nanobind/nanobind.h>
+
+namespace core::arrays {
+
+namespace nb = nanobind;
+
+// Runs fn(context) as described above (on the calling thread, still
+// without the lock, when `long_work` is false) and raises what it threw as
+// _core raises it: ValueError, RuntimeError, MemoryError, KeyboardInterrupt.
+// Called with the lock held.
+void run_core_call(bool long_work, void (*fn)(void*), void* context);
+
+template <class F>
+auto core_call(bool long_work, F&& f) {
+    std::optional<decltype(f())> result;
+    auto body = [&] { result.emplace(f()); };
+    run_core_call(
+        long_work, [](void* c) { (*static_cast<decltype(body)*>(c))(); }, &body);
+    return std::move(*result);
+}
+
+}  // namespace core::arrays
