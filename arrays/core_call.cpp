@@ -8,6 +8,8 @@
 #include <new>
 #include <thread>
 
+#include <oneapi/tbb/task_arena.h>
+
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
 
@@ -50,12 +52,17 @@ constexpr auto kPollPeriod = std::chrono::milliseconds(20);
 
 }  // namespace
 
-void run_core_call(bool long_work, void (*fn)(void*), void* context) {
+void run_core_call(bool long_work, int workers, void (*fn)(void*), void* context) {
     (void)kHooked;
     std::exception_ptr error;
     const auto guarded = [&]() noexcept {
         try {
-            fn(context);
+            if (workers == 0) {
+                fn(context);
+            } else {
+                tbb::task_arena arena(workers);
+                arena.execute([&] { fn(context); });
+            }
         } catch (...) {
             error = std::current_exception();
         }

@@ -17,18 +17,24 @@ namespace core::arrays {
 namespace nb = nanobind;
 
 // Runs fn(context) as described above (on the calling thread, still
-// without the lock, when `long_work` is false) and raises what it threw as
-// _core raises it: ValueError, RuntimeError, MemoryError, KeyboardInterrupt.
-// Called with the lock held.
-void run_core_call(bool long_work, void (*fn)(void*), void* context);
+// without the lock, when `long_work` is false; a core that splits its work
+// uses `workers` threads, the shared pool for 0) and raises what it threw
+// as _core raises it: ValueError, RuntimeError, MemoryError,
+// KeyboardInterrupt. Called with the lock held.
+void run_core_call(bool long_work, int workers, void (*fn)(void*), void* context);
 
 template <class F>
-auto core_call(bool long_work, F&& f) {
+auto core_call(bool long_work, int workers, F&& f) {
     std::optional<decltype(f())> result;
     auto body = [&] { result.emplace(f()); };
     run_core_call(
-        long_work, [](void* c) { (*static_cast<decltype(body)*>(c))(); }, &body);
+        long_work, workers, [](void* c) { (*static_cast<decltype(body)*>(c))(); }, &body);
     return std::move(*result);
+}
+
+template <class F>
+auto core_call(bool long_work, F&& f) {
+    return core_call(long_work, 0, std::forward<F>(f));
 }
 
 }  // namespace core::arrays

@@ -48,8 +48,8 @@ nb::object point_array(const std::vector<Point>& points) {
 nb::object convex_hull(nb::handle points, std::optional<int> workers) {
     std::vector<Point> list = point_list(points, workers);
     const bool long_work = list.size() >= kLongHull;
-    return point_array(
-        core_call(long_work, [&] { return core::convex_hull(std::move(list)); }));
+    return point_array(core_call(long_work, checked_workers(workers),
+                                 [&] { return core::convex_hull(std::move(list)); }));
 }
 
 nb::tuple bounding_box(nb::handle points, std::optional<int> workers) {

@@ -3,26 +3,69 @@
 // so for nearly collinear points it is not a strict weak order; std::sort may
 // then run past the ends of its range. Here every index is bounded by the
 // loop structure alone, and the answer for a given input is deterministic.
-// A sort of millions of items polls for an interrupt now and then.
+//
+// The runs, and the merges of one width, are independent of each other, so
+// they are shared out over the worker pool: every merge still compares the
+// same items in the same order, so the answer does not depend on the split.
+// Only the calling thread polls for an interrupt (a poll may call into the
+// interpreter), once per chunk of work.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <thread>
 #include <vector>
+
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/partitioner.h>
 
 #include "common/interrupt.hpp"
 
 namespace core {
 
+namespace merge_sort_detail {
+
+// Items a chunk covers at the least: enough to pay for handing it out.
+constexpr std::size_t kChunk = std::size_t{1} << 16;
+
+// body(lo, hi) over [0, n) cut at multiples of `span`, spans grouped into
+// chunks of at least kChunk items.
+template <class Body>
+void for_each_span(std::size_t n, std::size_t span, const Body& body) {
+    const std::size_t per_chunk = std::max<std::size_t>(1, kChunk / span);
+    const std::size_t spans = (n + span - 1) / span;
+    const std::size_t chunks = (spans + per_chunk - 1) / per_chunk;
+    const auto run_chunk = [&](std::size_t c) {
+        const std::size_t end = std::min(spans, (c + 1) * per_chunk);
+        for (std::size_t s = c * per_chunk; s < end; ++s) body(s * span, std::min(n, (s + 1) * span));
+    };
+    if (chunks == 1) {
+        poll_interrupt();
+        run_chunk(0);
+        return;
+    }
+    const auto caller = std::this_thread::get_id();
+    tbb::parallel_for(
+        tbb::blocked_range<std::size_t>(0, chunks, 1),
+        [&](const tbb::blocked_range<std::size_t>& r) {
+            for (std::size_t c = r.begin(); c < r.end(); ++c) {
+                if (std::this_thread::get_id() == caller) poll_interrupt();
+                run_chunk(c);
+            }
+        },
+        tbb::simple_partitioner());
+}
+
+}  // namespace merge_sort_detail
+
 template <class T, class Less>
 void stable_merge_sort(T* first, std::size_t n, Less less) {
+    using merge_sort_detail::for_each_span;
     constexpr std::size_t kRun = 16;
-    InterruptPoll<> poll;
     // Short runs by insertion: an element moves left only while it is
     // strictly before its neighbour, and never past the run's start.
-    for (std::size_t lo = 0; lo < n; lo += kRun) {
-        poll.tick(kRun);
-        std::size_t hi = std::min(n, lo + kRun);
+    for_each_span(n, kRun, [&](std::size_t lo, std::size_t hi) {
         for (std::size_t i = lo + 1; i < hi; ++i) {
             T item = first[i];
             std::size_t j = i;
@@ -32,17 +75,15 @@ void stable_merge_sort(T* first, std::size_t n, Less less) {
             }
             first[j] = item;
         }
-    }
+    });
     if (n <= kRun) return;
 
     std::vector<T> buffer(n);
     T* from = first;
     T* to = buffer.data();
     for (std::size_t width = kRun; width < n; width *= 2) {
-        for (std::size_t lo = 0; lo < n; lo += 2 * width) {
-            poll.tick(2 * width);
-            std::size_t mid = std::min(n, lo + width);
-            std::size_t hi = std::min(n, mid + width);
+        for_each_span(n, 2 * width, [&](std::size_t lo, std::size_t hi) {
+            std::size_t mid = std::min(hi, lo + width);
             std::size_t a = lo, b = mid, out = lo;
             // Ties take the left run first, which keeps the sort stable.
             // Branch-free selection: the comparison outcome is unpredictable.
@@ -54,7 +95,7 @@ void stable_merge_sort(T* first, std::size_t n, Less less) {
             }
             while (a < mid) to[out++] = from[a++];
             while (b < hi) to[out++] = from[b++];
-        }
+        });
         std::swap(from, to);
         if (width > n / 2) break;  // the next doubling would overflow or be a no-op
     }
