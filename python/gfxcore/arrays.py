@@ -10,7 +10,10 @@ threads of the call's own. Ctrl-C stops a call with `KeyboardInterrupt`.
 
 A `_core` object is read under its shared borrow for the whole call: while
 the call runs, another thread calling one of the object's changing methods
-gets `RuntimeError: Already borrowed`.
+gets `RuntimeError: Already borrowed`. A call that changes an object
+(`set_positions`, `step`, `load_scene`, `tile_bytes`, `put_tile`) holds its
+exclusive borrow instead: any other call on the object meanwhile gets
+`RuntimeError: Already mutably borrowed`.
 """
 
 from __future__ import annotations
