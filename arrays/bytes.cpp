@@ -48,9 +48,8 @@ nb::bytes lz4_decompress(nb::handle data_object) {
     const ByteInput in(data_object, "data");
     const auto data = in.bytes();
     const std::size_t room = core_call(false, [&] { return core::lz4_decompress_room(data); });
-    return bytes_filled(room, [&](std::uint8_t* out) {
-        return core::lz4_decompress_into(data, out, room);
-    });
+    return bytes_filled(
+        room, [&](std::uint8_t* out) { return core::lz4_decompress_into(data, out, room); });
 }
 
 nb::bytes scene_bytes(nb::handle scene) {

@@ -27,8 +27,7 @@ template <class F>
 auto core_call(bool long_work, int workers, F&& f) {
     std::optional<decltype(f())> result;
     auto body = [&] { result.emplace(f()); };
-    run_core_call(
-        long_work, workers, [](void* c) { (*static_cast<decltype(body)*>(c))(); }, &body);
+    run_core_call(long_work, workers, [](void* c) { (*static_cast<decltype(body)*>(c))(); }, &body);
     return std::move(*result);
 }
 

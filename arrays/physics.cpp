@@ -129,8 +129,7 @@ void set_positions(nb::handle world, nb::handle handles_object, nb::handle xyz,
         for (std::size_t i = 0; i < found.size(); ++i) {
             // The world is held exclusively: its bodies are ours to change.
             if (found[i] != nullptr)
-                const_cast<RigidBody*>(found[i])->set_position(load(i, 0), load(i, 1),
-                                                                load(i, 2));
+                const_cast<RigidBody*>(found[i])->set_position(load(i, 0), load(i, 1), load(i, 2));
         }
     });
 }
@@ -169,8 +168,8 @@ nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
             parallel_for(n, grain, threads, [&](std::size_t begin, std::size_t end) noexcept {
                 try {
                     for (std::size_t i = begin; i < end; ++i) {
-                        const auto hits = w.raycast(po(i, 0), po(i, 1), po(i, 2), pd(i, 0),
-                                                    pd(i, 1), pd(i, 2));
+                        const auto hits =
+                            w.raycast(po(i, 0), po(i, 1), po(i, 2), pd(i, 0), pd(i, 1), pd(i, 2));
                         hit.data[i] = !hits.empty();
                         handle.data[i] = hits.empty() ? 0 : std::get<0>(hits[0]);
                         t.data[i] = hits.empty() ? INFINITY : std::get<1>(hits[0]);

@@ -127,5 +127,7 @@ def test_ctrl_c_stops_a_step_and_a_hull_and_changes_nothing():
         print(np.array_equal(arrays.positions(w), before))
         """
     )
-    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
+    out = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, timeout=300
+    )
     assert out.stdout.split() == ["interrupted", "interrupted", "True"], out.stderr

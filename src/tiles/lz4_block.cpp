@@ -43,10 +43,9 @@ std::size_t lz4_compress_room(std::span<const uint8_t> data) {
 std::size_t lz4_compress_into(std::span<const uint8_t> data, uint8_t* out) {
     const int size = static_cast<int>(data.size());
     store_u32(out, static_cast<uint32_t>(size));
-    const int written =
-        LZ4_compress_default(reinterpret_cast<const char*>(data.data()),
-                             reinterpret_cast<char*>(out + kHeaderSize), size,
-                             LZ4_compressBound(size));
+    const int written = LZ4_compress_default(reinterpret_cast<const char*>(data.data()),
+                                             reinterpret_cast<char*>(out + kHeaderSize), size,
+                                             LZ4_compressBound(size));
     if (written <= 0) throw RuntimeError("Compression failed");
     return kHeaderSize + static_cast<std::size_t>(written);
 }
@@ -79,10 +78,9 @@ std::size_t lz4_decompress_room(std::span<const uint8_t> data) {
 
 std::size_t lz4_decompress_into(std::span<const uint8_t> data, uint8_t* out, std::size_t room) {
     const std::span<const uint8_t> block = data.subspan(kHeaderSize);
-    const int produced =
-        LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
-                            reinterpret_cast<char*>(out), static_cast<int>(block.size()),
-                            static_cast<int>(room));
+    const int produced = LZ4_decompress_safe(
+        reinterpret_cast<const char*>(block.data()), reinterpret_cast<char*>(out),
+        static_cast<int>(block.size()), static_cast<int>(room));
     if (produced < 0) throw RuntimeError("Decompression failed. Input invalid or too long?");
     return static_cast<std::size_t>(produced);
 }
