@@ -29,7 +29,7 @@ nb::bytes bytes_filled(std::size_t room, Fill&& fill) {
     if (out == nullptr) throw nb::python_error();
     nb::object owner = nb::steal(out);
     auto* data = reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(out));
-    const std::size_t written = core_call(false, [&] { return fill(data); });
+    const std::size_t written = core_call(Length::kShort, [&] { return fill(data); });
     if (written == room) return nb::steal<nb::bytes>(owner.release());
     owner.release();
     // Frees the object itself when it fails.
@@ -40,28 +40,30 @@ nb::bytes bytes_filled(std::size_t room, Fill&& fill) {
 nb::bytes lz4_compress(nb::handle data_object) {
     const ByteInput in(data_object, "data");
     const auto data = in.bytes();
-    const std::size_t room = core_call(false, [&] { return core::lz4_compress_room(data); });
+    const std::size_t room =
+        core_call(Length::kShort, [&] { return core::lz4_compress_room(data); });
     return bytes_filled(room, [&](std::uint8_t* out) { return lz4_compress_into(data, out); });
 }
 
 nb::bytes lz4_decompress(nb::handle data_object) {
     const ByteInput in(data_object, "data");
     const auto data = in.bytes();
-    const std::size_t room = core_call(false, [&] { return core::lz4_decompress_room(data); });
+    const std::size_t room =
+        core_call(Length::kShort, [&] { return core::lz4_decompress_room(data); });
     return bytes_filled(
         room, [&](std::uint8_t* out) { return core::lz4_decompress_into(data, out, room); });
 }
 
 nb::bytes scene_bytes(nb::handle scene) {
     const Held<SdfScene> held(scene, "scene");
-    return bytes_of(core_call(false, [&] { return held.get().to_gpu_bytes(); }));
+    return bytes_of(core_call(Length::kShort, [&] { return held.get().to_gpu_bytes(); }));
 }
 
 void load_scene(nb::handle collider, nb::handle data_object) {
     Held<SdfCollider, true> held(collider, "collider");
     const ByteInput in(data_object, "data");
     std::vector<std::uint8_t> data(in.bytes().begin(), in.bytes().end());
-    core_call(false, [&] {
+    core_call(Length::kShort, [&] {
         held.get().load_bytes(data);
         return true;
     });

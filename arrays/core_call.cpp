@@ -17,11 +17,20 @@ namespace core::arrays {
 
 namespace {
 
-// The stop flag of the call the current thread works for, if any.
-thread_local const std::atomic<bool>* t_stop = nullptr;
+using Clock = std::chrono::steady_clock;
+
+// What stops the call the current thread works for: its stop flag, or for
+// a first try on the calling thread, the time it may take.
+struct Stop {
+    const std::atomic<bool>* flag = nullptr;
+    Clock::time_point deadline{};
+};
+thread_local const Stop* t_stop = nullptr;
 
 bool stop_requested() noexcept {
-    return t_stop != nullptr && t_stop->load(std::memory_order_relaxed);
+    if (t_stop == nullptr) return false;
+    if (t_stop->flag == nullptr) return Clock::now() > t_stop->deadline;
+    return t_stop->flag->load(std::memory_order_relaxed);
 }
 
 // The cores compiled into this module poll the call's flag, never the
@@ -33,6 +42,9 @@ const bool kHooked = [] {
 
 // Well under the tenth of a second a stop may take.
 constexpr auto kPollPeriod = std::chrono::milliseconds(20);
+// How long a kUnknown call runs on the calling thread before it is made
+// again on a thread of its own.
+constexpr auto kFirstTry = std::chrono::milliseconds(20);
 
 // Raises `error` as _core's binding layer raises the cores' exceptions.
 [[noreturn]] void raise_core_error(std::exception_ptr error) {
@@ -52,10 +64,11 @@ constexpr auto kPollPeriod = std::chrono::milliseconds(20);
 
 }  // namespace
 
-void run_core_call(bool long_work, int workers, void (*fn)(void*), void* context) {
+void run_core_call(Length length, int workers, void (*fn)(void*), void* context) {
     (void)kHooked;
     std::exception_ptr error;
-    const auto guarded = [&]() noexcept {
+    const auto guarded = [&](const Stop* stop) noexcept {
+        t_stop = stop;
         try {
             if (workers == 0) {
                 fn(context);
@@ -66,14 +79,27 @@ void run_core_call(bool long_work, int workers, void (*fn)(void*), void* context
         } catch (...) {
             error = std::current_exception();
         }
+        t_stop = nullptr;
     };
-    if (!long_work) {
+    if (length != Length::kLong) {
         {
             nb::gil_scoped_release unlocked;
-            guarded();
+            if (length == Length::kShort) {
+                guarded(nullptr);
+            } else {
+                const Stop first_try{nullptr, Clock::now() + kFirstTry};
+                guarded(&first_try);
+            }
         }
-        if (error) raise_core_error(error);
-        return;
+        if (!error) return;
+        bool timed_out = false;
+        try {
+            std::rethrow_exception(error);
+        } catch (const core::Interrupted&) {
+            timed_out = length == Length::kUnknown;
+        } catch (...) {}
+        if (!timed_out) raise_core_error(error);
+        error = nullptr;
     }
 
     std::atomic<bool> stop{false};
@@ -83,9 +109,9 @@ void run_core_call(bool long_work, int workers, void (*fn)(void*), void* context
         std::condition_variable finished;
         bool done = false;
         PyThreadState* state = PyEval_SaveThread();
+        const Stop watched{&stop, {}};
         std::thread worker([&]() noexcept {
-            t_stop = &stop;
-            guarded();
+            guarded(&watched);
             const std::lock_guard lock(mutex);
             done = true;
             finished.notify_one();

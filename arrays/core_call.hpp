@@ -16,24 +16,32 @@ namespace core::arrays {
 
 namespace nb = nanobind;
 
-// Runs fn(context) as described above (on the calling thread, still
-// without the lock, when `long_work` is false; a core that splits its work
-// uses `workers` threads, the shared pool for 0) and raises what it threw
-// as _core raises it: ValueError, RuntimeError, MemoryError,
+enum class Length {
+    kShort,  // runs on the calling thread (still without the lock)
+    kLong,   // runs on a thread of its own, the caller watching for Ctrl-C
+    // Runs on the calling thread for a few milliseconds; work that takes
+    // longer is stopped and made again as kLong, so it must leave everything
+    // as it was when stopped. Spares a short call the handover.
+    kUnknown,
+};
+
+// Runs fn(context) as described above (a core that splits its work uses
+// `workers` threads, the shared pool for 0) and raises what it threw as
+// _core raises it: ValueError, RuntimeError, MemoryError,
 // KeyboardInterrupt. Called with the lock held.
-void run_core_call(bool long_work, int workers, void (*fn)(void*), void* context);
+void run_core_call(Length length, int workers, void (*fn)(void*), void* context);
 
 template <class F>
-auto core_call(bool long_work, int workers, F&& f) {
+auto core_call(Length length, int workers, F&& f) {
     std::optional<decltype(f())> result;
     auto body = [&] { result.emplace(f()); };
-    run_core_call(long_work, workers, [](void* c) { (*static_cast<decltype(body)*>(c))(); }, &body);
+    run_core_call(length, workers, [](void* c) { (*static_cast<decltype(body)*>(c))(); }, &body);
     return std::move(*result);
 }
 
 template <class F>
-auto core_call(bool long_work, F&& f) {
-    return core_call(long_work, 0, std::forward<F>(f));
+auto core_call(Length length, F&& f) {
+    return core_call(length, 0, std::forward<F>(f));
 }
 
 }  // namespace core::arrays

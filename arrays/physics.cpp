@@ -24,11 +24,6 @@
 namespace core::arrays {
 namespace {
 
-// A step of this many bodies or more runs off the calling thread, which
-// then watches for Ctrl-C (a pile of bodies can make even a small world
-// slow, but this few cannot take a tenth of a second).
-constexpr std::size_t kLongStep = 2048;
-
 // Each value of an integer array converted as _core converts a handle: the
 // first one outside 0..2**32-1 raises _core's OverflowError.
 template <class T>
@@ -138,8 +133,7 @@ nb::object step(nb::handle world, nb::handle dt_object) {
     ChangedWorld held(world, "world");
     const float dt = float_arg(dt_object, "dt");
     PhysicsWorld& w = held.get();
-    const std::vector<HandlePair> pairs =
-        core_call(w.body_count() >= kLongStep, [&] { return w.step(dt); });
+    const std::vector<HandlePair> pairs = core_call(Length::kUnknown, [&] { return w.step(dt); });
     NewArray<std::uint32_t> out = new_array<std::uint32_t>({pairs.size(), 2});
     for (std::size_t i = 0; i < pairs.size(); ++i) {
         out.data[2 * i] = std::get<0>(pairs[i]);

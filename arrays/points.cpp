@@ -47,14 +47,14 @@ nb::object point_array(const std::vector<Point>& points) {
 
 nb::object convex_hull(nb::handle points, std::optional<int> workers) {
     std::vector<Point> list = point_list(points, workers);
-    const bool long_work = list.size() >= kLongHull;
-    return point_array(core_call(long_work, checked_workers(workers),
+    const Length length = list.size() >= kLongHull ? Length::kLong : Length::kShort;
+    return point_array(core_call(length, checked_workers(workers),
                                  [&] { return core::convex_hull(std::move(list)); }));
 }
 
 nb::tuple bounding_box(nb::handle points, std::optional<int> workers) {
     const std::vector<Point> list = point_list(points, workers);
-    const auto box = core_call(false, [&] { return core::bounding_box(list); });
+    const auto box = core_call(Length::kShort, [&] { return core::bounding_box(list); });
     return nb::make_tuple(box[0], box[1], box[2], box[3]);
 }
 
