@@ -13,6 +13,7 @@
 
 namespace core {
 class SdfCollider;
+struct SdfScene;
 struct Mat4x4;
 struct Vec3;
 class PhysicsWorld;
@@ -29,6 +30,10 @@ struct CoreClass;
 template <>
 struct CoreClass<SdfCollider> {
     static constexpr const char* kName = "SdfCollider";
+};
+template <>
+struct CoreClass<SdfScene> {
+    static constexpr const char* kName = "SdfScene";
 };
 template <>
 struct CoreClass<Mat4x4> {

@@ -7,5 +7,8 @@ namespace core::arrays {
 
 void register_sdf(nanobind::module_& m);
 void register_transforms(nanobind::module_& m);
+void register_points(nanobind::module_& m);
+void register_physics(nanobind::module_& m);
+void register_bytes(nanobind::module_& m);
 
 }  // namespace core::arrays

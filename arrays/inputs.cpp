@@ -95,4 +95,36 @@ FloatRows::FloatRows(nb::handle o, const char* arg, std::size_t cols) {
               (cols_ == 1 || col_step_ == size);
 }
 
+ByteInput::ByteInput(nb::handle o, const char* arg) {
+    static constexpr const char* kExpected = "a bytes-like object or a uint8 array";
+    array_ = import_array(o, arg, kExpected);
+    const auto dtype = array_.dtype();
+    if (dtype != nb::dtype<std::uint8_t>() && dtype != nb::dtype<std::int8_t>())
+        refuse_dtype(array_, arg, kExpected);
+    size_ = array_.size();
+    data_ = static_cast<const std::uint8_t*>(array_.data());
+    // C order: each axis steps over the product of the later ones (an axis
+    // of length 1 may step anyhow).
+    bool contiguous = true;
+    std::int64_t step = 1;
+    for (std::size_t k = array_.ndim(); k-- > 0;) {
+        if (array_.shape(k) != 1 && array_.stride(k) != step) contiguous = false;
+        step *= static_cast<std::int64_t>(array_.shape(k));
+    }
+    if (contiguous || size_ == 0) return;
+    copy_.resize(size_);
+    std::vector<std::size_t> index(array_.ndim(), 0);
+    for (std::size_t i = 0; i < size_; ++i) {
+        std::int64_t offset = 0;
+        for (std::size_t k = 0; k < index.size(); ++k)
+            offset += static_cast<std::int64_t>(index[k]) * array_.stride(k);
+        copy_[i] = data_[offset];
+        for (std::size_t k = index.size(); k-- > 0;) {
+            if (++index[k] < array_.shape(k)) break;
+            index[k] = 0;
+        }
+    }
+    data_ = copy_.data();
+}
+
 }  // namespace core::arrays

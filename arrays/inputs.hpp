@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
+#include <vector>
 
 #include <nanobind/nanobind.h>
 #include <nanobind/ndarray.h>
@@ -77,6 +79,22 @@ private:
     std::size_t rows_ = 0, cols_ = 1;
     std::int64_t row_step_ = 0, col_step_ = 0;
     bool f64_ = false, packed_ = false;
+};
+
+// A byte argument: bytes, bytearray, memoryview, array.array or an array
+// of one-byte items (uint8, int8) of any shape, its bytes in C order. Read
+// where it lies when contiguous, else copied once.
+class ByteInput {
+public:
+    ByteInput(nb::handle o, const char* arg);
+
+    std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
+
+private:
+    AnyArray array_;
+    std::vector<std::uint8_t> copy_;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 }  // namespace core::arrays

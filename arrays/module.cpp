@@ -19,7 +19,9 @@
 //  - Core sources: the .cpp files from src/ a group needs go into
 //    ARRAYS_CORE_SOURCES in CMakeLists.txt (compiled here again, same
 //    flags). This module's own core::interrupt_requested (common/
-//    interrupt.cpp) stays null: a core never calls Python from here.
+//    interrupt.cpp) reads the stop flag of the call a thread works for and
+//    never calls Python: a core call that runs as a whole (a step, a hull)
+//    goes through core_call (core_call.hpp), which watches for Ctrl-C.
 //  - Keyword `workers` (int | None, keyword-only) on every function that splits.
 //  - Stubs in python/gfxcore/_arrays.pyi (signatures as in nb::sig and
 //    docstrings as here: a test compares), the name in python/gfxcore/
@@ -37,4 +39,7 @@ NB_MODULE(_arrays, m) {
     m.doc() = "Whole arrays through _core's C++ cores; see gfxcore.arrays.";
     core::arrays::register_sdf(m);
     core::arrays::register_transforms(m);
+    core::arrays::register_points(m);
+    core::arrays::register_physics(m);
+    core::arrays::register_bytes(m);
 }

@@ -59,6 +59,10 @@ NOTES = {
     "them the second worker thread gets little time.",
     "Vec2 a.x = v write": "within a few ns of PyGLM: the same descriptor, plus the conversion "
     "of the assigned value.",
+    "arrays.convex_hull, disc": "the same float32 scan as _core.convex_hull, whose merge sort "
+    "defines the order of nearly collinear points, so every point is sorted (split over the "
+    "workers, two merges stepped together); on two cores shared with other work the ratio "
+    "swings between 0.5 and 0.8.",
 }
 
 

@@ -77,6 +77,7 @@ def convex_hull(points: Sequence[tuple[float, float]]) -> list[tuple[float, floa
         ValueError: A point has a NaN coordinate, or infinite coordinates make
             the orientation of some points undefined.
         TypeError: `points` is not a sequence of tuples of numbers.
+        KeyboardInterrupt: Ctrl-C during the sort of a large set.
 
     Note:
         Orientation tests round to 32 bits, so on very dense clouds (more

@@ -2,6 +2,7 @@
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
+from typing_extensions import Buffer
 
 import _core
 
@@ -66,3 +67,84 @@ def transform_directions(
     """Each row of `directions` (shape (n, 3)) transformed by `m` as
     `m.transform_direction(Vec3(*row))` does (translation ignored): an
     (n, 3) float32 array."""
+
+def convex_hull(points: ArrayLike, *, workers: int | None = None) -> NDArray[numpy.float32]:
+    """The convex hull of the rows of `points` (shape (n, 2)), as
+    `_core.convex_hull` gives it for the list of rows: a (k, 2) float32
+    array, counter-clockwise from the lowest point; the same ValueError
+    for a NaN or an orientation it cannot decide."""
+
+def bounding_box(
+    points: ArrayLike, *, workers: int | None = None
+) -> tuple[float, float, float, float]:
+    """`(min_x, min_y, max_x, max_y)` of the rows of `points` (shape (n, 2)),
+    as `_core.bounding_box` gives it for the list of rows."""
+
+def pixel_edge_points(
+    image: ArrayLike, threshold: float, channel: int = 0, *, workers: int | None = None
+) -> NDArray[numpy.float32]:
+    """The outline pixels of `image` (shape (h, w), or (h, w, c) read at
+    `channel`): each pixel whose value is above `threshold` and that has
+    a 4-neighbour not above it, or lies on the image's border, as (x, y)
+    in row-major order; a (k, 2) float32 array, the points
+    `_core.pixel_edge_points` gives for the flattened image."""
+
+def handles(world: _core.PhysicsWorld) -> NDArray[numpy.uint32]:
+    """The handle of every body of `world` in its array order (the order
+    `step` and `raycast` report in): an (n,) uint32 array."""
+
+def positions(world: _core.PhysicsWorld) -> NDArray[numpy.float32]:
+    """The position of every body of `world` in its array order (that of
+    `handles(world)`): an (n, 3) float32 array."""
+
+def set_positions(
+    world: _core.PhysicsWorld,
+    handles: ArrayLike,
+    xyz: ArrayLike,
+    *,
+    workers: int | None = None,
+) -> None:
+    """`world.set_position(handle, *row)` for each of `handles` (an integer
+    array of shape (n,)) and row of `xyz` (shape (n, 3)), in order: an
+    unknown handle is skipped, a repeated one ends at its last row. A
+    handle outside 0..2**32-1 raises OverflowError before anything moves."""
+
+def step(world: _core.PhysicsWorld, dt: float) -> NDArray[numpy.uint32]:
+    """`world.step(dt)`, with its pairs as a (k, 2) uint32 array in the same
+    order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as
+    it was."""
+
+def raycasts(
+    world: _core.PhysicsWorld,
+    origins: ArrayLike,
+    directions: ArrayLike,
+    *,
+    workers: int | None = None,
+) -> tuple[NDArray[numpy.bool_], NDArray[numpy.uint32], NDArray[numpy.float32]]:
+    """The nearest hit of each ray (rows of `origins` and `directions`, shape
+    (n, 3)): `(hit, handle, t)`, (n,) arrays of bool, uint32 and float32
+    holding entry 0 of `world.raycast(*origin, *direction)`, or (False, 0,
+    inf) where that list is empty."""
+
+def lz4_compress(data: Buffer) -> bytes:
+    """`_core.lz4_compress(data)` as bytes, for any bytes-like `data` (bytes,
+    bytearray, memoryview, a uint8 array): a 4-byte little-endian length,
+    then one LZ4 block. One library call: Ctrl-C waits for it."""
+
+def lz4_decompress(data: Buffer) -> bytes:
+    """`_core.lz4_decompress(data)` as bytes, for any bytes-like `data`, with
+    its RuntimeErrors. One library call: Ctrl-C waits for it."""
+
+def scene_bytes(scene: _core.SdfScene) -> bytes:
+    """`scene.to_gpu_bytes()` as bytes."""
+
+def load_scene(collider: _core.SdfCollider, data: Buffer) -> None:
+    """`collider.load_bytes(data)` for any bytes-like `data`."""
+
+def tile_bytes(cache: _core.TileCache, x: int, y: int) -> bytes | None:
+    """`cache.get(x, y)` as bytes, or None for a tile not in the cache; like
+    `get`, it marks the tile as recently used."""
+
+def put_tile(cache: _core.TileCache, x: int, y: int, data: Buffer) -> tuple[int, int] | None:
+    """`cache.put(x, y, data)` for any bytes-like `data`: the key of the tile
+    it evicted, or None."""

@@ -10,29 +10,60 @@ threads of the call's own. Ctrl-C stops a call with `KeyboardInterrupt`.
 
 A `_core` object is read under its shared borrow for the whole call: while
 the call runs, another thread calling one of the object's changing methods
-gets `RuntimeError: Already borrowed`.
+gets `RuntimeError: Already borrowed`. A call that changes an object
+(`set_positions`, `step`, `load_scene`, `tile_bytes`, `put_tile`) holds its
+exclusive borrow instead: any other call on the object meanwhile gets
+`RuntimeError: Already mutably borrowed`.
 """
 
 from __future__ import annotations
 
 from ._arrays import (
     aabb_overlaps,
+    bounding_box,
+    convex_hull,
     distances,
+    handles,
+    load_scene,
+    lz4_compress,
+    lz4_decompress,
     normals,
+    pixel_edge_points,
+    positions,
     push_out,
+    put_tile,
+    raycasts,
     sample_grid,
+    scene_bytes,
+    set_positions,
     sphere_overlaps,
+    step,
+    tile_bytes,
     transform_directions,
     transform_points,
 )
 
 __all__ = [
     "aabb_overlaps",
+    "bounding_box",
+    "convex_hull",
     "distances",
+    "handles",
+    "load_scene",
+    "lz4_compress",
+    "lz4_decompress",
     "normals",
+    "pixel_edge_points",
+    "positions",
     "push_out",
+    "put_tile",
+    "raycasts",
     "sample_grid",
+    "scene_bytes",
+    "set_positions",
     "sphere_overlaps",
+    "step",
+    "tile_bytes",
     "transform_directions",
     "transform_points",
 ]

@@ -1,11 +1,13 @@
 #include "hull/convex_hull.hpp"
 
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <string>
 #include <utility>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "hull/stable_sort.hpp"
 
 namespace core {
@@ -22,18 +24,18 @@ inline float cross(float ux, float uy, float vx, float vy) { return ux * vy - uy
 
 // The angular order around the pivot, nearer first among points it takes as
 // collinear. `Checked` records an orientation that came out NaN instead of
-// assuming none can.
+// assuming none can (from any thread of the sort).
 template <bool Checked>
 struct AngularLess {
     Point pivot;
-    bool* nan_seen;
+    std::atomic<bool>* nan_seen;
 
     bool operator()(const Point& a, const Point& b) const {
         float ax = a[0] - pivot[0], ay = a[1] - pivot[1];
         float bx = b[0] - pivot[0], by = b[1] - pivot[1];
         float c = cross(ax, ay, bx, by);
         if constexpr (Checked) {
-            if (std::isnan(c)) *nan_seen = true;
+            if (std::isnan(c)) nan_seen->store(true, std::memory_order_relaxed);
         }
         if (std::fabs(c) < kCollinear) return ax * ax + ay * ay < bx * bx + by * by;
         return c > 0.0f;
@@ -58,7 +60,9 @@ template <bool Checked>
 bool scan(const std::vector<Point>& sorted, std::vector<Point>& stack) {
     bool nan_seen = false;
     stack.reserve(sorted.size());
+    InterruptPoll<> poll;
     for (const Point& q : sorted) {
+        poll.tick();
         while (stack.size() >= 2) {
             const Point& top = stack[stack.size() - 1];
             const Point& below = stack[stack.size() - 2];
@@ -79,11 +83,11 @@ bool scan(const std::vector<Point>& sorted, std::vector<Point>& stack) {
 // message says which, since only the first is visible in the input.
 template <bool Checked>
 std::vector<Point> graham(std::vector<Point>& points, bool has_infinite) {
-    bool nan_seen = false;
+    std::atomic<bool> nan_seen{false};
     AngularLess<Checked> less{points[0], &nan_seen};
     stable_merge_sort(points.data() + 1, points.size() - 1, less);
     std::vector<Point> hull;
-    if (!scan<Checked>(points, hull) || nan_seen) {
+    if (!scan<Checked>(points, hull) || nan_seen.load()) {
         throw ValueError(has_infinite
                              ? "convex_hull(): infinite coordinates make the orientation of "
                                "some points undefined"

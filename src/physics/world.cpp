@@ -14,8 +14,10 @@ const uint64_t kHandleSeed = process_seed();
 
 }  // namespace
 
+PhysicsWorld::HandleHash::HandleHash() noexcept : seed(kHandleSeed) {}
+
 std::size_t PhysicsWorld::HandleHash::operator()(uint32_t handle) const noexcept {
-    uint64_t state = handle + kHandleSeed;
+    uint64_t state = handle + seed;
     return static_cast<std::size_t>(splitmix64(state));
 }
 

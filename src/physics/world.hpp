@@ -46,9 +46,13 @@ public:
     const RigidBody* find(uint32_t handle) const;
 
 private:
-    // Mixes the handle with a per-process random seed.
+    // Mixes the handle with a per-process random seed, kept in the world
+    // itself: the array module compiles this file again, with its own copy
+    // of the seed, and must find handles in worlds made by _core.
     struct HandleHash {
+        HandleHash() noexcept;  // takes the seed of the module that makes the world
         std::size_t operator()(uint32_t handle) const noexcept;
+        uint64_t seed;
     };
 
     std::vector<RigidBody> bodies_;

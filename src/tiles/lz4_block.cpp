@@ -31,25 +31,32 @@ uint64_t decoded_size_limit(std::size_t block_size) noexcept { return 255 * uint
 
 }  // namespace
 
-std::vector<uint8_t> lz4_compress(std::span<const uint8_t> data) {
+std::size_t lz4_compress_room(std::span<const uint8_t> data) {
     if (data.size() > static_cast<std::size_t>(INT_MAX)) {
         throw RuntimeError("Compression input too long.");
     }
-    const int size = static_cast<int>(data.size());
-    const int bound = LZ4_compressBound(size);
+    const int bound = LZ4_compressBound(static_cast<int>(data.size()));
     if (bound <= 0) throw RuntimeError("Compression input too long.");
+    return kHeaderSize + static_cast<std::size_t>(bound);
+}
 
-    std::vector<uint8_t> out(kHeaderSize + static_cast<std::size_t>(bound));
-    store_u32(out.data(), static_cast<uint32_t>(size));
-    const int written =
-        LZ4_compress_default(reinterpret_cast<const char*>(data.data()),
-                             reinterpret_cast<char*>(out.data() + kHeaderSize), size, bound);
+std::size_t lz4_compress_into(std::span<const uint8_t> data, uint8_t* out) {
+    const int size = static_cast<int>(data.size());
+    store_u32(out, static_cast<uint32_t>(size));
+    const int written = LZ4_compress_default(reinterpret_cast<const char*>(data.data()),
+                                             reinterpret_cast<char*>(out + kHeaderSize), size,
+                                             LZ4_compressBound(size));
     if (written <= 0) throw RuntimeError("Compression failed");
-    out.resize(kHeaderSize + static_cast<std::size_t>(written));
+    return kHeaderSize + static_cast<std::size_t>(written);
+}
+
+std::vector<uint8_t> lz4_compress(std::span<const uint8_t> data) {
+    std::vector<uint8_t> out(lz4_compress_room(data));
+    out.resize(lz4_compress_into(data, out.data()));
     return out;
 }
 
-std::vector<uint8_t> lz4_decompress(std::span<const uint8_t> data) {
+std::size_t lz4_decompress_room(std::span<const uint8_t> data) {
     if (data.size() < kHeaderSize) {
         throw RuntimeError("Source buffer must at least contain size prefix.");
     }
@@ -66,19 +73,26 @@ std::vector<uint8_t> lz4_decompress(std::span<const uint8_t> data) {
         // this long.
         throw RuntimeError("Decompression failed. Input invalid or too long?");
     }
-    const auto capacity =
-        static_cast<int>(std::min<uint64_t>(size, decoded_size_limit(block.size())));
+    return static_cast<std::size_t>(std::min<uint64_t>(size, decoded_size_limit(block.size())));
+}
 
+std::size_t lz4_decompress_into(std::span<const uint8_t> data, uint8_t* out, std::size_t room) {
+    const std::span<const uint8_t> block = data.subspan(kHeaderSize);
+    const int produced = LZ4_decompress_safe(
+        reinterpret_cast<const char*>(block.data()), reinterpret_cast<char*>(out),
+        static_cast<int>(block.size()), static_cast<int>(room));
+    if (produced < 0) throw RuntimeError("Decompression failed. Input invalid or too long?");
+    return static_cast<std::size_t>(produced);
+}
+
+std::vector<uint8_t> lz4_decompress(std::span<const uint8_t> data) {
+    const std::size_t room = lz4_decompress_room(data);
     // Left uninitialised: a large buffer is then only address space, and
     // memory is committed page by page as the decoder writes, so garbage
     // behind a large header costs no more than the bytes it decodes to.
-    std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(capacity)]);
-    const int produced =
-        LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()), buffer.get(),
-                            static_cast<int>(block.size()), capacity);
-    if (produced < 0) throw RuntimeError("Decompression failed. Input invalid or too long?");
-    const auto* first = reinterpret_cast<const uint8_t*>(buffer.get());
-    return std::vector<uint8_t>(first, first + produced);
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[room]);
+    const std::size_t produced = lz4_decompress_into(data, buffer.get(), room);
+    return std::vector<uint8_t>(buffer.get(), buffer.get() + produced);
 }
 
 }  // namespace core

@@ -18,9 +18,11 @@ const uint64_t kSeed = process_seed();
 
 }  // namespace
 
+TileCache::KeyHash::KeyHash() noexcept : seed(kSeed) {}
+
 std::size_t TileCache::KeyHash::operator()(uint64_t key) const noexcept {
     // Every input bit reaches every output bit.
-    uint64_t state = key + kSeed;
+    uint64_t state = key + seed;
     return static_cast<std::size_t>(splitmix64(state));
 }
 

@@ -49,9 +49,13 @@ private:
         std::vector<uint8_t> data;
     };
     // Mixes the key with a per-process random seed, so that the map's layout
-    // cannot be steered by chosen coordinates.
+    // cannot be steered by chosen coordinates. The seed is kept in the cache:
+    // the array module compiles this file again, with its own copy of the
+    // seed, and must find tiles in caches made by _core.
     struct KeyHash {
+        KeyHash() noexcept;  // takes the seed of the module that makes the cache
         std::size_t operator()(uint64_t key) const noexcept;
+        uint64_t seed;
     };
 
     void unlink(Link& l) noexcept {

@@ -2,6 +2,7 @@
 array call against the per-item _core call on every element."""
 
 import numpy as np
+import pytest
 
 # float64 values that narrow badly: specials, subnormals of both widths,
 # values that round (or overflow) when narrowed, huge ones.
@@ -64,3 +65,22 @@ def assert_same_f32(got: np.ndarray, want) -> None:
     assert bad.size == 0, (
         f"{len(bad)} differ, first at {bad[0]}: {got[tuple(bad[0])]!r} != {want[tuple(bad[0])]!r}"
     )
+
+
+def outcome(fn, *args):
+    """fn(*args), or the ValueError or RuntimeError it raised."""
+    try:
+        return fn(*args)
+    except (ValueError, RuntimeError) as e:
+        return e
+
+
+def assert_same_outcome(call, want, check) -> None:
+    """call() raises the error `want` is (same type, same message), or its
+    result passes check(result, want)."""
+    if isinstance(want, Exception):
+        with pytest.raises(type(want)) as e:
+            call()
+        assert str(e.value) == str(want)
+    else:
+        check(call(), want)

@@ -1,0 +1,217 @@
+// PhysicsWorld over arrays: the bodies' handles and positions in array
+// order, positions set by handle, a step with its pairs as an array, and
+// many rays at once.
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "core_call.hpp"
+#include "core_object.hpp"
+#include "groups.hpp"
+#include "inputs.hpp"
+#include "outputs.hpp"
+#include "parallel.hpp"
+#include "physics/world.hpp"
+#include "scalars.hpp"
+
+namespace core::arrays {
+namespace {
+
+// Each value of an integer array converted as _core converts a handle: the
+// first one outside 0..2**32-1 raises _core's OverflowError.
+template <class T>
+void read_handles(const AnyArray& a, std::vector<std::uint32_t>& out) {
+    const auto* p = static_cast<const std::uint8_t*>(a.data());
+    const std::int64_t step = a.stride(0) * static_cast<std::int64_t>(sizeof(T));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        T v;
+        std::memcpy(&v, p + static_cast<std::int64_t>(i) * step, sizeof v);
+        if constexpr (std::is_signed_v<T>) {
+            if (v < 0 || static_cast<std::int64_t>(v) > UINT32_MAX) raise_out_of_range();
+        } else {
+            if (static_cast<std::uint64_t>(v) > static_cast<std::uint64_t>(LONG_MAX))
+                raise_beyond_long();
+            if (static_cast<std::uint64_t>(v) > UINT32_MAX) raise_out_of_range();
+        }
+        out[i] = static_cast<std::uint32_t>(v);
+    }
+}
+
+std::vector<std::uint32_t> handle_list(nb::handle o, const char* arg) {
+    static constexpr const char* kExpected = "an integer array";
+    const AnyArray a = import_array(o, arg, kExpected);
+    std::vector<std::uint32_t> out(rows_of(a, arg, 0));
+    const auto d = a.dtype();
+    using Code = nb::dlpack::dtype_code;
+    const bool is_signed = d.code == static_cast<std::uint8_t>(Code::Int);
+    if (d.lanes != 1 || (!is_signed && d.code != static_cast<std::uint8_t>(Code::UInt)))
+        refuse_dtype(a, arg, kExpected);
+    switch (d.bits) {
+        case 8:
+            is_signed ? read_handles<std::int8_t>(a, out) : read_handles<std::uint8_t>(a, out);
+            break;
+        case 16:
+            is_signed ? read_handles<std::int16_t>(a, out) : read_handles<std::uint16_t>(a, out);
+            break;
+        case 32:
+            is_signed ? read_handles<std::int32_t>(a, out) : read_handles<std::uint32_t>(a, out);
+            break;
+        case 64:
+            is_signed ? read_handles<std::int64_t>(a, out) : read_handles<std::uint64_t>(a, out);
+            break;
+        default:
+            refuse_dtype(a, arg, kExpected);
+    }
+    return out;
+}
+
+void check_rows(std::size_t want, std::size_t got, nb::handle o, const char* arg,
+                const char* other) {
+    if (want == got) return;
+    const std::string expected =
+        "(" + std::to_string(want) + ", 3), as many rows as " + other + " has";
+    refuse_shape(import_array(o, arg, ""), arg, expected.c_str());
+}
+
+using World = Held<PhysicsWorld>;
+using ChangedWorld = Held<PhysicsWorld, true>;
+
+nb::object handles(nb::handle world) {
+    const World held(world, "world");
+    const auto bodies = held.get().bodies();
+    NewArray<std::uint32_t> out = new_array<std::uint32_t>({bodies.size()});
+    parallel_for(bodies.size(), 1 << 15, 0, [&](std::size_t begin, std::size_t end) noexcept {
+        for (std::size_t i = begin; i < end; ++i) out.data[i] = bodies[i].handle;
+    });
+    return out.array;
+}
+
+nb::object positions(nb::handle world) {
+    const World held(world, "world");
+    const auto bodies = held.get().bodies();
+    NewArray<float> out = new_array<float>({bodies.size(), 3});
+    parallel_for(bodies.size(), 1 << 15, 0, [&](std::size_t begin, std::size_t end) noexcept {
+        for (std::size_t i = begin; i < end; ++i)
+            for (int k = 0; k < 3; ++k) out.data[3 * i + k] = bodies[i].position[k];
+    });
+    return out.array;
+}
+
+void set_positions(nb::handle world, nb::handle handles_object, nb::handle xyz,
+                   std::optional<int> workers) {
+    ChangedWorld held(world, "world");
+    const std::vector<std::uint32_t> handles = handle_list(handles_object, "handles");
+    const FloatRows in(xyz, "xyz", 3);
+    check_rows(handles.size(), in.rows(), xyz, "xyz", "handles");
+    const int threads = checked_workers(workers);
+    PhysicsWorld& w = held.get();
+    // The bodies are looked up first (a long lookup can be stopped), then
+    // moved in order, so a repeated handle ends where its last row says.
+    std::vector<const RigidBody*> found(handles.size());
+    parallel_for(handles.size(), 1 << 14, threads,
+                 [&](std::size_t begin, std::size_t end) noexcept {
+                     for (std::size_t i = begin; i < end; ++i) found[i] = w.find(handles[i]);
+                 });
+    nb::gil_scoped_release unlocked;
+    in.visit([&](auto load) {
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            // The world is held exclusively: its bodies are ours to change.
+            if (found[i] != nullptr)
+                const_cast<RigidBody*>(found[i])->set_position(load(i, 0), load(i, 1), load(i, 2));
+        }
+    });
+}
+
+nb::object step(nb::handle world, nb::handle dt_object) {
+    ChangedWorld held(world, "world");
+    const float dt = float_arg(dt_object, "dt");
+    PhysicsWorld& w = held.get();
+    const std::vector<HandlePair> pairs = core_call(Length::kUnknown, [&] { return w.step(dt); });
+    NewArray<std::uint32_t> out = new_array<std::uint32_t>({pairs.size(), 2});
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        out.data[2 * i] = std::get<0>(pairs[i]);
+        out.data[2 * i + 1] = std::get<1>(pairs[i]);
+    }
+    return out.array;
+}
+
+nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
+                   std::optional<int> workers) {
+    const World held(world, "world");
+    const FloatRows o(origins, "origins", 3);
+    const FloatRows d(directions, "directions", 3);
+    check_rows(o.rows(), d.rows(), directions, "directions", "origins");
+    const int threads = checked_workers(workers);
+    const PhysicsWorld& w = held.get();
+    const std::size_t n = o.rows();
+    NewArray<bool> hit = new_array<bool>({n});
+    NewArray<std::uint32_t> handle = new_array<std::uint32_t>({n});
+    NewArray<float> t = new_array<float>({n});
+    // Each ray tests every body: a few rays a block in a big world.
+    const std::size_t grain = std::max<std::size_t>(1, (1 << 16) / (w.body_count() + 1));
+    std::atomic<bool> failed{false};
+    o.visit([&](auto po) {
+        d.visit([&](auto pd) {
+            parallel_for(n, grain, threads, [&](std::size_t begin, std::size_t end) noexcept {
+                try {
+                    for (std::size_t i = begin; i < end; ++i) {
+                        const auto hits =
+                            w.raycast(po(i, 0), po(i, 1), po(i, 2), pd(i, 0), pd(i, 1), pd(i, 2));
+                        hit.data[i] = !hits.empty();
+                        handle.data[i] = hits.empty() ? 0 : std::get<0>(hits[0]);
+                        t.data[i] = hits.empty() ? INFINITY : std::get<1>(hits[0]);
+                    }
+                } catch (...) {
+                    failed.store(true);
+                }
+            });
+        });
+    });
+    if (failed.load()) throw std::bad_alloc();
+    return nb::make_tuple(hit.array, handle.array, t.array);
+}
+
+}  // namespace
+
+void register_physics(nb::module_& m) {
+    const auto workers = (nb::arg("workers") = nb::none());
+    m.def("handles", &handles, nb::arg("world"),
+          nb::sig("def handles(world: _core.PhysicsWorld) -> NDArray[numpy.uint32]"),
+          "The handle of every body of `world` in its array order (the order\n"
+          "`step` and `raycast` report in): an (n,) uint32 array.");
+    m.def("positions", &positions, nb::arg("world"),
+          nb::sig("def positions(world: _core.PhysicsWorld) -> NDArray[numpy.float32]"),
+          "The position of every body of `world` in its array order (that of\n"
+          "`handles(world)`): an (n, 3) float32 array.");
+    m.def("set_positions", &set_positions, nb::arg("world"), nb::arg("handles"), nb::arg("xyz"),
+          nb::kw_only(), workers,
+          nb::sig("def set_positions(world: _core.PhysicsWorld, handles: ArrayLike, xyz: "
+                  "ArrayLike, *, workers: int | None = None) -> None"),
+          "`world.set_position(handle, *row)` for each of `handles` (an integer\n"
+          "array of shape (n,)) and row of `xyz` (shape (n, 3)), in order: an\n"
+          "unknown handle is skipped, a repeated one ends at its last row. A\n"
+          "handle outside 0..2**32-1 raises OverflowError before anything moves.");
+    m.def("step", &step, nb::arg("world"), nb::arg("dt"),
+          nb::sig("def step(world: _core.PhysicsWorld, dt: float) -> NDArray[numpy.uint32]"),
+          "`world.step(dt)`, with its pairs as a (k, 2) uint32 array in the same\n"
+          "order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as\n"
+          "it was.");
+    m.def("raycasts", &raycasts, nb::arg("world"), nb::arg("origins"), nb::arg("directions"),
+          nb::kw_only(), workers,
+          nb::sig("def raycasts(world: _core.PhysicsWorld, origins: ArrayLike, directions: "
+                  "ArrayLike, *, workers: int | None = None) -> tuple[NDArray[numpy.bool_], "
+                  "NDArray[numpy.uint32], NDArray[numpy.float32]]"),
+          "The nearest hit of each ray (rows of `origins` and `directions`, shape\n"
+          "(n, 3)): `(hit, handle, t)`, (n,) arrays of bool, uint32 and float32\n"
+          "holding entry 0 of `world.raycast(*origin, *direction)`, or (False, 0,\n"
+          "inf) where that list is empty.");
+}
+
+}  // namespace core::arrays

@@ -1,0 +1,130 @@
+"""gfxcore.arrays' points, physics and bytes groups against what a program
+would use without them: scipy's hull, a numpy mask, a Python loop over
+get_position, PhysicsWorld.step's list, and the lz4 package's block
+functions with the same size prefix."""
+
+import lz4.block
+import numpy as np
+from bench_physics import positions, world
+from bench_tiles import text_like
+from gfxcore import arrays
+from scipy.spatial import ConvexHull
+
+from common import Case
+
+F = np.float32
+
+
+def disc(n, seed=5):
+    rng = np.random.default_rng(seed)
+    r = np.sqrt(rng.random(n))
+    a = rng.random(n) * (2 * np.pi)
+    return np.column_stack([r * np.cos(a), r * np.sin(a)])
+
+
+def numpy_edges(image, threshold):
+    """Active pixels with an inactive 4-neighbour or on the border, as
+    (x, y) float32 rows in row-major order."""
+    active = image > threshold
+    inner = np.zeros_like(active)
+    inner[1:-1, 1:-1] = (
+        active[1:-1, 1:-1]
+        & active[:-2, 1:-1]
+        & active[2:, 1:-1]
+        & active[1:-1, :-2]
+        & active[1:-1, 2:]
+    )
+    y, x = np.nonzero(active & ~inner)
+    return np.column_stack([x, y]).astype(F)
+
+
+def same_hull(ours, hull):
+    """scipy's vertices are among ours: float32 orientation tests keep some
+    points that float64 finds a hair inside."""
+    theirs = {tuple(p) for p in hull.points[hull.vertices].astype(F).tolist()}
+    return theirs <= {tuple(p) for p in ours.tolist()}
+
+
+def cases():
+    rng = np.random.default_rng(22)
+    pts = disc(1_000_000)
+    image = rng.random((1024, 1024)).astype(F)
+    image[200:800, 300:900] = 1.0  # a solid block with an inside among the noise
+    bodies = world(positions(10_000, "cube"))
+    handles = arrays.handles(bodies)
+    one_mib = text_like(1 << 20)
+    packed = lz4.block.compress(one_mib, store_size=True)
+    env = {
+        "arrays": arrays,
+        "ConvexHull": ConvexHull,
+        "numpy_edges": numpy_edges,
+        "lz4": lz4,
+        "P": pts,
+        "image": image,
+        "w": bodies,
+        "hs": handles.tolist(),
+        "x": one_mib,
+        "y": packed,
+    }
+    return [
+        Case(
+            "arrays.convex_hull, disc",
+            "arrays.convex_hull(P)",
+            "ConvexHull(P)",
+            "scipy ConvexHull",
+            env,
+            work="1,000,000 points",
+            check=same_hull,
+            goal=0.5,
+        ),
+        Case(
+            "arrays.pixel_edge_points",
+            "arrays.pixel_edge_points(image, 0.5)",
+            "numpy_edges(image, 0.5)",
+            "numpy mask and shifts",
+            env,
+            work="1024 x 1024 float32",
+            check=np.array_equal,
+            goal=1.0,
+        ),
+        Case(
+            "arrays.positions",
+            "arrays.positions(w)",
+            "[w.get_position(h) for h in hs]",
+            "loop over get_position",
+            env,
+            work="10,000 bodies",
+            check=lambda a, b: np.array_equal(a, np.array(b, F)),
+            goal=0.02,
+        ),
+        Case(
+            "arrays.step cube 10k",
+            "arrays.step(w, 0.016)",
+            "w.step(0.016)",
+            "PhysicsWorld.step",
+            env,
+            work="10,000 bodies",
+            check=lambda a, b: a.tolist() == [list(p) for p in b],
+            goal=0.8,
+        ),
+        Case(
+            "arrays.lz4_compress 1 MiB text-like",
+            "arrays.lz4_compress(x)",
+            "lz4.block.compress(x, store_size=True)",
+            "lz4 block",
+            env,
+            work="1 MiB",
+            check=lambda a, b: a == b,
+            goal=1.1,
+        ),
+        Case(
+            "arrays.lz4_decompress 1 MiB text-like",
+            "arrays.lz4_decompress(y)",
+            "lz4.block.decompress(y)",
+            "lz4 block",
+            env,
+            work="1 MiB",
+            check=lambda a, b: a == b,
+            goal=1.1,
+        ),
+    ]

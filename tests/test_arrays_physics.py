@@ -1,0 +1,133 @@
+"""gfxcore.arrays' physics group against the per-body and per-ray calls of
+a twin world built the same way."""
+
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+from gfxcore import arrays
+from models.arrays import assert_same_f32, hostile
+
+import _core
+
+
+def twin_worlds(rng, n):
+    """Two equal worlds with bodies at hostile positions, some removed."""
+    rows = hostile(rng, (n, 3), scale=3.0, share=0.05).tolist()
+    masses = rng.choice([0.0, 1.0, 2.5], n).tolist()
+    gone = rng.random(n) < 0.2
+    worlds = []
+    for _ in range(2):
+        w = _core.PhysicsWorld()
+        handles = []
+        for p, m in zip(rows, masses):
+            b = _core.RigidBody(m)
+            b.set_position(*p)
+            handles.append(w.add_body(b))
+        for h, g in zip(handles, gone):
+            if g:
+                w.remove_body(h)
+        worlds.append(w)
+    return worlds, handles
+
+
+def assert_same_bodies(ours, theirs, handles):
+    """The same bodies, at bit-identical positions."""
+    a, b = ([w.get_position(h) for h in handles] for w in (ours, theirs))
+    assert [p is None for p in a] == [p is None for p in b]
+    assert_same_f32(
+        np.array([p for p in a if p is not None], np.float32).reshape(-1, 3),
+        [p for p in b if p is not None],
+    )
+
+
+def test_physics_matches_the_per_item_calls():
+    rng = np.random.default_rng(61)
+    for _ in range(25):
+        n = int(rng.integers(0, 80))
+        (ours, theirs), handles = twin_worlds(rng, n)
+        live = arrays.handles(ours)
+        assert live.dtype == np.uint32
+        assert_same_f32(arrays.positions(ours), [theirs.get_position(h) for h in live.tolist()])
+
+        # Known, removed, unknown and repeated handles, in several dtypes.
+        k = int(rng.integers(0, 2 * n + 1))
+        pick = rng.choice(handles + [0, 10**6], k) if k else np.zeros(0, np.int64)
+        xyz = hostile(rng, (k, 3), share=0.1)
+        dtype = rng.choice([np.int64, np.uint32, np.uint64, np.int32])
+        strided = np.repeat(xyz, 2, axis=0)[::2]
+        arrays.set_positions(ours, pick.astype(dtype), strided)
+        for h, row in zip(pick.tolist(), xyz.tolist()):
+            theirs.set_position(h, *row)
+        assert_same_bodies(ours, theirs, handles)
+
+        dt = float(rng.choice([0.016, -0.5, 1e-40, np.nan]))
+        pairs = arrays.step(ours, dt)
+        assert pairs.dtype == np.uint32 and pairs.shape[1:] == (2,)
+        assert pairs.tolist() == [list(p) for p in theirs.step(dt)]
+        assert_same_f32(arrays.positions(ours), arrays.positions(theirs))
+
+        rays = hostile(rng, (int(rng.integers(0, 30)), 6), share=0.1)
+        hit, handle, t = arrays.raycasts(ours, rays[:, :3], rays[:, 3:])
+        want = [theirs.raycast(*r) for r in rays.tolist()]
+        assert hit.tolist() == [bool(w) for w in want]
+        assert handle.tolist() == [w[0][0] if w else 0 for w in want]
+        assert_same_f32(t, [w[0][1] if w else np.inf for w in want])
+
+
+@pytest.mark.parametrize(
+    "handles, error, message",
+    [
+        (np.array([1, -1]), OverflowError, "out of range integral type conversion attempted"),
+        (np.array([1, 2**32]), OverflowError, "out of range integral type conversion attempted"),
+        (np.array([2**63], np.uint64), OverflowError, "Python int too large to convert to C long"),
+        (
+            np.array([1.0, 2.0]),
+            TypeError,
+            "argument 'handles': expected an integer array, got dtype float64",
+        ),
+        (
+            np.array([1, 2, 3]),
+            ValueError,
+            "argument 'xyz': expected shape (3, 3), as many rows as handles has, got (2, 3)",
+        ),
+    ],
+)
+def test_refused_handles_move_nothing(handles, error, message):
+    (w, _), hs = twin_worlds(np.random.default_rng(1), 3)
+    before = arrays.positions(w)
+    with pytest.raises(error) as e:
+        arrays.set_positions(w, handles, np.ones((2, 3)))
+    assert str(e.value) == message
+    assert_same_f32(arrays.positions(w), before)
+
+
+def test_ctrl_c_stops_a_step_and_a_hull_and_changes_nothing():
+    script = textwrap.dedent(
+        """
+        import os, signal, threading
+        import numpy as np
+        import _core
+        from gfxcore import arrays
+        w = _core.PhysicsWorld()
+        for _ in range(6000):
+            w.add_body(_core.RigidBody(1.0))  # all in one place: 18M pairs
+        before = arrays.positions(w)
+        rng = np.random.default_rng(0)
+        points = rng.normal(size=(8_000_000, 2))
+        for call in (lambda: arrays.step(w, 0.5), lambda: arrays.convex_hull(points)):
+            threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+            try:
+                call()
+                print("finished")
+            except KeyboardInterrupt:
+                print("interrupted")
+        print(np.array_equal(arrays.positions(w), before))
+        """
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, timeout=300
+    )
+    assert out.stdout.split() == ["interrupted", "interrupted", "True"], out.stderr
