@@ -3,17 +3,22 @@
 // so for nearly collinear points it is not a strict weak order; std::sort may
 // then run past the ends of its range. Here every index is bounded by the
 // loop structure alone, and the answer for a given input is deterministic.
+// Sorting millions of items takes a second or more: it polls for Ctrl-C as it goes
+// and unwinds with `Interrupted`, leaving the range permuted.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <vector>
 
+#include "common/interrupt.hpp"
+
 namespace core {
 
 template <class T, class Less>
 void stable_merge_sort(T* first, std::size_t n, Less less) {
     constexpr std::size_t kRun = 16;
+    InterruptPoll<> poll;
     // Short runs by insertion: an element moves left only while it is
     // strictly before its neighbour, and never past the run's start.
     for (std::size_t lo = 0; lo < n; lo += kRun) {
@@ -27,6 +32,7 @@ void stable_merge_sort(T* first, std::size_t n, Less less) {
             }
             first[j] = item;
         }
+        poll.tick(kRun);
     }
     if (n <= kRun) return;
 
@@ -48,6 +54,7 @@ void stable_merge_sort(T* first, std::size_t n, Less less) {
             }
             while (a < mid) to[out++] = from[a++];
             while (b < hi) to[out++] = from[b++];
+            poll.tick(hi - lo);
         }
         std::swap(from, to);
         if (width > n / 2) break;  // the next doubling would overflow or be a no-op
