@@ -106,6 +106,19 @@ test-pythons: $(DEPS)
 test-arm64:
 	scripts/test-arm64
 
+# The suite on CPython 3.14's debug build in the unstable root, then each test
+# module three times in one process: anything the later runs leave behind
+# (references, memory blocks) fails it.
+.PHONY: test-debug wheels
+test-debug:
+	scripts/test-debug
+
+# A checked wheel per Python the checks run on (3.11 to 3.13 here, 3.14 and
+# 3.15 in the unstable root, 3.11 on arm64), listed with the glibc each needs.
+# Cheapest after test-pythons and test-arm64, whose builds it reuses.
+wheels: $(DEPS)
+	scripts/wheels
+
 # The module built with Clang, and every source compiled against libc++.
 test-clang: $(DEPS)
 	PYTHON=$(PYTHON) scripts/test-clang

@@ -1,9 +1,12 @@
 """Shared helpers: the float32 helpers and special values (defined with the
 reference models, which the fuzz harnesses share), hostile argument objects
-and a Ctrl-C timer."""
+and Ctrl-C, from a timer or from outside."""
 
 import contextlib
 import signal
+import subprocess
+import sys
+import time
 
 import pytest
 from models.floats import SPECIAL_F32, bits, f32, same_f32, ulps_apart  # noqa: F401
@@ -31,6 +34,44 @@ def ctrl_c_every(seconds: float = 0.2):
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, old)
+
+
+def ctrl_c_child(code: str, delay: float = 0.05) -> str:
+    """Runs `code` in a child interpreter, which prints "ready" just before its
+    long call, sends it SIGINT `delay` seconds later and returns what it
+    printed after that. The signal comes from outside, as Ctrl-C does: a
+    thread of the child could not send it while the call holds the
+    interpreter lock."""
+    child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(delay)
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=300)
+    finally:
+        child.kill()
+    return out
+
+
+# For ctrl_c_child: `stopped_inside(call, *args)` prints "ready", makes the
+# call and tells whether KeyboardInterrupt came out of the call itself, as
+# the profiler saw it end. A signal noticed only after the call returned
+# shows there as a return, or as the profiler's own exception.
+STOPPED_INSIDE = """
+import sys
+
+def stopped_inside(call, *args):
+    seen = []
+    sys.setprofile(lambda frame, event, arg: seen.append(event) if arg is call else None)
+    print("ready", flush=True)
+    try:
+        call(*args)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        sys.setprofile(None)
+    return seen == ["c_call", "c_exception"]
+"""
 
 
 class RaisesOnFloat:

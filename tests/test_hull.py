@@ -6,7 +6,7 @@ import random
 import numpy as np
 import pytest
 import scipy.spatial
-from conftest import f32, same_f32
+from conftest import STOPPED_INSIDE, ctrl_c_child, f32, same_f32
 from models.hull import merge_sort, ref_hull, same_points  # noqa: F401
 
 from _core import bounding_box, convex_hull
@@ -139,6 +139,20 @@ def test_nearly_collinear_input_is_deterministic():
     first = convex_hull(pts)
     assert all(convex_hull(pts) == first for _ in range(3))
     assert set(first) <= {(f32(x), f32(y)) for x, y in pts}
+
+
+HULL_CHILD = """
+import random
+import _core
+rng = random.Random(7)
+points = [(rng.random(), rng.random()) for _ in range(4096)] * 1000
+print(stopped_inside(_core.convex_hull, points))
+"""
+
+
+def test_ctrl_c_stops_the_sort_of_a_large_hull():
+    # 4M points: the list is read in about 0.1 s, the sort takes seconds.
+    assert ctrl_c_child(STOPPED_INSIDE + HULL_CHILD, delay=0.3) == "True\n"
 
 
 # ---- bounding_box -------------------------------------------------------------------

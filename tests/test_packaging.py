@@ -3,6 +3,7 @@ it bundles hidden from the system, imported, used and type-checked."""
 
 import glob
 import os
+import platform
 import shutil
 import subprocess
 import sys
@@ -13,7 +14,8 @@ import pytest
 
 WHEEL_DIR = os.environ.get("GFXCORE_WHEEL_DIR")
 TAG = "cp%d%d" % sys.version_info[:2]
-wheels = sorted(glob.glob(f"{WHEEL_DIR}/gfxcore-*-{TAG}-*manylinux*.whl")) if WHEEL_DIR else []
+MINE = f"{WHEEL_DIR}/gfxcore-*-{TAG}-*manylinux*_{platform.machine()}.whl"
+wheels = sorted(glob.glob(MINE)) if WHEEL_DIR else []
 pytestmark = pytest.mark.skipif(
     not wheels, reason="no repaired wheel: `make wheel` builds and checks one"
 )

@@ -5,14 +5,12 @@ import math
 import os
 import random
 import signal
-import subprocess
-import sys
 import time
 import warnings
 
 import numpy as np
 import pytest
-from conftest import f32, same_f32
+from conftest import ctrl_c_child, f32, same_f32
 from models.physics import Model, ref_slab
 
 from _core import BodyType, PhysicsWorld, RigidBody
@@ -472,16 +470,8 @@ except KeyboardInterrupt:
 
 
 def test_ctrl_c_while_pairs_are_found_leaves_the_world_unmoved():
-    # The signal comes from outside, as Ctrl-C does: a thread of the child
-    # could not send it while the step holds the interpreter lock.
-    child = subprocess.Popen([sys.executable, "-c", CROWD_CHILD], stdout=subprocess.PIPE, text=True)
-    try:
-        assert child.stdout.readline() == "ready\n"
-        time.sleep(0.02)  # well inside the search for pairs, which takes far longer
-        child.send_signal(signal.SIGINT)
-        out, _ = child.communicate(timeout=300)
-    finally:
-        child.kill()
+    # 0.02 s is well inside the search for pairs, which takes far longer.
+    out = ctrl_c_child(CROWD_CHILD, delay=0.02)
     assert out == "interrupted (0.0, 0.0, 0.0) (0.0, 0.0, 0.0)\n"
 
 

@@ -1,113 +1,26 @@
 """Distance field evaluation and SdfCollider queries."""
 
-import ctypes
-import ctypes.util
 import math
 import random
 import struct
 
 import numpy as np
 import pytest
-from conftest import SPECIAL_F32, FailingSequence, f32, same_f32, ulps_apart
+from conftest import (
+    SPECIAL_F32,
+    STOPPED_INSIDE,
+    FailingSequence,
+    ctrl_c_child,
+    f32,
+    same_f32,
+    ulps_apart,
+)
+from models.sdf import EMPTY, libm, ref_normal, ref_scene
 
 from _core import SdfCollider, SdfScene
 from _core import SdfPrimitive as P
 
-EMPTY = 3.4028234663852886e38
 F = np.float32
-
-# The single-precision sine and cosine of the C library, so that the reference
-# can match cones bit for bit; without it, a 1-ulp tolerance applies to them.
-_libm_name = ctypes.util.find_library("m")
-_libm = ctypes.CDLL(_libm_name) if _libm_name else None
-if _libm is not None:
-    _libm.sinf.argtypes = _libm.cosf.argtypes = [ctypes.c_float]
-    _libm.sinf.restype = _libm.cosf.restype = ctypes.c_float
-
-
-def sincos(a):
-    if _libm is not None:
-        return F(_libm.sinf(float(a))), F(_libm.cosf(float(a)))
-    return F(math.sin(a)), F(math.cos(a))
-
-
-# ---- reference field: numpy float32, one rounding per operation ---------------
-
-
-def outside(a, b, c):
-    z = F(0)
-    return np.sqrt(np.fmax(a, z) ** 2 + np.fmax(b, z) ** 2 + np.fmax(c, z) ** 2)
-
-
-def ref_box(d, h):
-    q = [np.abs(d[i]) - h[i] for i in range(3)]
-    return np.fmin(np.fmax(np.fmax(q[0], q[1]), q[2]), F(0)) + outside(*q)
-
-
-def ref_primitive(rec, p):
-    cx, cy, cz, p0, p1, p2, _k, p3 = (F(v) for v in struct.unpack_from("<8f", rec))
-    code = struct.unpack_from("<I", rec, 32)[0]
-    c = (cx, cy, cz)
-    d = [p[i] - c[i] for i in range(3)]
-    z = F(0)
-    if code == 0:
-        return np.sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) - p0
-    if code in (1, 7):
-        r = ref_box(d, (p0, p1, p2))
-        return r - p3 if code == 7 else r
-    if code == 2:
-        e1 = np.sqrt(d[0] * d[0] + d[2] * d[2]) - p1
-        e2 = np.abs(d[1]) - p0
-        return np.fmin(np.fmax(e1, e2), z) + np.sqrt(np.fmax(e2, z) ** 2 + np.fmax(e1, z) ** 2)
-    if code == 3:
-        h = [v * F(0.5) for v in (p0, p1, p2)]
-        a = [c[i] - h[i] for i in range(3)]
-        b = [c[i] + h[i] for i in range(3)]
-        pa = [p[i] - a[i] for i in range(3)]
-        ba = [b[i] - a[i] for i in range(3)]
-        bb = ba[0] * ba[0] + ba[1] * ba[1] + ba[2] * ba[2]
-        t = z
-        if bb > 0:
-            t = (pa[0] * ba[0] + pa[1] * ba[1] + pa[2] * ba[2]) / bb
-            t = z if t < 0 else t
-            t = F(1) if t > 1 else t
-        e = [pa[i] - ba[i] * t for i in range(3)]
-        return np.sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]) - p3
-    if code == 4:
-        q = np.sqrt(d[0] * d[0] + d[2] * d[2])
-        sn, cs = sincos(p1)
-        a1 = cs * q - d[1] * sn
-        a2 = (d[1] * cs + sn * q) - p0 / cs
-        return np.fmin(np.fmax(-a1, a2), z) + np.sqrt(np.fmax(a1, z) ** 2 + np.fmax(a2, z) ** 2)
-    if code == 5:
-        t = np.sqrt(d[0] * d[0] + d[2] * d[2]) - p0
-        return np.sqrt(d[1] * d[1] + t * t) - p1
-    if code == 6:
-        return (p[0] * cx + p[1] * cy + p[2] * cz) - p0
-    return F(EMPTY)
-
-
-def ref_scene(buf, p):
-    best = F(EMPTY)
-    for i in range(len(buf) // 48):
-        d = ref_primitive(buf[48 * i : 48 * i + 48], p)
-        if d < best:
-            best = d
-    return best
-
-
-def ref_normal(buf, p):
-    h = F(0.001)
-    g = []
-    for i in range(3):
-        hi, lo = list(p), list(p)
-        hi[i] = hi[i] + h
-        lo[i] = lo[i] - h
-        g.append(ref_scene(buf, hi) - ref_scene(buf, lo))
-    n = np.sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2])
-    if n > F(1e-10):
-        return tuple(float(v / n) for v in g)
-    return (0.0, 1.0, 0.0)
 
 
 def random_primitive(rng, code):
@@ -157,7 +70,7 @@ def test_each_type_matches_reference(code, rng):
                 ]
                 pf = [F(f32(v)) for v in p]
                 got, want = c.distance(*p), float(ref_scene(buf, pf))
-                if code == 4 and _libm is None:
+                if code == 4 and libm is None:
                     assert ulps_apart(got, want) <= 1, (prim, p, got, want)
                 else:
                     assert same_f32(got, want), (prim, p, got, want)
@@ -217,7 +130,7 @@ def hostile_scene(rng, tiny):
     return b"".join(recs) + rng.randbytes(rng.choice([0, 0, 1, 47]))
 
 
-@pytest.mark.skipif(_libm is None, reason="cones need the C library's sinf and cosf")
+@pytest.mark.skipif(libm is None, reason="cones need the C library's sinf and cosf")
 def test_every_query_matches_the_record_walk_on_hostile_scenes():
     rng = random.Random(20261208)
     z = F(0)
@@ -392,6 +305,20 @@ def test_failed_load_keeps_previous_scene(bad, exc, message):
     with pytest.raises(exc, match=message):
         c.load_bytes(bad)
     assert c.prim_count() == 1 and c.distance(0, 0, 0) == -1.0
+
+
+LOAD_CHILD = """
+import _core
+c = _core.SdfCollider()
+one = list(_core.SdfPrimitive.sphere(0, 0, 0, 1).to_bytes())
+c.load_bytes(one)
+print(stopped_inside(c.load_bytes, one * 700_000), c.prim_count(), c.distance(0, 0, 0))
+"""
+
+
+def test_ctrl_c_while_a_large_list_is_read_keeps_the_old_scene():
+    out = ctrl_c_child(STOPPED_INSIDE + LOAD_CHILD)
+    assert out == "True 1 -1.0\n"
 
 
 def test_query_argument_errors_name_the_parameter():

@@ -196,14 +196,29 @@ bool read_held(const ListSink& sink, PyObject* item) {
     return sink.read(sink.out, item);
 }
 
+// A list of millions of items takes about a second to convert, so Ctrl-C is
+// checked once per kPollItems of them: false when a signal's handler raised.
+inline bool signal_raised(Py_ssize_t i) noexcept {
+    return i % static_cast<Py_ssize_t>(kPollItems) == 0 && i != 0 && PyErr_CheckSignals() < 0;
+}
+
 // A list's size is read again each step, as the list iterator would, in
-// case an element's conversion resized it.
+// case an element's conversion (or a signal handler) resized it. The bulk
+// step runs in slices, each of which runs no Python code.
 bool read_list_items(PyObject* o, const ListSink& sink) {
     const bool is_list = PyList_CheckExact(o);
     auto size = [&] { return is_list ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o); };
+    constexpr auto kSlice = static_cast<Py_ssize_t>(kPollItems);
     Py_ssize_t i = 0;
-    if (sink.bulk != nullptr) i = sink.bulk(sink.out, PySequence_Fast_ITEMS(o), size());
+    while (sink.bulk != nullptr && i < size()) {
+        if (signal_raised(i)) return false;
+        const Py_ssize_t n = std::min(size() - i, kSlice - i % kSlice);
+        const Py_ssize_t done = sink.bulk(sink.out, PySequence_Fast_ITEMS(o) + i, n);
+        i += done;
+        if (done < n) break;
+    }
     for (; i < size(); ++i) {
+        if (signal_raised(i)) return false;
         PyObject* item = is_list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i);
         if (!read_held(sink, item)) return false;
     }
@@ -213,9 +228,9 @@ bool read_list_items(PyObject* o, const ListSink& sink) {
 bool read_iterated(PyObject* o, const ListSink& sink) {
     py::Ref it(PyObject_GetIter(o));
     if (!it) return false;
-    while (PyObject* next = PyIter_Next(it.get())) {
+    for (Py_ssize_t i = 1; PyObject* next = PyIter_Next(it.get()); ++i) {
         py::Ref item(next);
-        if (!sink.read(sink.out, next)) return false;
+        if (!sink.read(sink.out, next) || signal_raised(i)) return false;
     }
     return !PyErr_Occurred();
 }
