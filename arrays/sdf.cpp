@@ -251,7 +251,9 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
                        nb::handle shape_object, std::optional<int> workers) {
     const Collider held(collider, "collider");
     const Vec3 lo = corner(lo_object, "lo"), hi = corner(hi_object, "hi");
-    const auto [nx, ny, nz] = grid_shape(shape_object);
+    // Plain names, not a structured binding: the row lambda captures them.
+    const std::array<std::size_t, 3> shape = grid_shape(shape_object);
+    const std::size_t nx = shape[0], ny = shape[1], nz = shape[2];
     const int threads = checked_workers(workers);
     NewArray<float> out = new_array<float>({nx, ny, nz});
     const SdfCollider& s = held.get();

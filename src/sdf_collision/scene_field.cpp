@@ -103,9 +103,9 @@ constexpr auto kColumns =
 SceneField::Kind kind_of(uint32_t code) noexcept {
     return kinds([code]<SceneField::Kind... K>() {
         SceneField::Kind kind = SceneField::kKinds;
-        ((std::ranges::find(Shape<K>::kCodes, code) != std::end(Shape<K>::kCodes) &&
-          (kind = K, true)) ||
-         ...);
+        (void)((std::ranges::find(Shape<K>::kCodes, code) != std::end(Shape<K>::kCodes) &&
+                (kind = K, true)) ||
+               ...);
         return kind;
     });
 }
@@ -300,7 +300,7 @@ void visit_few(std::span<const SceneField::Group> groups, const float* columns, 
             }
         };
         kinds([&]<SceneField::Kind... K>() {
-            ((g.kind == K && (each.template operator()<K>(), true)) || ...);
+            (void)((g.kind == K && (each.template operator()<K>(), true)) || ...);
         });
     }
 }
