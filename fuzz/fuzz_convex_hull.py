@@ -5,11 +5,11 @@ a consistent order (coordinates on the half-integer grid: every cross
 product is then exact, so "within tolerance" means exactly collinear)."""
 
 import atheris
+import common  # first: it puts the tests' models on the path
 from models.floats import bits, f32
 from models.hull import ref_hull, same_points
 
 import _core
-import common
 
 
 def test_one(data):

@@ -5,10 +5,10 @@ ValueError."""
 import json
 
 import atheris
+import common  # first: it puts the tests' models on the path
 from models.node_compiler import NODE_TYPES, Compiled, reference_compile
 
 import _core
-import common
 
 IDS = ["a", "b", "c", "d", "x y", "é"]
 TYPES = sorted(NODE_TYPES) + ["Nope"]

@@ -3,12 +3,12 @@ tests: handles, swap-remove order, integration, broad-phase pairs and ray
 casts, on positions that include infinities and NaN."""
 
 import atheris
+import common  # first: it puts the tests' models on the path
 import numpy as np
 from models.floats import same_f32
 from models.physics import Model, ref_slab
 
 import _core
-import common
 
 F = np.float32
 DTS = [0.0, 0.016, 1e-3, 1.0, -0.5, float("nan")]

@@ -2,10 +2,10 @@
 reference of the tests."""
 
 import atheris
+import common  # first: it puts the tests' models on the path
 from models.pixel_edges import ref_edges
 
 import _core
-import common
 
 
 def test_one(data):

@@ -1,10 +1,10 @@
 """TileCache operation sequences against an OrderedDict LRU."""
 
 import atheris
+import common  # first: it puts the tests' models on the path
 from models.tiles import RefLRU
 
 import _core
-import common
 
 KEYS = [0, 1, -1, 2, 2**31 - 1, -(2**31)]
 
