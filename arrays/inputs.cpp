@@ -68,6 +68,15 @@ void refuse_shape(const AnyArray& a, const char* arg, const char* expected) {
     throw nb::value_error(message.c_str());
 }
 
+void check_row_count(std::size_t want, std::size_t got, std::size_t cols, nb::handle o,
+                     const char* arg, const char* rows_of) {
+    if (want == got) return;
+    const std::string expected = "(" + std::to_string(want) +
+                                 (cols == 0 ? ",)" : ", " + std::to_string(cols) + ")") +
+                                 ", as many rows as " + rows_of;
+    refuse_shape(import_array(o, arg, ""), arg, expected.c_str());
+}
+
 std::size_t rows_of(const AnyArray& a, const char* arg, std::size_t cols) {
     const bool ok = cols == 0 ? a.ndim() == 1 : a.ndim() == 2 && a.shape(1) == cols;
     if (!ok) {

@@ -31,6 +31,11 @@ std::string shape_text(const AnyArray& a);
 [[noreturn]] void refuse_dtype(const AnyArray& a, const char* arg, const char* expected);
 [[noreturn]] void refuse_shape(const AnyArray& a, const char* arg, const char* expected);
 
+// ValueError "argument 'arg': expected shape (want, cols), as many rows as
+// <rows_of>, got ..." unless got == want; (want,) for cols == 0.
+void check_row_count(std::size_t want, std::size_t got, std::size_t cols, nb::handle o,
+                     const char* arg, const char* rows_of);
+
 // Checks that `a` has shape (n, cols), or (n,) for cols == 0, and gives n.
 std::size_t rows_of(const AnyArray& a, const char* arg, std::size_t cols);
 

@@ -72,14 +72,6 @@ std::vector<std::uint32_t> handle_list(nb::handle o, const char* arg) {
     return out;
 }
 
-void check_rows(std::size_t want, std::size_t got, nb::handle o, const char* arg,
-                const char* other) {
-    if (want == got) return;
-    const std::string expected =
-        "(" + std::to_string(want) + ", 3), as many rows as " + other + " has";
-    refuse_shape(import_array(o, arg, ""), arg, expected.c_str());
-}
-
 using World = Held<PhysicsWorld>;
 using ChangedWorld = Held<PhysicsWorld, true>;
 
@@ -109,7 +101,7 @@ void set_positions(nb::handle world, nb::handle handles_object, nb::handle xyz,
     ChangedWorld held(world, "world");
     const std::vector<std::uint32_t> handles = handle_list(handles_object, "handles");
     const FloatRows in(xyz, "xyz", 3);
-    check_rows(handles.size(), in.rows(), xyz, "xyz", "handles");
+    check_row_count(handles.size(), in.rows(), 3, xyz, "xyz", "handles has");
     const int threads = checked_workers(workers);
     PhysicsWorld& w = held.get();
     // The bodies are looked up first (a long lookup can be stopped), then
@@ -147,7 +139,7 @@ nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
     const World held(world, "world");
     const FloatRows o(origins, "origins", 3);
     const FloatRows d(directions, "directions", 3);
-    check_rows(o.rows(), d.rows(), directions, "directions", "origins");
+    check_row_count(o.rows(), d.rows(), 3, directions, "directions", "origins has");
     const int threads = checked_workers(workers);
     const PhysicsWorld& w = held.get();
     const std::size_t n = o.rows();

@@ -128,21 +128,12 @@ nb::object push_out(nb::handle collider, nb::handle points, std::optional<int> w
     return out.array;
 }
 
-void check_same_rows(const FloatRows& a, const FloatRows& b, nb::handle b_object, const char* b_arg,
-                     const char* a_arg, std::size_t cols) {
-    if (a.rows() == b.rows()) return;
-    const std::string expected = std::string("(") + std::to_string(a.rows()) +
-                                 (cols == 0 ? ",)" : ", " + std::to_string(cols) + ")") +
-                                 ", as many rows as " + a_arg;
-    refuse_shape(import_array(b_object, b_arg, ""), b_arg, expected.c_str());
-}
-
 nb::object sphere_overlaps(nb::handle collider, nb::handle centers, nb::handle radii,
                            std::optional<int> workers) {
     const Collider held(collider, "collider");
     const FloatRows c(centers, "centers", 3);
     const FloatRows r(radii, "radii", 0);
-    check_same_rows(c, r, radii, "radii", "centers", 0);
+    check_row_count(c.rows(), r.rows(), 0, radii, "radii", "centers");
     const int threads = checked_workers(workers);
     NewArray<bool> out = new_array<bool>({c.rows()});
     r.visit([&](auto radius) {
@@ -162,7 +153,7 @@ nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
     const Collider held(collider, "collider");
     const FloatRows lo(mins, "mins", 3);
     const FloatRows hi(maxs, "maxs", 3);
-    check_same_rows(lo, hi, maxs, "maxs", "mins", 3);
+    check_row_count(lo.rows(), hi.rows(), 3, maxs, "maxs", "mins");
     const int threads = checked_workers(workers);
     NewArray<bool> out = new_array<bool>({lo.rows()});
     const SceneField& field = held.get().field();
