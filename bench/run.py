@@ -32,12 +32,6 @@ NOTES = {
     "compile_node_graph 20,000 / 2,000 nodes": "slightly more than linear: the ordering sorts "
     "each successor list (E log E), and a 3.4 MB "
     "document no longer stays in the cache.",
-    "check_node_graph 2,000 nodes": "the document is read once more in Python: json.loads of "
-    "it alone costs 2 to 2.5 times compile_node_graph, and the checks are "
-    "passes over every node and edge in Python, most of them in C through "
-    "map, zip and set operations.",
-    "check_node_graph 20,000 / 2,000 nodes": "slightly more than linear, as for the compiler: "
-    "the 20,000-node records no longer stay in the cache.",
     "PhysicsWorld.step cube growth 16k/2k": "the 8-worlds row below shows 8 separate 2k worlds "
     "costing about as much as one of 16k: the growth "
     "beyond 8x is memory (16k bodies no longer fit "

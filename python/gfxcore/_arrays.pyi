@@ -148,3 +148,8 @@ def tile_bytes(cache: _core.TileCache, x: int, y: int) -> bytes | None:
 def put_tile(cache: _core.TileCache, x: int, y: int, data: Buffer) -> tuple[int, int] | None:
     """`cache.put(x, y, data)` for any bytes-like `data`: the key of the tile
     it evicted, or None."""
+
+def _node_graph_is_clean(document: str) -> bool:
+    """True when `compile_node_graph(document)` succeeds and the graph has none
+    of the faults `gfxcore.check_node_graph` reports; False means that the
+    checker must look item by item."""

@@ -5,13 +5,9 @@ from __future__ import annotations
 
 import difflib
 import gc
-import itertools
 import json
 import math
 import re
-from array import array
-from itertools import compress, repeat
-from operator import add, eq, itemgetter, methodcaller
 from typing import Any
 
 from .nodes import F32, NODE_TYPES, VEC2, VEC3, VEC4, NodeType, number_value
@@ -77,38 +73,6 @@ def _accepts_abstract(port) -> frozenset[str]:
 _KINDS = {name: _Kind(t) for name, t in NODE_TYPES.items()}
 
 
-# What a graph without faults is made of, for the checks in bulk.
-_OUTPUTS = {name: t.output for name, t in NODE_TYPES.items()}
-_INPUTS = {(name, p.name) for name, t in NODE_TYPES.items() for p in t.inputs}
-_SWIZZLES = frozenset(
-    "".join(letters)
-    for chars in ("rgba", "xyzw")
-    for n in range(1, 5)
-    for letters in itertools.product(chars, repeat=n)
-)
-_FIXED_TYPES = {name: t.output_type for name, t in NODE_TYPES.items() if t.rule == "fixed"}
-_FIXED_INPUTS = {name for name, t in NODE_TYPES.items() if t.rule == "fixed" and t.inputs}
-_FITS = {
-    (name, port, source_type)
-    for name, k in _KINDS.items()
-    if name in _FIXED_INPUTS
-    for port, _, _, accepts in k.inputs
-    for source_type in accepts
-}
-# The bulk check passes fixed-typed inputs left at their defaults unseen.
-assert all(d in a for name in _FIXED_INPUTS for _, _, d, a in _KINDS[name].inputs)
-_NO_VARIABLE = "\0"
-_SUFFIXES = {name: f"_{t.output}" if t.output else _NO_VARIABLE for name, t in NODE_TYPES.items()}
-_NO_OUTPUT = {name for name, t in NODE_TYPES.items() if not t.output}
-_SWIZZLING = {name for name, t in NODE_TYPES.items() if t.rule == "swizzle"}
-_DERIVED = {name for name, t in NODE_TYPES.items() if t.rule in ("broadcast", "mix")}
-_SHADER_NAMES = frozenset(_FUNCTION_NAMES) | frozenset(_MODULE_NAMES)
-_NODE_FIELDS = itemgetter("id", "type")
-_EDGE_FIELDS = itemgetter("from_node", "from_port", "to_node", "to_port")
-_BODY = "    var out_color = "
-_LET = re.compile(r"^    let (\S+) = ", re.M)
-
-
 class _LongInt(float):
     """An integer too long for Python's int-from-text limit, which the
     compiler reads as a number of its sign beyond any float."""
@@ -170,6 +134,14 @@ def check_node_graph(document: str) -> list[str]:
     """
     if not isinstance(document, str):
         raise TypeError(f"document must be a str, not {type(document).__name__}")
+    from ._arrays import _node_graph_is_clean
+
+    # Most graphs have no faults: one native pass over the document says so.
+    return [] if _node_graph_is_clean(document) else _item_by_item(document)
+
+
+def _item_by_item(document: str) -> list[str]:
+    """The problems of `document`, looked for node by node and edge by edge."""
     from _core import compile_node_graph
 
     wgsl, cycle = None, False
@@ -187,106 +159,10 @@ def check_node_graph(document: str) -> list[str]:
     collecting = gc.isenabled()
     gc.disable()
     try:
-        doc = json.loads(document, parse_int=_parse_int)
-        if wgsl is not None and _clean(doc, wgsl):
-            return []
-        return _Checker(doc, wgsl).run(cycle)
+        return _Checker(json.loads(document, parse_int=_parse_int), wgsl).run(cycle)
     finally:
         if collecting:
             gc.enable()
-
-
-def _clean(doc: Any, wgsl: str) -> bool:
-    """True when the graph has none of the faults the checker reports,
-    checked in bulk (passes over whole lists, in C where they can be);
-    False means that the checker must look item by item. Only the object
-    form is looked at here."""
-    try:
-        ids, types = zip(*map(_NODE_FIELDS, doc["nodes"]))
-        columns = list(zip(*map(_EDGE_FIELDS, doc["edges"])))
-    except (TypeError, KeyError, ValueError):  # array forms, or no nodes
-        return False
-    if len(columns) != 4 or "FinalColor" not in types:
-        return False
-    sources_ids, out_ports, target_ids, in_ports = columns
-    by_id = dict(zip(ids, range(len(ids))))
-    kinds = list(map(_KINDS.get, types))
-    if len(by_id) < len(ids) or None in kinds:
-        return False
-    # Variables: WGSL identifiers, distinct, none the shader's own. A node
-    # without one gets a key no identifier can equal, dropped again below.
-    suffixes = list(map(_SUFFIXES.__getitem__, types))
-    var_of = dict(zip(map(add, ids, suffixes), range(len(ids))))
-    if len(var_of) < len(ids):
-        return False
-    for name in _NO_OUTPUT.intersection(types):
-        for n in compress(range(len(ids)), map(eq, types, repeat(name))):
-            del var_of[ids[n] + _NO_VARIABLE]
-    if (
-        not all(map(str.isidentifier, var_of))
-        or any(map(methodcaller("startswith", "__"), var_of))
-        or not _SHADER_NAMES.isdisjoint(var_of)
-    ):
-        return False
-    # The emission order, read from the lines after the prelude's own lets.
-    order = list(map(var_of.get, _LET.findall(wgsl, wgsl.index(_BODY))))
-    if len(order) != len(var_of) or None in order:
-        return False
-    # Parameters: known keys of the right kind, finite numbers, min <= max.
-    params = list(map(dict.get, doc["nodes"], repeat("params")))
-    numbers = []
-    for kind, given in compress(zip(kinds, params), params):
-        known = kind.params
-        for key, value in given.items():
-            param = known.get(key)
-            if param is None:
-                return False
-            if param.kind == "number":
-                if type(value) is not int and type(value) is not float:
-                    return False
-                numbers.append(value)
-            elif type(value) is not str or value not in _SWIZZLES:
-                return False
-        if kind.min_max and given.get("min", 0.0) > given.get("max", 1.0):
-            return False
-    try:
-        narrowed = array("f", numbers)
-    except OverflowError:
-        return False
-    if math.inf in narrowed or -math.inf in narrowed:
-        return False
-    # Edges: between nodes, from their outputs into their inputs, one per input.
-    sources, targets = list(map(by_id.get, sources_ids)), list(map(by_id.get, target_ids))
-    if None in sources or None in targets:
-        return False
-    outputs = list(map(_OUTPUTS.get, types))
-    if list(out_ports) != list(map(outputs.__getitem__, sources)):
-        return False
-    target_types = list(map(types.__getitem__, targets))
-    if not _INPUTS.issuperset(zip(target_types, in_ports)):
-        return False
-    feeds = dict(zip(zip(target_ids, in_ports), sources))  # (id, input port) -> source
-    if len(feeds) < len(sources):
-        return False
-    # Types. Fixed-typed nodes and swizzles have their type whatever feeds
-    # them; the arithmetic ones take it from their inputs, in emission order.
-    out_type = list(map(_FIXED_TYPES.get, types))
-    for n in compress(range(len(ids)), map(_SWIZZLING.__contains__, types)):
-        out_type[n] = _VECTOR_OF_LENGTH[len((params[n] or {}).get("channel", "r"))]
-    for n in compress(order, map(_DERIVED.__contains__, map(types.__getitem__, order))):
-        kind, node_id = kinds[n], ids[n]
-        got = {
-            name: out_type[feeds[(node_id, name)]] if (node_id, name) in feeds else default
-            for name, _, default, _ in kind.inputs
-        }
-        result = _combine(kind, got)
-        if result is None:
-            return False
-        out_type[n] = result
-    # Every edge into a fixed-typed input brings a type the input accepts
-    # (their defaults always fit).
-    fits = set(zip(target_types, in_ports, map(out_type.__getitem__, sources)))
-    return all(f in _FITS for f in fits if f[0] in _FIXED_INPUTS)
 
 
 def _clip(text: str) -> str:

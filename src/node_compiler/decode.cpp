@@ -340,6 +340,7 @@ private:
             case Frame::ParamsObject: {
                 const uint8_t k = kParamKeys.find(key);
                 top.field = k == kParamCount ? kIgnored : k;
+                graph_.unread_params += k == kParamCount;
                 return true;
             }
             default:

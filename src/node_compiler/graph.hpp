@@ -2,7 +2,8 @@
 // distinct id text, whether a node or only an edge names it, gets one dense
 // index, so ordering and emission work on arrays instead of hash tables.
 // Only what emission can observe is kept: the input ports and parameter keys
-// that some node type reads; every other port and key is parsed and dropped.
+// that some node type reads; every other port and key is parsed and dropped
+// (other keys only counted, for the checker).
 #pragma once
 
 #include <cstdint>
@@ -51,6 +52,7 @@ struct NodeGraph {
     std::vector<Node> nodes;  // document order
     std::vector<Edge> edges;  // document order
     std::vector<Param> params;
+    std::size_t unread_params = 0;  // parameter keys that no node type reads
     // Type and parameter texts that could not stay views into the document
     // (escaped or split strings); a deque so that views into it survive growth.
     std::deque<std::string> owned;
