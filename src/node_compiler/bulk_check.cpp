@@ -5,7 +5,6 @@
 #include "node_compiler/bulk_check.hpp"
 
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -44,11 +43,11 @@ constexpr uint8_t accepted(std::string_view list) {
     return (bits & (1u << kF32)) ? uint8_t(bits | (1u << kNumber)) : bits;
 }
 
-// An input left at its fallback: a number, or the one type its port takes.
+// An input left at its fallback: a number, or the one type its port takes
+// (any other fallback gives no type, and every graph using it is left to
+// the item-by-item check).
 Type fallback_type(const InputSpec& in) {
-    double v;
-    const char* end = in.fallback.data() + in.fallback.size();
-    if (std::from_chars(in.fallback.data(), end, v).ptr == end) return kNumber;
+    if (in.fallback.find_first_not_of("0123456789.-") == std::string_view::npos) return kNumber;
     return type_named(in.accepts);
 }
 
