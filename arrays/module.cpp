@@ -17,8 +17,8 @@
 //    object computes into scratch and commits after parallel_for returns,
 //    so an interrupted call changes nothing.
 //  - Core sources: the .cpp files from src/ a group needs go into
-//    ARRAYS_CORE_SOURCES in CMakeLists.txt (compiled here again, same
-//    flags). This module's own core::interrupt_requested (common/
+//    SHARED_CORE_SOURCES in CMakeLists.txt (compiled once, linked into
+//    both modules). This module's own core::interrupt_requested (common/
 //    interrupt.cpp) reads the stop flag of the call a thread works for and
 //    never calls Python: a core call that runs as a whole (a step, a hull)
 //    goes through core_call (core_call.hpp), which watches for Ctrl-C.
