@@ -17,6 +17,7 @@ namespace core {
 namespace {
 
 constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+constexpr std::size_t kSlots = sizeof(NodeSpec::inputs) / sizeof(InputSpec);  // inputs a node has
 
 // A WGSL value type, or what is known of one.
 enum Type : uint8_t { kNoValue, kNumber, kF32, kVec2, kVec3, kVec4 };  // kNumber: abstract
@@ -52,8 +53,8 @@ Type fallback_type(const InputSpec& in) {
 }
 
 struct Kind {
-    uint8_t accepts[3];
-    Type fallback[3];
+    uint8_t accepts[kSlots];
+    Type fallback[kSlots];
     Type output;  // of a Fixed node
 };
 
@@ -188,14 +189,15 @@ bool graph_clean(const NodeGraph& g) {
         if (!s.output.empty()) {
             var.assign(g.ids.text(n.id)).append("_").append(s.output);
             if (!plain_identifier(var) || shader_name(var)) return false;
-            if (variables.intern(var) != variables.size() - 1) return false;
+            const std::size_t known = variables.size();
+            if (variables.intern(var) < known) return false;  // another node's variable
         }
         if ((n.param_count || s.param_count) && !params_clean(g, n)) return false;
     }
     if (!final_color || g.unread_params != 0) return false;
 
     // Edges: between nodes, from their outputs into their inputs, one each.
-    std::vector<uint32_t> feed(g.nodes.size() * 3, kNone);
+    std::vector<uint32_t> feed(g.nodes.size() * kSlots, kNone);
     for (const Edge& e : g.edges) {
         const uint32_t from = node_of[e.from_node], to = node_of[e.to_node];
         if (from == kNone || to == kNone) return false;
@@ -207,8 +209,8 @@ bool graph_clean(const NodeGraph& g) {
         while (slot < target.input_count &&
                target.inputs[slot].name != kInputPorts.names[e.to_port])
             ++slot;
-        if (slot == target.input_count || feed[to * 3 + slot] != kNone) return false;
-        feed[to * 3 + slot] = from;
+        if (slot == target.input_count || feed[to * kSlots + slot] != kNone) return false;
+        feed[to * kSlots + slot] = from;
     }
 
     // Types, in the emission order, where every source comes first.
@@ -226,9 +228,9 @@ bool graph_clean(const NodeGraph& g) {
             continue;
         }
         const Kind& kind = kinds()[n.type];
-        Type in[3];
+        Type in[kSlots];
         for (uint8_t p = 0; p < s.input_count; ++p) {
-            const uint32_t from = feed[i * 3 + p];
+            const uint32_t from = feed[i * kSlots + p];
             in[p] = from == kNone ? kind.fallback[p] : type[from];
         }
         const Type t = combine(s, kind, in);
