@@ -57,7 +57,6 @@ class _Kind:
         self.ports = [p.name for p in t.inputs]
         self.params = {p.name: p for p in t.params}
         self.min_max = "min" in self.params and "max" in self.params
-        self.derived = t.rule in ("broadcast", "mix")  # the output type follows the inputs
         if t.rule == "fixed" and t.inputs:
             self.wants = " and ".join(
                 f"{p.name} of type {' or '.join(p.accepts)}" for p in t.inputs
