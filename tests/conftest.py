@@ -11,6 +11,13 @@ import time
 import pytest
 from models.floats import SPECIAL_F32, bits, f32, same_f32, ulps_apart  # noqa: F401
 
+# A shell without job control starts its background commands with Ctrl-C
+# ignored, and Python then leaves it ignored (CI runs suites in the
+# background). The Ctrl-C tests need it as a terminal gives it; the children
+# they start inherit that, since a handled signal is reset by exec.
+if signal.getsignal(signal.SIGINT) is signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+
 
 @pytest.fixture
 def rng():
