@@ -3,6 +3,7 @@ reference models, which the fuzz harnesses share), hostile argument objects
 and Ctrl-C, from a timer or from outside."""
 
 import contextlib
+import glob
 import signal
 import subprocess
 import sys
@@ -45,19 +46,37 @@ def ctrl_c_every(seconds: float = 0.2):
 
 def ctrl_c_child(code: str, delay: float = 0.05) -> str:
     """Runs `code` in a child interpreter, which prints "ready" just before its
-    long call, sends it SIGINT `delay` seconds later and returns what it
-    printed after that. The signal comes from outside, as Ctrl-C does: a
-    thread of the child could not send it while the call holds the
-    interpreter lock."""
+    long call, sends it SIGINT once the call has run `delay` seconds of CPU
+    time and returns what it printed after that. The signal comes from
+    outside, as Ctrl-C does: a thread of the child could not send it while
+    the call holds the interpreter lock. The delay is the child's own CPU
+    time, not the clock's: on a busy machine, a signal timed by the clock
+    can come after a short call has ended."""
     child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline() == "ready\n"
-        time.sleep(delay)
+        start, deadline = _cpu_seconds(child.pid), time.monotonic() + 60
+        while (
+            child.poll() is None
+            and _cpu_seconds(child.pid) - start < delay
+            and time.monotonic() < deadline
+        ):
+            time.sleep(0.001)
         child.send_signal(signal.SIGINT)
         out, _ = child.communicate(timeout=300)
     finally:
         child.kill()
     return out
+
+
+def _cpu_seconds(pid: int) -> float:
+    """The CPU time process `pid` has used, all its threads."""
+    total = 0
+    for task in glob.glob(f"/proc/{pid}/task/*/schedstat"):
+        with contextlib.suppress(OSError):  # a thread that ended meanwhile
+            with open(task) as f:
+                total += int(f.read().split()[0])
+    return total / 1e9
 
 
 # For ctrl_c_child: `stopped_inside(call, *args)` prints "ready", makes the
