@@ -106,11 +106,13 @@ void register_bytes(nb::module_& m) {
     m.def("load_scene", &load_scene, nb::arg("collider").none(), nb::arg("data").none(),
           nb::sig("def load_scene(collider: _core.SdfCollider, data: Buffer) -> None"),
           "`collider.load_bytes(data)` for any bytes-like `data`.");
-    m.def("tile_bytes", &tile_bytes, nb::arg("cache").none(), nb::arg("x").none(), nb::arg("y").none(),
+    m.def("tile_bytes", &tile_bytes, nb::arg("cache").none(), nb::arg("x").none(),
+          nb::arg("y").none(),
           nb::sig("def tile_bytes(cache: _core.TileCache, x: int, y: int) -> bytes | None"),
           "`cache.get(x, y)` as bytes, or None for a tile not in the cache; like\n"
           "`get`, it marks the tile as recently used.");
-    m.def("put_tile", &put_tile, nb::arg("cache").none(), nb::arg("x").none(), nb::arg("y").none(), nb::arg("data").none(),
+    m.def("put_tile", &put_tile, nb::arg("cache").none(), nb::arg("x").none(), nb::arg("y").none(),
+          nb::arg("data").none(),
           nb::sig("def put_tile(cache: _core.TileCache, x: int, y: int, data: Buffer) -> "
                   "tuple[int, int] | None"),
           "`cache.put(x, y, data)` for any bytes-like `data`: the key of the tile\n"

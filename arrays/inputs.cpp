@@ -142,7 +142,8 @@ float half_to_float(std::uint16_t h) noexcept {
             return std::bit_cast<float>(bits | (sign << 31));
         }
     } else {
-        magnitude = std::ldexp(static_cast<float>(mantissa | 1024), static_cast<int>(exponent) - 25);
+        magnitude =
+            std::ldexp(static_cast<float>(mantissa | 1024), static_cast<int>(exponent) - 25);
     }
     return sign ? -magnitude : magnitude;
 }
@@ -168,9 +169,11 @@ ArrayArg::ArrayArg(nb::handle o, const char* arg, const char* expected) : object
         dtype_ = parse_format(view_.format, view_.itemsize);
         const auto itemsize = static_cast<std::int64_t>(view_.itemsize);
         if (view_.shape == nullptr) {  // a plain run of bytes
-            shape_.push_back(static_cast<std::size_t>(view_.len / std::max<Py_ssize_t>(1, view_.itemsize)));
+            shape_.push_back(
+                static_cast<std::size_t>(view_.len / std::max<Py_ssize_t>(1, view_.itemsize)));
         } else {
-            for (int k = 0; k < view_.ndim; ++k) shape_.push_back(static_cast<std::size_t>(view_.shape[k]));
+            for (int k = 0; k < view_.ndim; ++k)
+                shape_.push_back(static_cast<std::size_t>(view_.shape[k]));
         }
         strides_.resize(shape_.size());
         if (view_.strides != nullptr && view_.shape != nullptr) {
@@ -238,7 +241,7 @@ void ArrayArg::refuse_dtype(const char* expected) const {
     PyErr_Clear();
     if (name.empty()) {
         name = has_view_ && view_.format != nullptr ? std::string("'") + view_.format + "'"
-                                                   : std::string("unknown");
+                                                    : std::string("unknown");
         name = "format " + name;
     } else {
         name = "dtype " + name;
@@ -285,8 +288,9 @@ float number_at(const std::uint8_t* p, Dtype d) noexcept {
         case Kind::kBool: {
             const Integer v = integer_at(p, d);
             // Through float64, as a Python int is narrowed.
-            return v.negative ? static_cast<float>(static_cast<double>(static_cast<std::int64_t>(v.bits)))
-                              : static_cast<float>(static_cast<double>(v.bits));
+            return v.negative
+                       ? static_cast<float>(static_cast<double>(static_cast<std::int64_t>(v.bits)))
+                       : static_cast<float>(static_cast<double>(v.bits));
         }
         default:
             return NAN;
@@ -316,8 +320,7 @@ Integer integer_at(const std::uint8_t* p, Dtype d) noexcept {
     return {static_cast<std::uint64_t>(v), v < 0};
 }
 
-void check_row_count(std::size_t want, const ArrayArg& got, std::size_t cols,
-                     const char* rows_of) {
+void check_row_count(std::size_t want, const ArrayArg& got, std::size_t cols, const char* rows_of) {
     if (want == got.shape(0)) return;
     const std::string expected = "(" + std::to_string(want) +
                                  (cols == 0 ? ",)" : ", " + std::to_string(cols) + ")") +
@@ -342,7 +345,8 @@ FloatRows::FloatRows(nb::handle o, const char* arg, std::size_t cols)
 ByteInput::ByteInput(nb::handle o, const char* arg)
     : array_(o, arg, "a bytes-like object or a uint8 array") {
     const Dtype d = array_.dtype();
-    if (d.size != 1 || (d.kind != Kind::kUnsigned && d.kind != Kind::kSigned && d.kind != Kind::kChar))
+    if (d.size != 1 ||
+        (d.kind != Kind::kUnsigned && d.kind != Kind::kSigned && d.kind != Kind::kChar))
         array_.refuse_dtype("a bytes-like object or a uint8 array");
     size_ = array_.size();
     data_ = array_.data();

@@ -91,8 +91,7 @@ Integer integer_at(const std::uint8_t* p, Dtype dtype) noexcept;
 
 // ValueError "argument 'arg': expected shape (want, cols), as many rows as
 // <rows_of>, got ..." unless got == want; (want,) for cols == 0.
-void check_row_count(std::size_t want, const ArrayArg& got, std::size_t cols,
-                     const char* rows_of);
+void check_row_count(std::size_t want, const ArrayArg& got, std::size_t cols, const char* rows_of);
 
 // Element (row, column) loaders: one per memory layout, so a kernel's loop
 // sees a plain load for the common float32 and float64 arrays.

@@ -32,7 +32,8 @@ std::vector<std::uint32_t> handle_list(nb::handle o, const char* arg) {
         a.refuse_dtype(kExpected);
     std::vector<std::uint32_t> out(a.rows(0));
     for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = handle_of(integer_at(a.data() + static_cast<std::int64_t>(i) * a.stride(0), d), arg);
+        out[i] =
+            handle_of(integer_at(a.data() + static_cast<std::int64_t>(i) * a.stride(0), d), arg);
     return out;
 }
 
@@ -146,8 +147,8 @@ void register_physics(nb::module_& m) {
           nb::sig("def positions(world: _core.PhysicsWorld) -> NDArray[numpy.float32]"),
           "The position of every body of `world` in its array order (that of\n"
           "`handles(world)`): an (n, 3) float32 array.");
-    m.def("set_positions", &set_positions, nb::arg("world").none(), nb::arg("handles").none(), nb::arg("xyz").none(),
-          nb::kw_only(), workers,
+    m.def("set_positions", &set_positions, nb::arg("world").none(), nb::arg("handles").none(),
+          nb::arg("xyz").none(), nb::kw_only(), workers,
           nb::sig("def set_positions(world: _core.PhysicsWorld, handles: ArrayLike, xyz: "
                   "ArrayLike, *, workers: int | None = None) -> None"),
           "`world.set_position(handle, *row)` for each of `handles` (an integer\n"
@@ -159,8 +160,8 @@ void register_physics(nb::module_& m) {
           "`world.step(dt)`, with its pairs as a (k, 2) uint32 array in the same\n"
           "order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as\n"
           "it was.");
-    m.def("raycasts", &raycasts, nb::arg("world").none(), nb::arg("origins").none(), nb::arg("directions").none(),
-          nb::kw_only(), workers,
+    m.def("raycasts", &raycasts, nb::arg("world").none(), nb::arg("origins").none(),
+          nb::arg("directions").none(), nb::kw_only(), workers,
           nb::sig("def raycasts(world: _core.PhysicsWorld, origins: ArrayLike, directions: "
                   "ArrayLike, *, workers: int | None = None) -> tuple[NDArray[numpy.bool_], "
                   "NDArray[numpy.uint32], NDArray[numpy.float32]]"),

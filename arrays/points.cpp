@@ -197,8 +197,8 @@ void register_points(nb::module_& m) {
                   "tuple[float, float, float, float]"),
           "`(min_x, min_y, max_x, max_y)` of the rows of `points` (shape (n, 2)),\n"
           "as `_core.bounding_box` gives it for the list of rows.");
-    m.def("pixel_edge_points", &pixel_edge_points, nb::arg("image").none(), nb::arg("threshold").none(),
-          nb::arg("channel").none() = 0, nb::kw_only(), workers,
+    m.def("pixel_edge_points", &pixel_edge_points, nb::arg("image").none(),
+          nb::arg("threshold").none(), nb::arg("channel").none() = 0, nb::kw_only(), workers,
           nb::sig("def pixel_edge_points(image: ArrayLike, threshold: float, channel: int = 0, "
                   "*, workers: int | None = None) -> NDArray[numpy.float32]"),
           "The outline pixels of `image` (shape (h, w), or (h, w, c) read at\n"

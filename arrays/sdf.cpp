@@ -293,32 +293,33 @@ void register_sdf(nb::module_& m) {
           nb::sig("def distances(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           kDistancesDoc);
-    m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider").none(), nb::arg("points").none(),
-          nb::kw_only(), workers,
+    m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider").none(),
+          nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def normals(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           "The outward normal at each row of `points` (shape (n, 3)), as\n"
           "`collider.normal(*row)` gives it: an (n, 3) float32 array.");
-    m.def("push_out", &push_out, nb::arg("collider").none(), nb::arg("points").none(), nb::kw_only(), workers,
+    m.def("push_out", &push_out, nb::arg("collider").none(), nb::arg("points").none(),
+          nb::kw_only(), workers,
           nb::sig("def push_out(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           "The push-out displacement of each row of `points` (shape (n, 3)), as\n"
           "`collider.push_out(*row)` gives it: an (n, 3) float32 array, zero rows\n"
           "for points outside.");
-    m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider").none(), nb::arg("centers").none(),
-          nb::arg("radii").none(), nb::kw_only(), workers,
+    m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider").none(),
+          nb::arg("centers").none(), nb::arg("radii").none(), nb::kw_only(), workers,
           nb::sig("def sphere_overlaps(collider: _core.SdfCollider, centers: ArrayLike, radii: "
                   "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
           "For each sphere (`centers` of shape (n, 3), `radii` of shape (n,)),\n"
           "`collider.sphere_overlaps(*center, radius)`: an (n,) bool array.");
-    m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider").none(), nb::arg("mins").none(), nb::arg("maxs").none(),
-          nb::kw_only(), workers,
+    m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider").none(), nb::arg("mins").none(),
+          nb::arg("maxs").none(), nb::kw_only(), workers,
           nb::sig("def aabb_overlaps(collider: _core.SdfCollider, mins: ArrayLike, maxs: "
                   "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
           "For each box (`mins` and `maxs` of shape (n, 3)),\n"
           "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
-    m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(), nb::arg("hi").none(),
-          nb::arg("shape").none(), nb::kw_only(), workers,
+    m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(),
+          nb::arg("hi").none(), nb::arg("shape").none(), nb::kw_only(), workers,
           nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
                   "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
                   "int, int], *, workers: int | None = None) -> NDArray[numpy.float32]"),

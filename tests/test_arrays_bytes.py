@@ -1,6 +1,7 @@
 """gfxcore.arrays' byte group against _core's list-of-ints calls."""
 
 import array
+import ctypes
 
 import numpy as np
 import pytest
@@ -21,6 +22,9 @@ def buffers(data: bytes):
         array.array("B", data),
         np.frombuffer(data, np.int8),
         wide[::2],
+        (ctypes.c_uint8 * len(data)).from_buffer_copy(data),
+        (ctypes.c_char * len(data)).from_buffer_copy(data),
+        np.frombuffer(data, np.uint8).reshape(1, -1, 1)[:, ::-1][:, ::-1],
     ]
 
 
