@@ -59,13 +59,16 @@ nb::bytes scene_bytes(nb::handle scene) {
     return bytes_of(core_call(Length::kShort, [&] { return held.get().to_gpu_bytes(); }));
 }
 
+// The scene is decoded into a collider of its own, which replaces the held
+// one only when the call was not stopped: a stopped load changes nothing.
 void load_scene(nb::handle collider, nb::handle data_object) {
     Held<SdfCollider, true> held(collider, "collider");
     const ByteInput in(data_object, "data");
     std::vector<std::uint8_t> data(in.bytes().begin(), in.bytes().end());
-    core_call(Length::kShort, [&] {
-        held.get().load_bytes(data);
-        return true;
+    held.get() = detached_call([data = std::move(data)] {
+        SdfCollider loaded;
+        loaded.load_bytes(data);
+        return loaded;
     });
 }
 

@@ -46,8 +46,9 @@ constexpr auto kPollPeriod = std::chrono::milliseconds(20);
 // again on a thread of its own.
 constexpr auto kFirstTry = std::chrono::milliseconds(20);
 
-// Raises `error` as _core's binding layer raises the cores' exceptions.
-[[noreturn]] void raise_core_error(std::exception_ptr error) {
+}  // namespace
+
+void raise_core_error(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (...) {
@@ -56,7 +57,31 @@ constexpr auto kFirstTry = std::chrono::milliseconds(20);
     throw nb::python_error();
 }
 
-}  // namespace
+bool run_detached(std::shared_ptr<DetachedJob> job) {
+    (void)kHooked;
+    // The thread keeps its own reference: it may outlive this call.
+    std::thread([job]() noexcept {
+        job->run();
+        const std::lock_guard lock(job->mutex);
+        job->done = true;
+        job->finished.notify_one();
+    }).detach();
+    bool signalled = false;
+    PyThreadState* state = PyEval_SaveThread();
+    {
+        std::unique_lock lock(job->mutex);
+        while (!job->finished.wait_for(lock, kPollPeriod, [&] { return job->done; })) {
+            lock.unlock();
+            PyEval_RestoreThread(state);
+            signalled = PyErr_CheckSignals() != 0;
+            state = PyEval_SaveThread();
+            if (signalled) break;
+            lock.lock();
+        }
+    }
+    PyEval_RestoreThread(state);
+    return !signalled;
+}
 
 void run_core_call(Length length, int workers, void (*fn)(void*), void* context) {
     (void)kHooked;

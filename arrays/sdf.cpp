@@ -21,10 +21,10 @@ namespace {
 
 // Points per block of work: about a million point-record evaluations (a
 // few milliseconds), so that blocks balance over the threads and a stop
-// request is seen soon even in a large scene.
+// request is seen soon even in a large scene (down to one point a block).
 std::size_t grain(const SdfCollider& s, std::size_t evaluations_per_point = 1) {
     const std::size_t work = evaluations_per_point * (s.prim_count() + 1);
-    return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 16, 1024);
+    return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 1, 1024);
 }
 
 // Points gathered at a time into coordinate columns for the field.

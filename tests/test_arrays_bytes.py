@@ -5,6 +5,7 @@ import ctypes
 
 import numpy as np
 import pytest
+from conftest import ctrl_c_child
 from gfxcore import arrays
 from models.arrays import assert_same_outcome, outcome
 
@@ -110,3 +111,25 @@ def test_refusals(call, error, message):
     with pytest.raises(error) as e:
         call()
     assert str(e.value) == message
+
+
+LOAD_CHILD = """
+import _core
+from gfxcore import arrays
+c = _core.SdfCollider()
+one = bytes(_core.SdfPrimitive.sphere(0, 0, 0, 1).to_bytes())
+c.load_bytes(one)
+data = one * 3_000_000
+print("ready", flush=True)
+try:
+    arrays.load_scene(c, data)
+    print("finished", end=" ")
+except KeyboardInterrupt:
+    print("stopped", end=" ")
+print(c.prim_count(), c.distance(0, 0, 0))
+"""
+
+
+def test_a_stopped_load_keeps_the_old_scene():
+    # The decode of 3M records takes most of a second, in one piece.
+    assert ctrl_c_child(LOAD_CHILD, delay=0.02) == "stopped 1 -1.0\n"
