@@ -327,7 +327,8 @@ void register_sdf(nb::module_& m) {
           "`lo` to `hi` (corners included): `out[i, j, k]` is the distance at\n"
           "`(x_i, y_j, z_k)`, `x_i = lo.x + (hi.x - lo.x) * i / (nx - 1)` computed in\n"
           "float64 and then narrowed to float32 (`x_0 = lo.x` when `nx` is 1).\n"
-          "A tuple corner is taken as `Vec3(*corner)` takes it.");
+          "A corner of three numbers (a tuple, list or array) is taken as\n"
+          "`Vec3(*corner)` takes them; `shape` may be any sequence of three ints.");
 }
 
 }  // namespace core::arrays

@@ -14,7 +14,10 @@ namespace {
 // A few nanoseconds an item: blocks big enough to outweigh their scheduling.
 constexpr std::size_t kGrain = 1 << 15;
 
-template <Vec3 (Mat4x4::*Apply)(const Vec3&) const noexcept>
+// Rows in a tight loop through the inline arithmetic, then any row with a
+// NaN made again by the one compiled copy _core calls, for its NaN bits.
+template <Vec3 (Mat4x4::*Inline)(const Vec3&) const noexcept,
+          Vec3 (Mat4x4::*Apply)(const Vec3&) const noexcept>
 nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::handle workers) {
     const Mat4x4 matrix = copy_of<Mat4x4>(m, "m");
     const FloatRows in(vectors, arg, 3);
@@ -24,11 +27,21 @@ nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::hand
     in.visit([&](auto load) {
         parallel_for(n, kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
             const Mat4x4 local = matrix;  // not aliased by the output: kept in registers
+            float* o = out.data;
             for (std::size_t i = begin; i < end; ++i) {
+                const Vec3 r = (local.*Inline)({load(i, 0), load(i, 1), load(i, 2)});
+                o[3 * i] = r.x;
+                o[3 * i + 1] = r.y;
+                o[3 * i + 2] = r.z;
+            }
+            for (std::size_t i = begin; i < end; ++i) {
+                if (!(o[3 * i] != o[3 * i] || o[3 * i + 1] != o[3 * i + 1] ||
+                      o[3 * i + 2] != o[3 * i + 2]))
+                    continue;
                 const Vec3 r = (local.*Apply)({load(i, 0), load(i, 1), load(i, 2)});
-                out.data[3 * i] = r.x;
-                out.data[3 * i + 1] = r.y;
-                out.data[3 * i + 2] = r.z;
+                o[3 * i] = r.x;
+                o[3 * i + 1] = r.y;
+                o[3 * i + 2] = r.z;
             }
         });
     });
@@ -41,7 +54,8 @@ void register_transforms(nb::module_& m) {
     m.def(
         "transform_points",
         [](nb::handle matrix, nb::handle points, nb::handle workers) {
-            return transform<&Mat4x4::transform_point>(matrix, points, "points", workers);
+            return transform<&Mat4x4::transform_point_inline, &Mat4x4::transform_point>(
+                matrix, points, "points", workers);
         },
         nb::arg("m").none(), nb::arg("points").none(), nb::kw_only(),
         nb::arg("workers").none() = nb::none(),
@@ -52,8 +66,8 @@ void register_transforms(nb::module_& m) {
     m.def(
         "transform_directions",
         [](nb::handle matrix, nb::handle directions, nb::handle workers) {
-            return transform<&Mat4x4::transform_direction>(matrix, directions, "directions",
-                                                           workers);
+            return transform<&Mat4x4::transform_direction_inline, &Mat4x4::transform_direction>(
+                matrix, directions, "directions", workers);
         },
         nb::arg("m").none(), nb::arg("directions").none(), nb::kw_only(),
         nb::arg("workers").none() = nb::none(),

@@ -345,3 +345,53 @@ def test_workers_beyond_the_machine_run_on_its_threads_silently():
         else f"argument 'workers': expected None or an int from 1 to 256, got {n}"
         for i, n in enumerate((257, 2**31 - 1, 10**6))
     ] + [""]
+
+
+def test_core_keeps_its_own_messages_beside_the_shared_rules():
+    # The rules are one source for both modules, but only _core's TypeErrors
+    # carry the argument's name; the array module names it everywhere.
+    from _core import PhysicsWorld, TileCache, convex_hull
+
+    cache, world = TileCache(1), PhysicsWorld()
+    cases = [
+        (
+            lambda: cache.get(2**31, 0),
+            OverflowError,
+            "out of range integral type conversion attempted",
+        ),
+        (lambda: cache.get(2**70, 0), OverflowError, "Python int too large to convert to C long"),
+        (
+            lambda: world.set_position(-1, 0, 0, 0),
+            OverflowError,
+            "out of range integral type conversion attempted",
+        ),
+        (
+            lambda: convex_hull([(1.0, 2.0, 3.0)]),
+            ValueError,
+            "expected tuple of length 2, but got tuple of length 3",
+        ),
+        (
+            lambda: cache.get(None, 0),
+            TypeError,
+            "argument 'tile_x': 'NoneType' object cannot be interpreted as an integer",
+        ),
+        (
+            lambda: Vec3(1, 2, 3).add(Mat4x4.identity()),
+            TypeError,
+            "argument 'other': 'Mat4x4' object cannot be converted to 'Vec3'",
+        ),
+        (
+            lambda: arrays.tile_bytes(cache, 2**70, 0),
+            OverflowError,
+            "argument 'x': Python int too large to convert to C long",
+        ),
+        (
+            lambda: arrays.set_positions(world, np.array([-1]), np.zeros((1, 3))),
+            OverflowError,
+            "argument 'handles': out of range integral type conversion attempted",
+        ),
+    ]
+    for call, error, message in cases:
+        with pytest.raises(error) as e:
+            call()
+        assert type(e.value) is error and str(e.value) == message

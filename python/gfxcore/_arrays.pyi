@@ -53,7 +53,8 @@ def sample_grid(
     `lo` to `hi` (corners included): `out[i, j, k]` is the distance at
     `(x_i, y_j, z_k)`, `x_i = lo.x + (hi.x - lo.x) * i / (nx - 1)` computed in
     float64 and then narrowed to float32 (`x_0 = lo.x` when `nx` is 1).
-    A tuple corner is taken as `Vec3(*corner)` takes it."""
+    A corner of three numbers (a tuple, list or array) is taken as
+    `Vec3(*corner)` takes them; `shape` may be any sequence of three ints."""
 
 def transform_points(
     m: _core.Mat4x4, points: ArrayLike, *, workers: int | None = None
