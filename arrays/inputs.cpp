@@ -200,6 +200,7 @@ ArrayArg::ArrayArg(nb::handle o, const char* arg, const char* expected) : object
         return;
     }
     PyErr_Clear();
+    if (dlpack) refuse_device(expected);
     if (PyObject_HasAttrString(p, "dtype") == 1) refuse_dtype(expected);
     PyErr_Clear();
     const std::string message = prefix(arg) + "expected " + expected + ", got " + object_text(o);
@@ -247,6 +248,21 @@ void ArrayArg::refuse_dtype(const char* expected) const {
         name = "dtype " + name;
     }
     const std::string message = prefix(arg_) + "expected " + expected + ", got " + name;
+    throw nb::type_error(message.c_str());
+}
+
+void ArrayArg::refuse_device(const char* expected) const {
+    // DLPack's device type: 1 is the CPU, anything else memory this module
+    // cannot read.
+    nb::object device = nb::steal(PyObject_CallMethod(object_.ptr(), "__dlpack_device__", nullptr));
+    long type = -1;
+    if (device.is_valid() && PyTuple_Check(device.ptr()) && PyTuple_GET_SIZE(device.ptr()) >= 1)
+        type = PyLong_AsLong(PyTuple_GET_ITEM(device.ptr(), 0));
+    PyErr_Clear();
+    if (type == -1 || type == 1) return;
+    const std::string message = prefix(arg_) + "expected " + expected +
+                                " in CPU memory, got an array on DLPack device type " +
+                                std::to_string(type);
     throw nb::type_error(message.c_str());
 }
 

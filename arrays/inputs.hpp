@@ -63,6 +63,12 @@ public:
     [[noreturn]] void refuse_dtype(const char* expected) const;
     [[noreturn]] void refuse_shape(const char* expected) const;
 
+private:
+    // TypeError for an array in memory other than the CPU's; returns when
+    // it is not one.
+    void refuse_device(const char* expected) const;
+
+public:
     // Checks that the shape is (n, cols), or (n,) for cols == 0, and gives n.
     std::size_t rows(std::size_t cols) const;
 

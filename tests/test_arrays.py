@@ -395,3 +395,21 @@ def test_core_keeps_its_own_messages_beside_the_shared_rules():
         with pytest.raises(error) as e:
             call()
         assert type(e.value) is error and str(e.value) == message
+
+
+def test_an_array_in_other_memory_is_refused_by_its_device():
+    class OnDevice:  # as a GPU array offers itself
+        dtype = "float32"
+
+        def __dlpack__(self, **kwargs):
+            raise BufferError("not on the CPU")
+
+        def __dlpack_device__(self):
+            return (2, 0)
+
+    with pytest.raises(TypeError) as e:
+        arrays.distances(SdfCollider(), OnDevice())
+    assert str(e.value) == (
+        "argument 'points': expected an array of numbers in CPU memory, "
+        "got an array on DLPack device type 2"
+    )
