@@ -57,14 +57,17 @@ void raise_core_error(std::exception_ptr error) {
     throw nb::python_error();
 }
 
-bool run_detached(std::shared_ptr<DetachedJob> job) {
+bool run_detached(const std::shared_ptr<DetachedJob>& job) {
     (void)kHooked;
     // The thread keeps its own reference: it may outlive this call.
     std::thread([job]() noexcept {
         job->run();
-        const std::lock_guard lock(job->mutex);
+        std::unique_lock lock(job->mutex);
         job->done = true;
+        const bool orphan = job->abandoned;
         job->finished.notify_one();
+        lock.unlock();
+        if (orphan) job->orphaned();
     }).detach();
     bool signalled = false;
     PyThreadState* state = PyEval_SaveThread();
@@ -75,8 +78,11 @@ bool run_detached(std::shared_ptr<DetachedJob> job) {
             PyEval_RestoreThread(state);
             signalled = PyErr_CheckSignals() != 0;
             state = PyEval_SaveThread();
-            if (signalled) break;
             lock.lock();
+            if (signalled) {
+                job->abandoned = !job->done;
+                break;
+            }
         }
     }
     PyEval_RestoreThread(state);

@@ -57,14 +57,20 @@ auto core_call(Length length, F&& f) {
 struct DetachedJob {
     virtual ~DetachedJob() = default;
     virtual void run() noexcept = 0;
+    // Called on the job's thread, without the lock, when the job finishes
+    // after its caller left: what it holds of Python's is given back by a
+    // pending call (Py_AddPendingCall), on the interpreter's own thread.
+    virtual void orphaned() noexcept {}
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
+    bool abandoned = false;  // the caller left before `done`
 };
 // Starts `job` and waits for it, looking for Ctrl-C: false (the signal
-// handler's exception set) when one came first. The job then finishes on
-// its own and drops its result. Called with the lock held.
-bool run_detached(std::shared_ptr<DetachedJob> job);
+// handler's exception set) when one came first. Unless it had finished
+// meanwhile the job is then abandoned: it finishes on its own and drops its
+// result. Called with the lock held.
+bool run_detached(const std::shared_ptr<DetachedJob>& job);
 
 // fn() as above, its result given back only when the call was not stopped:
 // a stopped call answers at once and changes nothing. `fn` must own (not

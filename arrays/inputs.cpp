@@ -281,6 +281,13 @@ std::size_t ArrayArg::rows(std::size_t cols) const {
     return shape(0);
 }
 
+bool ArrayArg::take_view(Py_buffer& out) noexcept {
+    if (!has_view_) return false;
+    out = view_;
+    has_view_ = false;
+    return true;
+}
+
 float number_at(const std::uint8_t* p, Dtype d) noexcept {
     if (d.size > 8) {  // long double, only ever this machine's own
         long double v;
@@ -388,6 +395,16 @@ ByteInput::ByteInput(nb::handle o, const char* arg)
         }
     }
     data_ = copy_.data();
+}
+
+void ByteInput::hand_over(Owned& to) {
+    if (copy_.empty() && size_ > 0 && array_.take_view(to.view)) {
+        to.has_view = true;
+        to.bytes = {data_, size_};
+        return;
+    }
+    to.copy.assign(data_, data_ + size_);
+    to.bytes = {to.copy.data(), to.copy.size()};
 }
 
 }  // namespace core::arrays

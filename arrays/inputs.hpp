@@ -72,6 +72,10 @@ public:
     // Checks that the shape is (n, cols), or (n,) for cols == 0, and gives n.
     std::size_t rows(std::size_t cols) const;
 
+    // Moves the held buffer (if any) to `out`, whose owner must release it
+    // with the lock held; the data stays valid until then.
+    bool take_view(Py_buffer& out) noexcept;
+
 private:
     nb::handle object_;
     const char* arg_;
@@ -173,6 +177,17 @@ public:
     ByteInput(nb::handle o, const char* arg);
 
     std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
+
+    // The bytes made independent of this object, for work that may outlive
+    // the call: the buffer itself (`view`, released by its new owner with
+    // the lock held) or else a copy (`copy`).
+    struct Owned {
+        Py_buffer view{};
+        bool has_view = false;
+        std::vector<std::uint8_t> copy;
+        std::span<const std::uint8_t> bytes;
+    };
+    void hand_over(Owned& to);
 
 private:
     ArrayArg array_;

@@ -130,11 +130,11 @@ def raycasts(
 def lz4_compress(data: Buffer) -> bytes:
     """`_core.lz4_compress(data)` as bytes, for any bytes-like `data` (bytes,
     bytearray, memoryview, a uint8 array): a 4-byte little-endian length,
-    then one LZ4 block. One library call: Ctrl-C waits for it."""
+    then one LZ4 block."""
 
 def lz4_decompress(data: Buffer) -> bytes:
     """`_core.lz4_decompress(data)` as bytes, for any bytes-like `data`, with
-    its RuntimeErrors. One library call: Ctrl-C waits for it."""
+    its RuntimeErrors."""
 
 def scene_bytes(scene: _core.SdfScene) -> bytes:
     """`scene.to_gpu_bytes()` as bytes."""
