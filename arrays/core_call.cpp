@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <oneapi/tbb/task_arena.h>
@@ -60,15 +61,23 @@ void raise_core_error(std::exception_ptr error) {
 bool run_detached(const std::shared_ptr<DetachedJob>& job) {
     (void)kHooked;
     // The thread keeps its own reference: it may outlive this call.
-    std::thread([job]() noexcept {
+    try {
+        std::thread([job]() noexcept {
+            job->run();
+            std::unique_lock lock(job->mutex);
+            job->done = true;
+            const bool orphan = job->abandoned;
+            job->finished.notify_one();
+            lock.unlock();
+            if (orphan) job->orphaned();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the work is done here, to its end.
+        nb::gil_scoped_release unlocked;
         job->run();
-        std::unique_lock lock(job->mutex);
         job->done = true;
-        const bool orphan = job->abandoned;
-        job->finished.notify_one();
-        lock.unlock();
-        if (orphan) job->orphaned();
-    }).detach();
+        return true;
+    }
     bool signalled = false;
     PyThreadState* state = PyEval_SaveThread();
     {
@@ -135,12 +144,18 @@ void run_core_call(Length length, int workers, void (*fn)(void*), void* context)
         bool done = false;
         PyThreadState* state = PyEval_SaveThread();
         const Stop watched{&stop, {}};
-        std::thread worker([&]() noexcept {
-            guarded(&watched);
-            const std::lock_guard lock(mutex);
-            done = true;
-            finished.notify_one();
-        });
+        std::thread worker;
+        try {
+            worker = std::thread([&]() noexcept {
+                guarded(&watched);
+                const std::lock_guard lock(mutex);
+                done = true;
+                finished.notify_one();
+            });
+        } catch (...) {
+            PyEval_RestoreThread(state);
+            throw;
+        }
         std::unique_lock lock(mutex);
         while (!finished.wait_for(lock, kPollPeriod, [&] { return done; })) {
             if (signalled) continue;

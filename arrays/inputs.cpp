@@ -136,9 +136,9 @@ float half_to_float(std::uint16_t h) noexcept {
         if (mantissa == 0) {
             magnitude = INFINITY;
         } else {
-            // The payload moves to the top of float's mantissa, as a widening
-            // conversion keeps it.
-            const std::uint32_t bits = 0x7f800000u | (mantissa << 13);
+            // The payload moves to the top of float's mantissa, quieted, as
+            // the float64 a Python float holds comes out when narrowed.
+            const std::uint32_t bits = 0x7fc00000u | (mantissa << 13);
             return std::bit_cast<float>(bits | (sign << 31));
         }
     } else {
