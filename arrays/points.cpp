@@ -51,9 +51,16 @@ nb::object convex_hull(nb::handle points, nb::handle workers) {
                                  [&] { return core::convex_hull(std::move(list)); }));
 }
 
+// From this many points a box takes a millisecond or more, in one piece: it
+// runs detached, so that Ctrl-C answers at once.
+constexpr std::size_t kLongBox = 1 << 20;
+
 nb::tuple bounding_box(nb::handle points, nb::handle workers) {
-    const std::vector<Point> list = point_list(points, workers);
-    const auto box = core_call(Length::kShort, [&] { return core::bounding_box(list); });
+    std::vector<Point> list = point_list(points, workers);
+    const auto box =
+        list.size() >= kLongBox
+            ? detached_call([list = std::move(list)] { return core::bounding_box(list); })
+            : core_call(Length::kShort, [&] { return core::bounding_box(list); });
     return nb::make_tuple(box[0], box[1], box[2], box[3]);
 }
 

@@ -111,3 +111,11 @@ def test_integer_images_and_coordinates_match_core():
         ys, xs = np.nonzero(image[:, :, 0] > threshold)
         want = outcome(_core.convex_hull, list(zip(xs.tolist(), ys.tolist())))
         assert_same_outcome(lambda: arrays.convex_hull(np.column_stack([xs, ys])), want, same_rows)
+
+
+def test_a_large_box_matches_core():
+    # A million points and more take the detached path.
+    points = np.random.default_rng(55).normal(size=((1 << 20) + 3, 2))
+    points[7] = np.nan
+    want = _core.bounding_box(list(map(tuple, points.astype(np.float32).tolist())))
+    assert arrays.bounding_box(points) == want
