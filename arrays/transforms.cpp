@@ -1,5 +1,5 @@
 // Mat4x4.transform_point / transform_direction over (n, 3) arrays.
-#include <optional>
+#include <cmath>
 
 #include "core_object.hpp"
 #include "groups.hpp"
@@ -35,8 +35,7 @@ nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::hand
                 o[3 * i + 2] = r.z;
             }
             for (std::size_t i = begin; i < end; ++i) {
-                if (!(o[3 * i] != o[3 * i] || o[3 * i + 1] != o[3 * i + 1] ||
-                      o[3 * i + 2] != o[3 * i + 2]))
+                if (!std::isnan(o[3 * i]) && !std::isnan(o[3 * i + 1]) && !std::isnan(o[3 * i + 2]))
                     continue;
                 const Vec3 r = (local.*Apply)({load(i, 0), load(i, 1), load(i, 2)});
                 o[3 * i] = r.x;
