@@ -28,12 +28,15 @@ nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::hand
         parallel_for(n, kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
             const Mat4x4 local = matrix;  // not aliased by the output: kept in registers
             float* o = out.data;
+            bool any_nan = false;
             for (std::size_t i = begin; i < end; ++i) {
                 const Vec3 r = (local.*Inline)({load(i, 0), load(i, 1), load(i, 2)});
                 o[3 * i] = r.x;
                 o[3 * i + 1] = r.y;
                 o[3 * i + 2] = r.z;
+                any_nan |= std::isnan(r.x) | std::isnan(r.y) | std::isnan(r.z);
             }
+            if (!any_nan) return;
             for (std::size_t i = begin; i < end; ++i) {
                 if (!std::isnan(o[3 * i]) && !std::isnan(o[3 * i + 1]) && !std::isnan(o[3 * i + 2]))
                     continue;
