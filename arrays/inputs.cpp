@@ -160,8 +160,13 @@ ArrayArg::ArrayArg(nb::handle o, const char* arg, const char* expected) : object
     if (PyObject_CheckBuffer(p)) {
         if (PyObject_GetBuffer(p, &view_, PyBUF_RECORDS_RO) == 0) {
             has_view_ = true;
+        } else if (PyErr_ExceptionMatches(PyExc_TypeError) ||
+                   PyErr_ExceptionMatches(PyExc_ValueError) ||
+                   PyErr_ExceptionMatches(PyExc_BufferError) ||
+                   PyErr_ExceptionMatches(PyExc_NotImplementedError)) {
+            PyErr_Clear();  // no buffer of this kind: DLPack may do
         } else {
-            PyErr_Clear();
+            throw nb::python_error();  // Ctrl-C, no memory: not a refusal
         }
     }
     if (has_view_) {
