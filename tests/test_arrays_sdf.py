@@ -50,7 +50,12 @@ def test_sdf_queries_match_the_per_item_calls():
             for a, b, count in zip((lo.x, lo.y, lo.z), (hi.x, hi.y, hi.z), shape)
         ]
         want = [[[c.distance(x, y, z) for z in axes[2]] for y in axes[1]] for x in axes[0]]
-        assert_same_f32(arrays.sample_grid(c, lo, hi, shape), np.array(want).reshape(shape))
+        want = np.array(want).reshape(shape)
+        assert_same_f32(arrays.sample_grid(c, lo, hi, shape), want)
+        # Corners as numbers in an array or list, the shape as numpy integers.
+        as_array = np.array([lo.x, lo.y, lo.z], np.float32)
+        shape_ints = np.array(shape, np.int64)
+        assert_same_f32(arrays.sample_grid(c, as_array, [hi.x, hi.y, hi.z], shape_ints), want)
 
 
 GRID_CHILD = """
