@@ -28,6 +28,10 @@ HOSTILE_F64 = np.array(
         -1e39,
         1e300,
         -1e300,
+        # NaNs of either sign and with payloads (kept when narrowed).
+        -np.nan,
+        np.frombuffer(bytes.fromhex("0000002000f8ff7f"), "<f8")[0],
+        np.frombuffer(bytes.fromhex("000000e0fffffffF"), "<f8")[0],
     ]
 )
 
