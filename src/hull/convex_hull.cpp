@@ -1,5 +1,6 @@
 #include "hull/convex_hull.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -8,6 +9,7 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
+#include "hull/exact_orientation.hpp"
 #include "hull/stable_sort.hpp"
 
 namespace core {
@@ -97,6 +99,250 @@ std::vector<Point> graham(std::vector<Point>& points, bool has_infinite) {
     return hull;
 }
 
+// ---- judging the scan's result ------------------------------------------------
+
+// cross(u, v) as the scan and the angular order compute it, taken as "not to
+// the right" when it is above minus the collinearity tolerance plus a margin
+// for the rounding of the two products (2^-20 of their sum, a few units in
+// their last place). A NaN or overflowing cross is never accepted.
+inline bool not_right(float ux, float uy, float vx, float vy) {
+    const float left = ux * vy;
+    const float right = uy * vx;
+    const float c = left - right;
+    const float tolerance = kCollinear + (std::fabs(left) + std::fabs(right)) * 0x1p-20f;
+    return c > -tolerance;
+}
+
+// Whether b lies on the edge a -> b's "left or on" side of q, judged as the
+// scan judges a turn (below a, top b).
+inline bool inside_edge(const Point& a, const Point& b, const Point& q) {
+    return not_right(b[0] - a[0], b[1] - a[1], q[0] - a[0], q[1] - a[1]);
+}
+
+// Judged as the angular order judges it: u and v from the pivot.
+inline bool inside_from_pivot(const Point& p, const Point& u, const Point& v) {
+    return not_right(u[0] - p[0], u[1] - p[1], v[0] - p[0], v[1] - p[1]);
+}
+
+inline bool same(const Point& a, const Point& b) { return a[0] == b[0] && a[1] == b[1]; }
+
+inline float distance2(const Point& p, const Point& q) {
+    const float dx = q[0] - p[0], dy = q[1] - p[1];
+    return dx * dx + dy * dy;
+}
+
+// 0 for an edge heading up (or right along a level line), 1 otherwise.
+inline int half(const Point& a, const Point& b) {
+    return (b[1] > a[1] || (b[1] == a[1] && b[0] > a[0])) ? 0 : 1;
+}
+
+// Whether the angular order takes every pair of points as collinear with the
+// pivot (a set within about 2e-5 of it): it then orders them by distance
+// alone, which is consistent, whatever the scan makes of them.
+bool all_collinear(const std::vector<Point>& points) {
+    const Point& p = points[0];
+    float reach = 0.0f;
+    for (const Point& q : points) reach = std::fmax(reach, std::fmax(std::fabs(q[0] - p[0]), std::fabs(q[1] - p[1])));
+    return reach * reach < 4.9e-10f;
+}
+
+// The scan returns the hull whenever its angular order was consistent; when
+// it was not, the stack can wind twice or cut into the set. Accept its result
+// when it is a convex polygon that contains every point, both judged by the
+// scan's own float32 tests and tolerance, so that everything the tolerance
+// and rounding decide on consistent input stands.
+bool accepted(const std::vector<Point>& hull, const std::vector<Point>& points) {
+    const std::size_t k = hull.size();
+    const Point& p = hull[0];
+    InterruptPoll<> poll;
+    if (k == 2) {
+        // Every point collinear with the two and no farther from the pivot,
+        // as the angular order measures them.
+        const Point& h = hull[1];
+        const float reach = distance2(p, h);
+        for (const Point& q : points) {
+            poll.tick();
+            if (!inside_from_pivot(p, h, q) || !inside_from_pivot(p, q, h)) return false;
+            if (!(distance2(p, q) <= reach)) return false;
+        }
+        return true;
+    }
+    // Convex: the scan made every inner turn a left one; the two turns that
+    // close the polygon are judged like the angular order, and the edges must
+    // rise and then fall exactly once, pivot being the lowest point.
+    int rises_then_falls = 0;
+    for (std::size_t i = 0; i < k; ++i) {
+        const Point& a = hull[i];
+        const Point& b = hull[(i + 1) % k];
+        if (same(a, b)) return false;
+        if (i + 1 < k && half(a, b) == 0 && half(b, hull[(i + 2) % k]) == 1) ++rises_then_falls;
+    }
+    if (rises_then_falls != 1 || half(p, hull[1]) != 0 || half(hull[k - 1], p) != 1) return false;
+    if (!inside_from_pivot(p, hull[k - 2], hull[k - 1])) return false;
+    if (!inside_from_pivot(p, hull[1], hull[k - 1])) return false;
+    // Contains every point: each is judged against the edge facing it from
+    // the pivot.
+    for (const Point& q : points) {
+        poll.tick();
+        if (same(q, p)) continue;
+        bool inside;
+        if (orientation(p, hull[1], q) < 0) {
+            inside = inside_from_pivot(p, hull[1], q);
+        } else if (orientation(p, hull[k - 1], q) > 0) {
+            inside = inside_from_pivot(p, q, hull[k - 1]);
+        } else {
+            std::size_t lo = 1, hi = k - 1;
+            while (hi - lo > 1) {
+                const std::size_t mid = lo + (hi - lo) / 2;
+                if (orientation(p, hull[mid], q) >= 0) {
+                    lo = mid;
+                } else {
+                    hi = mid;
+                }
+            }
+            inside = inside_edge(hull[lo], hull[hi], q);
+        }
+        if (!inside) return false;
+    }
+    return true;
+}
+
+// ---- the exact hull ------------------------------------------------------------
+
+// Monotone chain with exact orientation, returned in the scan's form: the
+// pivot first, counter-clockwise, points on an edge dropped; a single
+// distinct point twice, collinear points as their two ends.
+std::vector<Point> exact_hull(std::vector<Point> points, const Point& pivot) {
+    const auto before = [](const Point& a, const Point& b) {
+        return a[0] < b[0] || (a[0] == b[0] && a[1] < b[1]);
+    };
+    stable_merge_sort(points.data(), points.size(), before);
+    points.erase(std::unique(points.begin(), points.end(), same), points.end());
+    if (points.size() == 1) return {pivot, pivot};
+    std::vector<Point> hull;
+    hull.reserve(points.size() + 1);
+    InterruptPoll<> poll;
+    const auto chain = [&](auto first, auto last) {
+        const std::size_t base = hull.size();
+        for (auto it = first; it != last; ++it) {
+            poll.tick();
+            while (hull.size() >= base + 2 &&
+                   orientation(hull[hull.size() - 2], hull[hull.size() - 1], *it) <= 0)
+                hull.pop_back();
+            hull.push_back(*it);
+        }
+        hull.pop_back();  // the next chain starts there
+    };
+    chain(points.begin(), points.end());
+    chain(points.rbegin(), points.rend());
+    const auto at = std::find_if(hull.begin(), hull.end(),
+                                 [&](const Point& q) { return same(q, pivot); });
+    std::rotate(hull.begin(), at, hull.end());
+    hull[0] = pivot;  // the pivot's own bits, as the scan returns it
+    return hull;
+}
+
+// ---- discarding points that cannot be on the hull -------------------------------
+
+// Below this many points the scan runs on all of them.
+constexpr std::size_t kCullFrom = 1024;
+
+// pseudo-angle of (dx, dy) in [0, 4), increasing with the angle.
+inline double pseudo_angle(double dx, double dy) {
+    const double t = dy / (std::fabs(dx) + std::fabs(dy));
+    if (dx < 0.0) return 2.0 - t;
+    return dy < 0.0 ? 4.0 + t : t;
+}
+
+// Removes, keeping the order of the rest, the points strictly inside the
+// convex polygon of the set's extreme points in `directions` directions,
+// shrunk towards its centre by 2^-9. A removed point lies inside the hull by
+// at least 2^-16 of the set's extent (the polygon is refused unless its
+// centre is 1/128 of the extent from every edge): far beyond what the
+// rounding of the scan's float32 tests can move, so in the scan it is pushed
+// and popped without deciding anything. Returns false when nothing is
+// removed.
+bool cull(std::vector<Point>& points, int directions) {
+    const std::size_t n = points.size();
+    std::vector<double> dx(directions), dy(directions);
+    for (int j = 0; j < directions; ++j) {
+        // The axes exactly, so that the bounding box is among the extremes.
+        static constexpr double kAxisX[4] = {1.0, 0.0, -1.0, 0.0};
+        static constexpr double kAxisY[4] = {0.0, 1.0, 0.0, -1.0};
+        const double t = 2.0 * 3.14159265358979323846 * j / directions;
+        const bool axis = 4 * j % directions == 0;
+        dx[j] = axis ? kAxisX[4 * j / directions] : std::cos(t);
+        dy[j] = axis ? kAxisY[4 * j / directions] : std::sin(t);
+    }
+    std::vector<double> best(directions, -HUGE_VAL);
+    std::vector<std::size_t> arg(directions, 0);
+    InterruptPoll<> poll;
+    for (std::size_t i = 0; i < n; ++i) {
+        poll.tick(directions);
+        const double x = points[i][0], y = points[i][1];
+        for (int j = 0; j < directions; ++j) {
+            const double d = x * dx[j] + y * dy[j];
+            if (d > best[j]) {
+                best[j] = d;
+                arg[j] = i;
+            }
+        }
+    }
+    std::vector<Point> corners;
+    for (int j = 0; j < directions; ++j) corners.push_back(points[arg[j]]);
+    const std::vector<Point> polygon = exact_hull(corners, corners[lowest(corners)]);
+    const std::size_t m = polygon.size();
+    if (m < 3) return false;
+    double cx = 0.0, cy = 0.0, lo_x = HUGE_VAL, hi_x = -HUGE_VAL, lo_y = HUGE_VAL, hi_y = -HUGE_VAL;
+    for (const Point& v : polygon) {
+        cx += v[0];
+        cy += v[1];
+        lo_x = std::fmin(lo_x, v[0]);
+        hi_x = std::fmax(hi_x, v[0]);
+        lo_y = std::fmin(lo_y, v[1]);
+        hi_y = std::fmax(hi_y, v[1]);
+    }
+    cx /= double(m);
+    cy /= double(m);
+    const double extent = std::fmax(hi_x - lo_x, hi_y - lo_y);
+    constexpr double kShrink = 1.0 - 0x1p-9;
+    std::vector<double> sx(m), sy(m), angle(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        const Point& a = polygon[i];
+        const Point& b = polygon[(i + 1) % m];
+        const double ex = double(b[0]) - a[0], ey = double(b[1]) - a[1];
+        const double inset = (ex * (cy - a[1]) - ey * (cx - a[0])) / std::sqrt(ex * ex + ey * ey);
+        if (!(inset >= extent / 128.0)) return false;
+        sx[i] = cx + (a[0] - cx) * kShrink;
+        sy[i] = cy + (a[1] - cy) * kShrink;
+        angle[i] = pseudo_angle(sx[i] - cx, sy[i] - cy);
+    }
+    // Start at the smallest angle, so that the angles increase.
+    const std::size_t first =
+        std::size_t(std::min_element(angle.begin(), angle.end()) - angle.begin());
+    std::rotate(sx.begin(), sx.begin() + first, sx.end());
+    std::rotate(sy.begin(), sy.begin() + first, sy.end());
+    std::rotate(angle.begin(), angle.begin() + first, angle.end());
+    std::size_t kept = 1;  // the pivot stays first
+    for (std::size_t i = 1; i < n; ++i) {
+        poll.tick(8);
+        const double x = points[i][0], y = points[i][1];
+        const double qx = x - cx, qy = y - cy;
+        bool inside = true;
+        if (qx != 0.0 || qy != 0.0) {
+            const double a = pseudo_angle(qx, qy);
+            std::size_t e = std::size_t(std::upper_bound(angle.begin(), angle.end(), a) - angle.begin());
+            e = (e == 0 ? m : e) - 1;
+            const std::size_t f = e + 1 == m ? 0 : e + 1;
+            inside = (sx[f] - sx[e]) * (y - sy[e]) - (sy[f] - sy[e]) * (x - sx[e]) > 0.0;
+        }
+        if (!inside) points[kept++] = points[i];
+    }
+    if (kept == n) return false;
+    points.resize(kept);
+    return true;
+}
+
 }  // namespace
 
 std::vector<Point> convex_hull(std::vector<Point> points) {
@@ -112,7 +358,15 @@ std::vector<Point> convex_hull(std::vector<Point> points) {
         has_infinite = has_infinite || std::isinf(x) || std::isinf(y);
     }
     std::swap(points[0], points[lowest(points)]);
-    return bounded ? graham<false>(points, false) : graham<true>(points, has_infinite);
+    // With an infinite coordinate neither judging nor an exact hull has a
+    // meaning: the scan's result stands as it comes.
+    if (has_infinite) return graham<true>(points, true);
+    if (bounded && points.size() >= kCullFrom) {
+        if (cull(points, 8) && points.size() >= kCullFrom) cull(points, 64);
+    }
+    std::vector<Point> hull = bounded ? graham<false>(points, false) : graham<true>(points, false);
+    if (all_collinear(points) || accepted(hull, points)) return hull;
+    return exact_hull(std::move(points), hull[0]);
 }
 
 }  // namespace core
