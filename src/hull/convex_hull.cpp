@@ -213,8 +213,15 @@ bool accepted(const std::vector<Point>& hull, const std::vector<Point>& points) 
 // pivot first, counter-clockwise, points on an edge dropped; a single
 // distinct point twice, collinear points as their two ends.
 std::vector<Point> exact_hull(std::vector<Point> points, const Point& pivot) {
+    // Of points equal but for the sign of a zero, the one with the negative
+    // zero comes first and stands for them: the answer does not depend on
+    // the order the points arrive in.
     const auto before = [](const Point& a, const Point& b) {
-        return a[0] < b[0] || (a[0] == b[0] && a[1] < b[1]);
+        if (a[0] != b[0]) return a[0] < b[0];
+        if (a[1] != b[1]) return a[1] < b[1];
+        const bool ax = std::signbit(a[0]), bx = std::signbit(b[0]);
+        if (ax != bx) return ax;
+        return std::signbit(a[1]) && !std::signbit(b[1]);
     };
     stable_merge_sort(points.data(), points.size(), before);
     points.erase(std::unique(points.begin(), points.end(), same), points.end());
