@@ -368,11 +368,12 @@ std::vector<Point> convex_hull(std::vector<Point> points) {
     // With an infinite coordinate neither judging nor an exact hull has a
     // meaning: the scan's result stands as it comes.
     if (has_infinite) return graham<true>(points, true);
-    if (bounded && points.size() >= kCullFrom) {
+    const bool one_line = all_collinear(points);
+    if (bounded && !one_line && points.size() >= kCullFrom) {
         if (cull(points, 8) && points.size() >= kCullFrom) cull(points, 64);
     }
     std::vector<Point> hull = bounded ? graham<false>(points, false) : graham<true>(points, false);
-    if (all_collinear(points) || accepted(hull, points)) return hull;
+    if (one_line || accepted(hull, points)) return hull;
     return exact_hull(std::move(points), hull[0]);
 }
 
