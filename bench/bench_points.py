@@ -61,10 +61,26 @@ def array_hull_cases():
             work = f"{n:,} float32 points, 1 thread"
             ours = "arrays.convex_hull(P, workers=1)"
             out += [
-                Case(name, ours, "scipy.spatial.ConvexHull(P64)", "scipy ConvexHull", env, work,
-                     check=lambda a, b: same_vertices(a, b.points[b.vertices]), goal=0.5),
-                Case(name, ours, "cv2.convexHull(P)", "OpenCV convexHull", env, work,
-                     check=lambda a, b: same_vertices(a, b.reshape(-1, 2)), goal=1.0),
+                Case(
+                    name,
+                    ours,
+                    "scipy.spatial.ConvexHull(P64)",
+                    "scipy ConvexHull",
+                    env,
+                    work,
+                    check=lambda a, b: same_vertices(a, b.points[b.vertices]),
+                    goal=0.5,
+                ),
+                Case(
+                    name,
+                    ours,
+                    "cv2.convexHull(P)",
+                    "OpenCV convexHull",
+                    env,
+                    work,
+                    check=lambda a, b: same_vertices(a, b.reshape(-1, 2)),
+                    goal=1.0,
+                ),
             ]
     return out
 

@@ -107,8 +107,10 @@ def cloud(rng, kind, n):
         return out[:n]
     if kind == "extremes":  # huge and tiny magnitudes side by side
         scale = [1e-38, 1e-20, 1e-6, 1.0, 1e6, 1e15, 1e18]
-        return [(rng.uniform(-1, 1) * rng.choice(scale), rng.uniform(-1, 1) * rng.choice(scale))
-                for _ in range(n)]
+        return [
+            (rng.uniform(-1, 1) * rng.choice(scale), rng.uniform(-1, 1) * rng.choice(scale))
+            for _ in range(n)
+        ]
     if kind == "gauss":
         return [(rng.gauss(0, 1), rng.gauss(0, 1)) for _ in range(n)]
     if kind == "square":
@@ -182,11 +184,15 @@ def dense_cloud(kind, n, seed):
 def assert_exact_hull(got, pts):
     """The vertex set scipy finds, each once, counter-clockwise from the
     lowest point (leftmost among the lowest), every turn strictly left."""
-    want = {tuple(p) for p in pts[scipy.spatial.ConvexHull(pts.astype(np.float64)).vertices].tolist()}
+    want = {
+        tuple(p) for p in pts[scipy.spatial.ConvexHull(pts.astype(np.float64)).vertices].tolist()
+    }
     got = [tuple(p) for p in got.tolist()]
     assert len(got) == len(want) and set(got) == want
     assert got[0] == min(got, key=lambda p: (p[1], p[0]))
-    assert all(orientation(a, b, c) > 0 for a, b, c in zip(got, got[1:] + got[:1], got[2:] + got[:2]))
+    assert all(
+        orientation(a, b, c) > 0 for a, b, c in zip(got, got[1:] + got[:1], got[2:] + got[:2])
+    )
 
 
 @pytest.mark.parametrize(

@@ -113,8 +113,8 @@ inline bool not_right(float ux, float uy, float vx, float vy) {
     return c > -tolerance;
 }
 
-// Whether b lies on the edge a -> b's "left or on" side of q, judged as the
-// scan judges a turn (below a, top b).
+// Whether q lies on the inner side of the edge a -> b (or on it), judged as
+// the scan judges a turn (below a, top b).
 inline bool inside_edge(const Point& a, const Point& b, const Point& q) {
     return not_right(b[0] - a[0], b[1] - a[1], q[0] - a[0], q[1] - a[1]);
 }
@@ -142,15 +142,18 @@ inline int half(const Point& a, const Point& b) {
 bool all_collinear(const std::vector<Point>& points) {
     const Point& p = points[0];
     float reach = 0.0f;
-    for (const Point& q : points) reach = std::fmax(reach, std::fmax(std::fabs(q[0] - p[0]), std::fabs(q[1] - p[1])));
+    for (const Point& q : points) {
+        reach = std::fmax(reach, std::fmax(std::fabs(q[0] - p[0]), std::fabs(q[1] - p[1])));
+    }
     return reach * reach < 4.9e-10f;
 }
 
-// The scan returns the hull whenever its angular order was consistent; when
-// it was not, the stack can wind twice or cut into the set. Accept its result
+// When the angular order is not consistent (dense clouds, nearly collinear
+// runs), or its rounding misplaces points whose magnitudes lie far apart, the
+// stack can wind twice or cut deep into the set. The scan's result stands
 // when it is a convex polygon that contains every point, both judged by the
-// scan's own float32 tests and tolerance, so that everything the tolerance
-// and rounding decide on consistent input stands.
+// scan's own float32 tests and tolerance: whatever the tolerance and the
+// rounding decide on consistent input is kept as it is.
 bool accepted(const std::vector<Point>& hull, const std::vector<Point>& points) {
     const std::size_t k = hull.size();
     const Point& p = hull[0];
@@ -242,8 +245,8 @@ std::vector<Point> exact_hull(std::vector<Point> points, const Point& pivot) {
     };
     chain(points.begin(), points.end());
     chain(points.rbegin(), points.rend());
-    const auto at = std::find_if(hull.begin(), hull.end(),
-                                 [&](const Point& q) { return same(q, pivot); });
+    const auto at =
+        std::find_if(hull.begin(), hull.end(), [&](const Point& q) { return same(q, pivot); });
     std::rotate(hull.begin(), at, hull.end());
     hull[0] = pivot;  // the pivot's own bits, as the scan returns it
     return hull;
@@ -338,7 +341,8 @@ bool cull(std::vector<Point>& points, int directions) {
         bool inside = true;
         if (qx != 0.0 || qy != 0.0) {
             const double a = pseudo_angle(qx, qy);
-            std::size_t e = std::size_t(std::upper_bound(angle.begin(), angle.end(), a) - angle.begin());
+            std::size_t e =
+                std::size_t(std::upper_bound(angle.begin(), angle.end(), a) - angle.begin());
             e = (e == 0 ? m : e) - 1;
             const std::size_t f = e + 1 == m ? 0 : e + 1;
             inside = (sx[f] - sx[e]) * (y - sy[e]) - (sy[f] - sy[e]) * (x - sx[e]) > 0.0;

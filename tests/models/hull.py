@@ -128,8 +128,7 @@ def accepted(hull, pts):
     if k == 2:
         h, reach = hull[1], _distance2(p, hull[1])
         return all(
-            _from_pivot(p, h, q) and _from_pivot(p, q, h) and _distance2(p, q) <= reach
-            for q in pts
+            _from_pivot(p, h, q) and _from_pivot(p, q, h) and _distance2(p, q) <= reach for q in pts
         )
     rises = 0
     for i in range(k):
@@ -166,6 +165,7 @@ def accepted(hull, pts):
 def exact_hull(pts, pivot):
     """Monotone chain in exact arithmetic, in the scan's form: pivot first,
     counter-clockwise, no point on an edge; one distinct point twice."""
+
     def key(q):
         return (q[0], q[1], math.copysign(1, q[0]) > 0, math.copysign(1, q[1]) > 0)
 
