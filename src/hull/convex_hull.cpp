@@ -9,7 +9,8 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
-#include "hull/exact_orientation.hpp"
+#include "hull/exact_hull.hpp"
+#include "hull/inner_points.hpp"
 #include "hull/stable_sort.hpp"
 
 namespace core {
@@ -210,149 +211,21 @@ bool accepted(const std::vector<Point>& hull, const std::vector<Point>& points) 
     return true;
 }
 
-// ---- the exact hull ------------------------------------------------------------
-
-// Monotone chain with exact orientation, returned in the scan's form: the
-// pivot first, counter-clockwise, points on an edge dropped; a single
-// distinct point twice, collinear points as their two ends.
-std::vector<Point> exact_hull(std::vector<Point> points, const Point& pivot) {
-    // Of points equal but for the sign of a zero, the one with the negative
-    // zero comes first and stands for them: the answer does not depend on
-    // the order the points arrive in.
-    const auto before = [](const Point& a, const Point& b) {
-        if (a[0] != b[0]) return a[0] < b[0];
-        if (a[1] != b[1]) return a[1] < b[1];
-        const bool ax = std::signbit(a[0]), bx = std::signbit(b[0]);
-        if (ax != bx) return ax;
-        return std::signbit(a[1]) && !std::signbit(b[1]);
-    };
-    stable_merge_sort(points.data(), points.size(), before);
-    points.erase(std::unique(points.begin(), points.end(), same), points.end());
-    if (points.size() == 1) return {pivot, pivot};
-    std::vector<Point> hull;
-    hull.reserve(points.size() + 1);
-    InterruptPoll<> poll;
-    const auto chain = [&](auto first, auto last) {
-        const std::size_t base = hull.size();
-        for (auto it = first; it != last; ++it) {
-            poll.tick();
-            while (hull.size() >= base + 2 &&
-                   orientation(hull[hull.size() - 2], hull[hull.size() - 1], *it) <= 0)
-                hull.pop_back();
-            hull.push_back(*it);
-        }
-        hull.pop_back();  // the next chain starts there
-    };
-    chain(points.begin(), points.end());
-    chain(points.rbegin(), points.rend());
-    const auto at =
-        std::find_if(hull.begin(), hull.end(), [&](const Point& q) { return same(q, pivot); });
-    std::rotate(hull.begin(), at, hull.end());
-    hull[0] = pivot;  // the pivot's own bits, as the scan returns it
+// The exact hull in the scan's form: the pivot first (its own bits), a single
+// distinct point twice.
+std::vector<Point> exact_hull_from(std::vector<Point> points, const Point& pivot) {
+    std::vector<Point> hull = exact_hull(std::move(points));
+    if (hull.size() == 1) return {pivot, pivot};
+    std::rotate(
+        hull.begin(),
+        std::find_if(hull.begin(), hull.end(), [&](const Point& q) { return same(q, pivot); }),
+        hull.end());
+    hull[0] = pivot;
     return hull;
 }
 
-// ---- discarding points that cannot be on the hull -------------------------------
-
 // Below this many points the scan runs on all of them.
-constexpr std::size_t kCullFrom = 1024;
-
-// pseudo-angle of (dx, dy) in [0, 4), increasing with the angle.
-inline double pseudo_angle(double dx, double dy) {
-    const double t = dy / (std::fabs(dx) + std::fabs(dy));
-    if (dx < 0.0) return 2.0 - t;
-    return dy < 0.0 ? 4.0 + t : t;
-}
-
-// Removes, keeping the order of the rest, the points strictly inside the
-// convex polygon of the set's extreme points in `directions` directions,
-// shrunk towards its centre by 2^-9. A removed point lies inside the hull by
-// at least 2^-16 of the set's extent (the polygon is refused unless its
-// centre is 1/128 of the extent from every edge): far beyond what the
-// rounding of the scan's float32 tests can move, so in the scan it is pushed
-// and popped without deciding anything. Returns false when nothing is
-// removed.
-bool cull(std::vector<Point>& points, int directions) {
-    const std::size_t n = points.size();
-    std::vector<double> dx(directions), dy(directions);
-    for (int j = 0; j < directions; ++j) {
-        // The axes exactly, so that the bounding box is among the extremes.
-        static constexpr double kAxisX[4] = {1.0, 0.0, -1.0, 0.0};
-        static constexpr double kAxisY[4] = {0.0, 1.0, 0.0, -1.0};
-        const double t = 2.0 * 3.14159265358979323846 * j / directions;
-        const bool axis = 4 * j % directions == 0;
-        dx[j] = axis ? kAxisX[4 * j / directions] : std::cos(t);
-        dy[j] = axis ? kAxisY[4 * j / directions] : std::sin(t);
-    }
-    std::vector<double> best(directions, -HUGE_VAL);
-    std::vector<std::size_t> arg(directions, 0);
-    InterruptPoll<> poll;
-    for (std::size_t i = 0; i < n; ++i) {
-        poll.tick(directions);
-        const double x = points[i][0], y = points[i][1];
-        for (int j = 0; j < directions; ++j) {
-            const double d = x * dx[j] + y * dy[j];
-            if (d > best[j]) {
-                best[j] = d;
-                arg[j] = i;
-            }
-        }
-    }
-    std::vector<Point> corners;
-    for (int j = 0; j < directions; ++j) corners.push_back(points[arg[j]]);
-    const std::vector<Point> polygon = exact_hull(corners, corners[lowest(corners)]);
-    const std::size_t m = polygon.size();
-    if (m < 3) return false;
-    double cx = 0.0, cy = 0.0, lo_x = HUGE_VAL, hi_x = -HUGE_VAL, lo_y = HUGE_VAL, hi_y = -HUGE_VAL;
-    for (const Point& v : polygon) {
-        cx += v[0];
-        cy += v[1];
-        lo_x = std::fmin(lo_x, v[0]);
-        hi_x = std::fmax(hi_x, v[0]);
-        lo_y = std::fmin(lo_y, v[1]);
-        hi_y = std::fmax(hi_y, v[1]);
-    }
-    cx /= double(m);
-    cy /= double(m);
-    const double extent = std::fmax(hi_x - lo_x, hi_y - lo_y);
-    constexpr double kShrink = 1.0 - 0x1p-9;
-    std::vector<double> sx(m), sy(m), angle(m);
-    for (std::size_t i = 0; i < m; ++i) {
-        const Point& a = polygon[i];
-        const Point& b = polygon[(i + 1) % m];
-        const double ex = double(b[0]) - a[0], ey = double(b[1]) - a[1];
-        const double inset = (ex * (cy - a[1]) - ey * (cx - a[0])) / std::sqrt(ex * ex + ey * ey);
-        if (!(inset >= extent / 128.0)) return false;
-        sx[i] = cx + (a[0] - cx) * kShrink;
-        sy[i] = cy + (a[1] - cy) * kShrink;
-        angle[i] = pseudo_angle(sx[i] - cx, sy[i] - cy);
-    }
-    // Start at the smallest angle, so that the angles increase.
-    const std::size_t first =
-        std::size_t(std::min_element(angle.begin(), angle.end()) - angle.begin());
-    std::rotate(sx.begin(), sx.begin() + first, sx.end());
-    std::rotate(sy.begin(), sy.begin() + first, sy.end());
-    std::rotate(angle.begin(), angle.begin() + first, angle.end());
-    std::size_t kept = 1;  // the pivot stays first
-    for (std::size_t i = 1; i < n; ++i) {
-        poll.tick(8);
-        const double x = points[i][0], y = points[i][1];
-        const double qx = x - cx, qy = y - cy;
-        bool inside = true;
-        if (qx != 0.0 || qy != 0.0) {
-            const double a = pseudo_angle(qx, qy);
-            std::size_t e =
-                std::size_t(std::upper_bound(angle.begin(), angle.end(), a) - angle.begin());
-            e = (e == 0 ? m : e) - 1;
-            const std::size_t f = e + 1 == m ? 0 : e + 1;
-            inside = (sx[f] - sx[e]) * (y - sy[e]) - (sy[f] - sy[e]) * (x - sx[e]) > 0.0;
-        }
-        if (!inside) points[kept++] = points[i];
-    }
-    if (kept == n) return false;
-    points.resize(kept);
-    return true;
-}
+constexpr std::size_t kDropFrom = 1024;
 
 }  // namespace
 
@@ -373,12 +246,13 @@ std::vector<Point> convex_hull(std::vector<Point> points) {
     // meaning: the scan's result stands as it comes.
     if (has_infinite) return graham<true>(points, true);
     const bool one_line = all_collinear(points);
-    if (bounded && !one_line && points.size() >= kCullFrom) {
-        if (cull(points, 8) && points.size() >= kCullFrom) cull(points, 64);
+    if (bounded && !one_line && points.size() >= kDropFrom) {
+        if (drop_inner_points(points, 8) && points.size() >= kDropFrom)
+            drop_inner_points(points, 64);
     }
     std::vector<Point> hull = bounded ? graham<false>(points, false) : graham<true>(points, false);
     if (one_line || accepted(hull, points)) return hull;
-    return exact_hull(std::move(points), hull[0]);
+    return exact_hull_from(std::move(points), hull[0]);
 }
 
 }  // namespace core

@@ -1,4 +1,5 @@
-// The sign of the orientation of three float32 points, without rounding.
+// The exact hull of float32 points: orientation signs without rounding, and
+// a monotone chain built on them.
 //
 // A product of two float32 values has at most 48 significant bits and stays
 // in double's normal range, so each of the six products the determinant
@@ -8,9 +9,13 @@
 // of the exact sum.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "common/interrupt.hpp"
 #include "hull/convex_hull.hpp"
+#include "hull/stable_sort.hpp"
 
 namespace core {
 
@@ -60,6 +65,46 @@ inline int orientation(const Point& a, const Point& b, const Point& c) {
     if (det > bound) return 1;
     if (det < -bound) return -1;
     return orientation_detail::exact_sign(a, b, c);
+}
+
+// The hull's vertices by a monotone chain with exact orientation tests:
+// counter-clockwise from the smallest point in (x, y) order, no point on an
+// edge, no point twice; one point for a set of equal points, the two ends for
+// collinear ones.
+inline std::vector<Point> exact_hull(std::vector<Point> points) {
+    // Of points equal but for the sign of a zero, the one with the negative
+    // zero comes first and stands for them: the answer does not depend on
+    // the order the points arrive in.
+    const auto before = [](const Point& a, const Point& b) {
+        if (a[0] != b[0]) return a[0] < b[0];
+        if (a[1] != b[1]) return a[1] < b[1];
+        const bool ax = std::signbit(a[0]), bx = std::signbit(b[0]);
+        if (ax != bx) return ax;
+        return std::signbit(a[1]) && !std::signbit(b[1]);
+    };
+    stable_merge_sort(points.data(), points.size(), before);
+    points.erase(
+        std::unique(points.begin(), points.end(),
+                    [](const Point& a, const Point& b) { return a[0] == b[0] && a[1] == b[1]; }),
+        points.end());
+    if (points.size() == 1) return points;
+    std::vector<Point> hull;
+    hull.reserve(points.size() + 1);
+    InterruptPoll<> poll;
+    const auto chain = [&](auto first, auto last) {
+        const std::size_t base = hull.size();
+        for (auto it = first; it != last; ++it) {
+            poll.tick();
+            while (hull.size() >= base + 2 &&
+                   orientation(hull[hull.size() - 2], hull[hull.size() - 1], *it) <= 0)
+                hull.pop_back();
+            hull.push_back(*it);
+        }
+        hull.pop_back();  // the next chain starts there
+    };
+    chain(points.begin(), points.end());
+    chain(points.rbegin(), points.rend());
+    return hull;
 }
 
 }  // namespace core
