@@ -22,6 +22,8 @@ inline double pseudo_angle(double dx, double dy) {
     return dy < 0.0 ? 4.0 + t : t;
 }
 
+}  // namespace inner_points_detail
+
 // Removes the points strictly inside the convex polygon of the set's extreme
 // points in `directions` directions, shrunk towards its centre by 2^-9,
 // keeping the order of the rest and the first point first. A removed point
