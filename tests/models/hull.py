@@ -195,12 +195,12 @@ def judged_hull(points):
     """What convex_hull returns for finite points."""
     pts = [(f32(x), f32(y)) for x, y in points]
     scan = ref_hull(pts)
-    if len(pts) < 3 or all_collinear(_pivot_first(pts)) or accepted(scan, pts):
+    if len(pts) < 3 or all_collinear(pivot_first(pts)) or accepted(scan, pts):
         return scan
     return exact_hull(pts, scan[0])
 
 
-def _pivot_first(pts):
+def pivot_first(pts):
     best = 0
     for i, q in enumerate(pts):
         if q[1] < pts[best][1] or (q[1] == pts[best][1] and q[0] < pts[best][0]):
