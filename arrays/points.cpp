@@ -197,8 +197,10 @@ void register_points(nb::module_& m) {
                   "NDArray[numpy.float32]"),
           "The convex hull of the rows of `points` (shape (n, 2)), as\n"
           "`_core.convex_hull` gives it for the list of rows: a (k, 2) float32\n"
-          "array, counter-clockwise from the lowest point; the same ValueError\n"
-          "for a NaN or an orientation it cannot decide.");
+          "array, counter-clockwise from the lowest point (the scan's result when it\n"
+          "is convex and contains every point, else the exact hull, as there); the\n"
+          "same ValueError for a NaN, an infinite coordinate or coordinates too large\n"
+          "for the orientation test that make an orientation undefined.");
     m.def("bounding_box", &bounding_box, nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def bounding_box(points: ArrayLike, *, workers: int | None = None) -> "
                   "tuple[float, float, float, float]"),

@@ -72,8 +72,10 @@ def transform_directions(
 def convex_hull(points: ArrayLike, *, workers: int | None = None) -> NDArray[numpy.float32]:
     """The convex hull of the rows of `points` (shape (n, 2)), as
     `_core.convex_hull` gives it for the list of rows: a (k, 2) float32
-    array, counter-clockwise from the lowest point; the same ValueError
-    for a NaN or an orientation it cannot decide."""
+    array, counter-clockwise from the lowest point (the scan's result when it
+    is convex and contains every point, else the exact hull, as there); the
+    same ValueError for a NaN, an infinite coordinate or coordinates too large
+    for the orientation test that make an orientation undefined."""
 
 def bounding_box(
     points: ArrayLike, *, workers: int | None = None
