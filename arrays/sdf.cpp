@@ -213,7 +213,8 @@ Vec3 corner(nb::handle o, const char* arg) {
     return {v[0], v[1], v[2]};
 }
 
-std::array<std::size_t, 3> grid_shape(nb::handle o) {
+std::array<std::size_t, 3> grid_shape(nb::handle o, const char* arg = "shape",
+                                      const char* names = "(nx, ny, nz)") {
     std::array<std::size_t, 3> n{};
     bool ok = PyTuple_Check(o.ptr()) && nb::len(o) == 3;
     for (std::size_t k = 0; ok && k < 3; ++k) {
@@ -226,7 +227,9 @@ std::array<std::size_t, 3> grid_shape(nb::handle o) {
         n[k] = static_cast<std::size_t>(v);
     }
     if (!ok)
-        throw nb::value_error("argument 'shape': expected a tuple of three ints >= 0 (nx, ny, nz)");
+        throw nb::value_error((std::string("argument '") + arg +
+                               "': expected a tuple of three ints >= 0 " + names)
+                                  .c_str());
     return n;
 }
 
@@ -238,34 +241,52 @@ float sample_at(float lo, float hi, std::size_t i, std::size_t count) noexcept {
                               (h - l) * static_cast<double>(i) / static_cast<double>(count - 1));
 }
 
+// The block of `block` samples at index `offset` of the grid of `shape`
+// samples; each sample's coordinates come from its index in the whole grid,
+// so blocks put together are the one-call grid, bit for bit.
 nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_object,
-                       nb::handle shape_object, std::optional<int> workers) {
+                       nb::handle shape_object, nb::handle offset_object, nb::handle block_object,
+                       std::optional<int> workers) {
     const Collider held(collider, "collider");
     const Vec3 lo = corner(lo_object, "lo"), hi = corner(hi_object, "hi");
     // Plain names, not a structured binding: the row lambda captures them.
     const std::array<std::size_t, 3> shape = grid_shape(shape_object);
+    std::array<std::size_t, 3> offset{}, block = shape;
+    if (!offset_object.is_none()) offset = grid_shape(offset_object, "offset", "(i, j, k)");
+    for (std::size_t a = 0; a < 3; ++a) {
+        if (offset[a] > shape[a]) throw nb::value_error("argument 'offset': beyond the grid's shape");
+        block[a] = shape[a] - offset[a];
+    }
+    if (!block_object.is_none()) {
+        block = grid_shape(block_object, "block", "(bx, by, bz)");
+        for (std::size_t a = 0; a < 3; ++a)
+            if (block[a] > shape[a] - offset[a])
+                throw nb::value_error("argument 'block': reaches beyond the grid's shape");
+    }
     const std::size_t nx = shape[0], ny = shape[1], nz = shape[2];
+    const std::size_t i0 = offset[0], j0 = offset[1], k0 = offset[2];
+    const std::size_t by = block[1], bz = block[2];
     const int threads = checked_workers(workers);
-    NewArray<float> out = new_array<float>({nx, ny, nz});
+    NewArray<float> out = new_array<float>({block[0], by, bz});
     const SdfCollider& s = held.get();
-    // One block per row of z samples or more; a row's y and x are fixed.
+    // One block of work per row of z samples or more; a row's y and x are fixed.
     const SceneField& field = s.field();
-    const std::size_t rows = nx * ny;
+    const std::size_t rows = block[0] * by;
     const std::size_t rows_per_block =
-        std::max<std::size_t>(1, grain(s) / std::max<std::size_t>(nz, 1));
+        std::max<std::size_t>(1, grain(s) / std::max<std::size_t>(bz, 1));
     parallel_for(rows, rows_per_block, threads, [&](std::size_t begin, std::size_t end) noexcept {
         Columns c;
         for (std::size_t row = begin; row < end; ++row) {
-            const float x = sample_at(lo.x, hi.x, row / ny, nx);
-            const float y = sample_at(lo.y, hi.y, row % ny, ny);
-            for (std::size_t k = 0; k < nz; k += kChunk) {
-                const std::size_t m = std::min(kChunk, nz - k);
+            const float x = sample_at(lo.x, hi.x, i0 + row / by, nx);
+            const float y = sample_at(lo.y, hi.y, j0 + row % by, ny);
+            for (std::size_t k = 0; k < bz; k += kChunk) {
+                const std::size_t m = std::min(kChunk, bz - k);
                 for (std::size_t j = 0; j < m; ++j) {
                     c.x[j] = x;
                     c.y[j] = y;
-                    c.z[j] = sample_at(lo.z, hi.z, k + j, nz);
+                    c.z[j] = sample_at(lo.z, hi.z, k0 + k + j, nz);
                 }
-                field.distances(c.x, c.y, c.z, m, out.data + row * nz + k);
+                field.distances(c.x, c.y, c.z, m, out.data + row * bz + k);
             }
         }
     });
@@ -306,15 +327,22 @@ void register_sdf(nb::module_& m) {
           "For each box (`mins` and `maxs` of shape (n, 3)),\n"
           "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
     m.def("sample_grid", &sample_grid, nb::arg("collider"), nb::arg("lo"), nb::arg("hi"),
-          nb::arg("shape"), nb::kw_only(), workers,
+          nb::arg("shape"), nb::kw_only(), nb::arg("offset") = nb::none(),
+          nb::arg("block") = nb::none(), workers,
           nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
                   "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
-                  "int, int], *, workers: int | None = None) -> NDArray[numpy.float32]"),
+                  "int, int], *, offset: tuple[int, int, int] | None = None, block: tuple[int, "
+                  "int, int] | None = None, workers: int | None = None) -> "
+                  "NDArray[numpy.float32]"),
           "The scene's distance on a grid of `shape = (nx, ny, nz)` samples from\n"
           "`lo` to `hi` (corners included): `out[i, j, k]` is the distance at\n"
           "`(x_i, y_j, z_k)`, `x_i = lo.x + (hi.x - lo.x) * i / (nx - 1)` computed in\n"
           "float64 and then narrowed to float32 (`x_0 = lo.x` when `nx` is 1).\n"
-          "A tuple corner is taken as `Vec3(*corner)` takes it.");
+          "A tuple corner is taken as `Vec3(*corner)` takes it.\n"
+          "\n"
+          "With `offset = (i, j, k)` and `block = (bx, by, bz)` (by default the\n"
+          "rest of the grid), only that block: `out[a, b, c]` is sample\n"
+          "`(i + a, j + b, k + c)` of the whole grid, with the same bits.");
 }
 
 }  // namespace core::arrays
