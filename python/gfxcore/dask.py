@@ -116,7 +116,8 @@ def _sphere_overlaps_block(
 ) -> np.ndarray:
     if centers.size == 0:
         return _empty((), np.bool_)
-    return arrays.sphere_overlaps(collider, centers, radii, workers=_threads(workers))
+    # radii come as a column, to line up with the rows of centers.
+    return arrays.sphere_overlaps(collider, centers, radii[:, 0], workers=_threads(workers))
 
 
 def _map_rows(block: Any, obj: Any, points: Any, tail: tuple[int, ...], dtype: Any, workers: int | None) -> da.Array:
