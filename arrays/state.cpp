@@ -32,15 +32,6 @@
 
 namespace core::arrays {
 
-template <>
-struct CoreClass<RigidBody> {
-    static constexpr const char* kName = "RigidBody";
-};
-template <>
-struct CoreClass<SdfPrimitive> {
-    static constexpr const char* kName = "SdfPrimitive";
-};
-
 namespace {
 
 constexpr char kMagic[4] = {'G', 'X', 'S', 'T'};
@@ -348,15 +339,14 @@ void restore_cache(TileCache& cache, Reader& r) {
 // The class of `o` among those with a state here, by its exact type.
 template <class F>
 decltype(auto) by_class(nb::handle o, F&& f) {
-    PyTypeObject* t = Py_TYPE(o.ptr());
-    if (t == core_type("Mat4x4")) return f.template operator()<Mat4x4>();
-    if (t == core_type("RigidBody")) return f.template operator()<RigidBody>();
-    if (t == core_type("SdfPrimitive")) return f.template operator()<SdfPrimitive>();
-    if (t == core_type("SdfScene")) return f.template operator()<SdfScene>();
-    if (t == core_type("SdfCollider")) return f.template operator()<SdfCollider>();
-    if (t == core_type("PhysicsWorld")) return f.template operator()<PhysicsWorld>();
-    if (t == core_type("TileCache")) return f.template operator()<TileCache>();
-    nb::str qualname = nb::steal<nb::str>(PyType_GetQualName(t));
+    if (is_core<Mat4x4>(o)) return f.template operator()<Mat4x4>();
+    if (is_core<RigidBody>(o)) return f.template operator()<RigidBody>();
+    if (is_core<SdfPrimitive>(o)) return f.template operator()<SdfPrimitive>();
+    if (is_core<SdfScene>(o)) return f.template operator()<SdfScene>();
+    if (is_core<SdfCollider>(o)) return f.template operator()<SdfCollider>();
+    if (is_core<PhysicsWorld>(o)) return f.template operator()<PhysicsWorld>();
+    if (is_core<TileCache>(o)) return f.template operator()<TileCache>();
+    nb::str qualname = nb::steal<nb::str>(PyType_GetQualName(Py_TYPE(o.ptr())));
     throw nb::type_error(("argument 'obj': '" + std::string(qualname.c_str()) +
                           "' object has no state of its own to save")
                              .c_str());
@@ -409,12 +399,12 @@ void restore_state(nb::handle obj, nb::handle payload) {
 }  // namespace
 
 void register_state(nb::module_& m) {
-    m.def("_state_of", &state_of, nb::arg("obj"),
+    m.def("_state_of", &state_of, nb::arg("obj").none(),
           nb::sig("def _state_of(obj: object) -> bytes"),
           "The state of a _core Mat4x4, RigidBody, SdfPrimitive, SdfScene,\n"
           "SdfCollider, PhysicsWorld or TileCache as a versioned payload, read\n"
           "under the shared borrow; gfxcore's pickling uses it.");
-    m.def("_restore_state", &restore_state, nb::arg("obj"), nb::arg("state"),
+    m.def("_restore_state", &restore_state, nb::arg("obj").none(), nb::arg("state").none(),
           nb::sig("def _restore_state(obj: object, state: Buffer) -> None"),
           "Give `obj` the state `_state_of` read from an object of its class\n"
           "(a TileCache: of its capacity), under the exclusive borrow. A payload\n"
