@@ -265,7 +265,8 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
     std::array<std::size_t, 3> offset{}, block = shape;
     if (!offset_object.is_none()) offset = grid_shape(offset_object, "offset", "(i, j, k)");
     for (std::size_t a = 0; a < 3; ++a) {
-        if (offset[a] > shape[a]) throw nb::value_error("argument 'offset': beyond the grid's shape");
+        if (offset[a] > shape[a])
+            throw nb::value_error("argument 'offset': beyond the grid's shape");
         block[a] = shape[a] - offset[a];
     }
     if (!block_object.is_none()) {
@@ -284,22 +285,23 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
     const SceneField& field = s.field();
     // Blocks of samples in C order, whatever the shape: a long row is split
     // like any other run of points, so a block's work stays bounded.
-    parallel_for(block[0] * by * bz, grain(s), threads, [&](std::size_t begin, std::size_t end) noexcept {
-        Columns c;
-        for (std::size_t i = begin; i < end;) {
-            const std::size_t row = i / bz, k = i % bz;
-            const std::size_t m = std::min({kChunk, bz - k, end - i});
-            const float x = sample_at(lo.x, hi.x, i0 + row / by, nx);
-            const float y = sample_at(lo.y, hi.y, j0 + row % by, ny);
-            for (std::size_t j = 0; j < m; ++j) {
-                c.x[j] = x;
-                c.y[j] = y;
-                c.z[j] = sample_at(lo.z, hi.z, k0 + k + j, nz);
-            }
-            field.distances(c.x, c.y, c.z, m, out.data + i);
-            i += m;
-        }
-    });
+    parallel_for(block[0] * by * bz, grain(s), threads,
+                 [&](std::size_t begin, std::size_t end) noexcept {
+                     Columns c;
+                     for (std::size_t i = begin; i < end;) {
+                         const std::size_t row = i / bz, k = i % bz;
+                         const std::size_t m = std::min({kChunk, bz - k, end - i});
+                         const float x = sample_at(lo.x, hi.x, i0 + row / by, nx);
+                         const float y = sample_at(lo.y, hi.y, j0 + row % by, ny);
+                         for (std::size_t j = 0; j < m; ++j) {
+                             c.x[j] = x;
+                             c.y[j] = y;
+                             c.z[j] = sample_at(lo.z, hi.z, k0 + k + j, nz);
+                         }
+                         field.distances(c.x, c.y, c.z, m, out.data + i);
+                         i += m;
+                     }
+                 });
     return out.array;
 }
 
@@ -336,9 +338,9 @@ void register_sdf(nb::module_& m) {
                   "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
           "For each box (`mins` and `maxs` of shape (n, 3)),\n"
           "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
-    m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(), nb::arg("hi").none(),
-          nb::arg("shape").none(), nb::kw_only(), nb::arg("offset").none() = nb::none(),
-          nb::arg("block").none() = nb::none(), workers,
+    m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(),
+          nb::arg("hi").none(), nb::arg("shape").none(), nb::kw_only(),
+          nb::arg("offset").none() = nb::none(), nb::arg("block").none() = nb::none(), workers,
           nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
                   "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
                   "int, int], *, offset: tuple[int, int, int] | None = None, block: tuple[int, "

@@ -74,7 +74,8 @@ public:
 private:
     template <class T>
     void le(T v) {
-        for (std::size_t k = 0; k < sizeof v; ++k) out_.push_back(static_cast<std::uint8_t>(v >> 8 * k));
+        for (std::size_t k = 0; k < sizeof v; ++k)
+            out_.push_back(static_cast<std::uint8_t>(v >> 8 * k));
     }
     std::vector<std::uint8_t> out_;
 };
@@ -237,7 +238,8 @@ void restore_collider(SdfCollider& c, Reader& r) {
     for (std::size_t k = 0; k < count.size(); ++k) {
         count[k] = r.u32();
         decoded += count[k];
-        columns += std::uint64_t{count[k]} * SceneField::column_count(static_cast<SceneField::Kind>(k));
+        columns +=
+            std::uint64_t{count[k]} * SceneField::column_count(static_cast<SceneField::Kind>(k));
     }
     // A buffer of more records does not decode (their places are 32-bit).
     if (records > UINT32_MAX || decoded > records) bad_payload("record counts out of range");
@@ -254,7 +256,8 @@ void restore_collider(SdfCollider& c, Reader& r) {
     }
     std::vector<std::uint32_t> sorted = positions;
     std::ranges::sort(sorted);
-    if (std::ranges::adjacent_find(sorted) != sorted.end()) bad_payload("a record place given twice");
+    if (std::ranges::adjacent_find(sorted) != sorted.end())
+        bad_payload("a record place given twice");
     std::vector<float> values(static_cast<std::size_t>(columns));
     if (columns * 4 != 0) {
         const std::uint8_t* p = r.take(static_cast<std::size_t>(columns) * 4);
@@ -301,12 +304,13 @@ nb::bytes cache_state(const TileCache& cache) {
     Writer w(kTileCache);
     w.u64(cache.capacity());
     w.u64(cache.len());
-    cache.each_oldest_first([&](std::int32_t x, std::int32_t y, const std::vector<std::uint8_t>& d) {
-        w.u32(static_cast<std::uint32_t>(x));
-        w.u32(static_cast<std::uint32_t>(y));
-        w.u64(d.size());
-        w.raw(d.data(), d.size());
-    });
+    cache.each_oldest_first(
+        [&](std::int32_t x, std::int32_t y, const std::vector<std::uint8_t>& d) {
+            w.u32(static_cast<std::uint32_t>(x));
+            w.u32(static_cast<std::uint32_t>(y));
+            w.u64(d.size());
+            w.raw(d.data(), d.size());
+        });
     return w.bytes();
 }
 // Into a cache of the same capacity (TileCache(capacity) made by the
@@ -327,13 +331,15 @@ void restore_cache(TileCache& cache, Reader& r) {
         e.y = static_cast<std::int32_t>(r.u32());
         e.size = r.count(1);
         e.data = r.take(e.size);
-        keys[i] = std::uint64_t{static_cast<std::uint32_t>(e.x)} << 32 | static_cast<std::uint32_t>(e.y);
+        keys[i] =
+            std::uint64_t{static_cast<std::uint32_t>(e.x)} << 32 | static_cast<std::uint32_t>(e.y);
     }
     r.end();
     std::ranges::sort(keys);
     if (std::ranges::adjacent_find(keys) != keys.end()) bad_payload("a tile given twice");
     cache.clear();
-    for (const Entry& e : entries) cache.put(e.x, e.y, std::vector<std::uint8_t>(e.data, e.data + e.size));
+    for (const Entry& e : entries)
+        cache.put(e.x, e.y, std::vector<std::uint8_t>(e.data, e.data + e.size));
 }
 
 // The class of `o` among those with a state here, by its exact type.

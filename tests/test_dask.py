@@ -19,11 +19,12 @@ da = pytest.importorskip("dask.array")
 distributed = pytest.importorskip("distributed")
 np = pytest.importorskip("numpy")
 
-import _core  # noqa: E402
 import cloudpickle  # noqa: E402
 import gfxcore.arrays as ga  # noqa: E402
 import gfxcore.dask as gd  # noqa: E402
 from dask.tokenize import tokenize  # noqa: E402
+
+import _core  # noqa: E402
 
 # The tasks defined here travel by value: the workers cannot import tests.
 cloudpickle.register_pickle_by_value(sys.modules[__name__])
@@ -34,12 +35,14 @@ def collider(rng, k):
     for _ in range(k):
         c = [rng.uniform(-2, 2) for _ in range(3)]
         scene.add(
-            rng.choice([
-                lambda: _core.SdfPrimitive.sphere(*c, rng.uniform(0.1, 1)),
-                lambda: _core.SdfPrimitive.box_(*c, 0.3, 0.2, 0.5),
-                lambda: _core.SdfPrimitive.capsule(*c, 0, 1, 0, 0.3),
-                lambda: _core.SdfPrimitive.cone(*c, 1.0, 0.5),
-            ])()
+            rng.choice(
+                [
+                    lambda: _core.SdfPrimitive.sphere(*c, rng.uniform(0.1, 1)),
+                    lambda: _core.SdfPrimitive.box_(*c, 0.3, 0.2, 0.5),
+                    lambda: _core.SdfPrimitive.capsule(*c, 0, 1, 0, 0.3),
+                    lambda: _core.SdfPrimitive.cone(*c, 1.0, 0.5),
+                ]
+            )()
         )
     out = _core.SdfCollider()
     out.load_bytes(scene.to_gpu_bytes())
@@ -55,7 +58,11 @@ def random_chunks(rng, n):
 
 
 def points(rng, n, cols=3):
-    p = np.random.default_rng(rng.randrange(2**32)).normal(scale=2, size=(n, cols)).astype(np.float32)
+    p = (
+        np.random.default_rng(rng.randrange(2**32))
+        .normal(scale=2, size=(n, cols))
+        .astype(np.float32)
+    )
     if n:
         p[rng.randrange(n)] = 0.0  # an exact zero, and its -0 twin
         p[rng.randrange(n)] = -0.0
@@ -71,14 +78,22 @@ def same(a, b):
 def jobs(rng):
     """(lazy result, the one call it must equal) for every function."""
     c = collider(rng, rng.choice([0, 1, 9, 40]))
-    m = _core.Quaternion.from_euler_xyz(0.3, -1.2, 2.0).to_mat4().mul(_core.Mat4x4.from_translation(_core.Vec3(1, 2, 3)))
+    m = (
+        _core.Quaternion.from_euler_xyz(0.3, -1.2, 2.0)
+        .to_mat4()
+        .mul(_core.Mat4x4.from_translation(_core.Vec3(1, 2, 3)))
+    )
     n = rng.choice([0, 1, 333, 12000])
     p = points(rng, n)
     x = da.from_array(p, chunks=(random_chunks(rng, n), 3))
     r = np.random.default_rng(5).uniform(0, 1, n)
     flat = points(rng, n, 2)
     y = da.from_array(flat, chunks=(random_chunks(rng, n), 2))
-    lo, hi, shape = (-2, -1.5, -3), _core.Vec3(2, 1, 2.5), (rng.randrange(1, 30), rng.randrange(0, 20), rng.randrange(1, 40))
+    lo, hi, shape = (
+        (-2, -1.5, -3),
+        _core.Vec3(2, 1, 2.5),
+        (rng.randrange(1, 30), rng.randrange(0, 20), rng.randrange(1, 40)),
+    )
     grid_chunks = tuple(rng.randrange(1, 12) for _ in range(3))
     return [
         (gd.distances(c, x), lambda: ga.distances(c, p)),
@@ -87,7 +102,10 @@ def jobs(rng):
         (gd.sphere_overlaps(c, x, r), lambda: ga.sphere_overlaps(c, p, r)),
         (gd.transform_points(m, x), lambda: ga.transform_points(m, p)),
         (gd.transform_directions(m, x), lambda: ga.transform_directions(m, p)),
-        (gd.sample_grid(c, lo, hi, shape, chunks=grid_chunks), lambda: ga.sample_grid(c, lo, hi, shape)),
+        (
+            gd.sample_grid(c, lo, hi, shape, chunks=grid_chunks),
+            lambda: ga.sample_grid(c, lo, hi, shape),
+        ),
         (gd.convex_hull(y), lambda: ga.convex_hull(flat)),
         (gd.bounding_box(y), lambda: ga.bounding_box(flat)),
     ]
@@ -135,7 +153,9 @@ def test_the_collider_enters_the_graph_once_under_a_key_from_its_bytes():
     x = da.ones((100_000, 3), chunks=(1000, 3), dtype=np.float32)
     graph = dict(gd.distances(c, x).__dask_graph__())
     size = len(cloudpickle.dumps(graph))
-    assert len(pickle.dumps(c)) < size < len(pickle.dumps(c)) + 100 * 1024  # 100 chunks, < 1 KiB each
+    assert (
+        len(pickle.dumps(c)) < size < len(pickle.dumps(c)) + 100 * 1024
+    )  # 100 chunks, < 1 KiB each
     twin = pickle.loads(pickle.dumps(c))
     assert tokenize(twin) == tokenize(c) != tokenize(collider(rng, 500))
     assert gd.distances(twin, x).name == gd.distances(c, x).name
@@ -172,8 +192,19 @@ def dask_command():
 def start_worker(address, procs):
     procs.append(
         subprocess.Popen(
-            [*dask_command(), "worker", address, "--nthreads", "1", "--no-nanny", "--host", "127.0.0.1",
-             "--no-dashboard", "--death-timeout", "60"],
+            [
+                *dask_command(),
+                "worker",
+                address,
+                "--nthreads",
+                "1",
+                "--no-nanny",
+                "--host",
+                "127.0.0.1",
+                "--no-dashboard",
+                "--death-timeout",
+                "60",
+            ],
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
             start_new_session=True,
@@ -200,7 +231,15 @@ def cluster():
         address = f"tcp://127.0.0.1:{port}"
         procs.append(
             subprocess.Popen(
-                [*dask_command(), "scheduler", "--host", "127.0.0.1", "--port", str(port), "--no-dashboard"],
+                [
+                    *dask_command(),
+                    "scheduler",
+                    "--host",
+                    "127.0.0.1",
+                    "--port",
+                    str(port),
+                    "--no-dashboard",
+                ],
                 stdout=subprocess.DEVNULL,
                 stderr=subprocess.DEVNULL,
                 start_new_session=True,
@@ -276,4 +315,3 @@ def test_a_worker_killed_mid_job_changes_no_bit(cluster):
     os.kill(victim.pid, signal.SIGKILL)
     victim.wait()
     same(future.result(timeout=120), want)
-

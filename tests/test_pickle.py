@@ -8,12 +8,13 @@ import pickle
 import random
 import struct
 
-import _core
 import gfxcore  # noqa: F401  (registers the reducers)
 import gfxcore.arrays
 import pytest
 from gfxcore import _arrays, _pickle
 from models.floats import SPECIAL_F32
+
+import _core
 
 V = _core.Vec3
 
@@ -86,17 +87,19 @@ def point(rng):
 
 # For each class: how to make a random one, and the calls to try on it.
 def _calls_body(rng, b):
-    return rng.choice([
-        lambda: b.set_position(*nums(rng, 3)),
-        lambda: b.set_velocity(*nums(rng, 3)),
-        lambda: b.get_position(),
-        lambda: b.get_velocity(),
-        lambda: b.apply_force(*nums(rng, 4)),
-        lambda: b.apply_impulse(*nums(rng, 3)),
-        lambda: b.is_static(),
-        lambda: b.integrate(*nums(rng, 4)),
-        lambda: repr(b),
-    ])()
+    return rng.choice(
+        [
+            lambda: b.set_position(*nums(rng, 3)),
+            lambda: b.set_velocity(*nums(rng, 3)),
+            lambda: b.get_position(),
+            lambda: b.get_velocity(),
+            lambda: b.apply_force(*nums(rng, 4)),
+            lambda: b.apply_impulse(*nums(rng, 3)),
+            lambda: b.is_static(),
+            lambda: b.integrate(*nums(rng, 4)),
+            lambda: repr(b),
+        ]
+    )()
 
 
 def _make_world(rng):
@@ -118,23 +121,29 @@ def _calls_world(rng, w):
         b.set_position(*[rng.uniform(-2, 2) for _ in range(3)])
         return w.add_body(b)
 
-    return rng.choice([
-        add,
-        lambda: w.remove_body(rng.randrange(0, 16)),
-        lambda: w.step(rng.choice([0.01, 0.1, 0.0])),
-        lambda: w.get_position(rng.randrange(0, 16)),
-        lambda: w.set_position(rng.randrange(0, 16), *nums(rng, 3)),
-        lambda: w.raycast(*point(rng), *point(rng)),
-        lambda: w.body_count(),
-        lambda: w.set_gravity(*nums(rng, 3)),
-        lambda: (gfxcore.arrays.handles(w).tolist(), gfxcore.arrays.positions(w).tobytes()),
-    ])()
+    return rng.choice(
+        [
+            add,
+            lambda: w.remove_body(rng.randrange(0, 16)),
+            lambda: w.step(rng.choice([0.01, 0.1, 0.0])),
+            lambda: w.get_position(rng.randrange(0, 16)),
+            lambda: w.set_position(rng.randrange(0, 16), *nums(rng, 3)),
+            lambda: w.raycast(*point(rng), *point(rng)),
+            lambda: w.body_count(),
+            lambda: w.set_gravity(*nums(rng, 3)),
+            lambda: (gfxcore.arrays.handles(w).tolist(), gfxcore.arrays.positions(w).tobytes()),
+        ]
+    )()
 
 
 def _make_cache(rng):
     c = _core.TileCache(rng.choice([0, 1, 3, 8]))
     for _ in range(rng.randrange(20)):
-        c.put(rng.randrange(-3, 4), rng.randrange(-3, 4), bytes(rng.randrange(256) for _ in range(rng.randrange(5))))
+        c.put(
+            rng.randrange(-3, 4),
+            rng.randrange(-3, 4),
+            bytes(rng.randrange(256) for _ in range(rng.randrange(5))),
+        )
         if rng.random() < 0.3:
             c.get(rng.randrange(-3, 4), rng.randrange(-3, 4))
     return c
@@ -142,15 +151,17 @@ def _make_cache(rng):
 
 def _calls_cache(rng, c):
     x, y = rng.randrange(-4, 5), rng.randrange(-4, 5)
-    return rng.choice([
-        lambda: c.put(x, y, [rng.randrange(256) for _ in range(3)]),
-        lambda: c.get(x, y),
-        lambda: c.contains(x, y),
-        lambda: c.evict(x, y),
-        lambda: sorted(c.keys()),  # the hash order is the process's own
-        lambda: (c.len(), c.capacity()),
-        lambda: c.clear() if rng.random() < 0.1 else None,
-    ])()
+    return rng.choice(
+        [
+            lambda: c.put(x, y, [rng.randrange(256) for _ in range(3)]),
+            lambda: c.get(x, y),
+            lambda: c.contains(x, y),
+            lambda: c.evict(x, y),
+            lambda: sorted(c.keys()),  # the hash order is the process's own
+            lambda: (c.len(), c.capacity()),
+            lambda: c.clear() if rng.random() < 0.1 else None,
+        ]
+    )()
 
 
 def _make_collider(rng):
@@ -160,15 +171,17 @@ def _make_collider(rng):
 
 
 def _calls_collider(rng, c):
-    return rng.choice([
-        lambda: c.distance(*point(rng)),
-        lambda: c.normal(*point(rng)),
-        lambda: c.push_out(*point(rng)),
-        lambda: c.sphere_overlaps(*point(rng), num(rng)),
-        lambda: c.aabb_overlaps(*point(rng), *point(rng)),
-        lambda: c.prim_count(),
-        lambda: gfxcore.arrays.sample_grid(c, (-2, -2, -2), (2, 2, 2), (3, 4, 5)).tobytes(),
-    ])()
+    return rng.choice(
+        [
+            lambda: c.distance(*point(rng)),
+            lambda: c.normal(*point(rng)),
+            lambda: c.push_out(*point(rng)),
+            lambda: c.sphere_overlaps(*point(rng), num(rng)),
+            lambda: c.aabb_overlaps(*point(rng), *point(rng)),
+            lambda: c.prim_count(),
+            lambda: gfxcore.arrays.sample_grid(c, (-2, -2, -2), (2, 2, 2), (3, 4, 5)).tobytes(),
+        ]
+    )()
 
 
 def _make_scene(rng):
@@ -181,88 +194,104 @@ def _make_scene(rng):
 CLASSES = {
     "Vec2": (
         lambda rng: _core.Vec2(*nums(rng, 2)),
-        lambda rng, v: rng.choice([
-            lambda: v.dot(_core.Vec2(*nums(rng, 2))),
-            lambda: v.length(),
-            lambda: v.normalize(),
-            lambda: v.lerp(_core.Vec2(*nums(rng, 2)), num(rng)),
-            lambda: v + _core.Vec2(1, 2),
-            lambda: v * num(rng),
-            lambda: (v.x, v.y, repr(v)),
-            lambda: setattr(v, "x", num(rng)),
-        ])(),
+        lambda rng, v: rng.choice(
+            [
+                lambda: v.dot(_core.Vec2(*nums(rng, 2))),
+                lambda: v.length(),
+                lambda: v.normalize(),
+                lambda: v.lerp(_core.Vec2(*nums(rng, 2)), num(rng)),
+                lambda: v + _core.Vec2(1, 2),
+                lambda: v * num(rng),
+                lambda: (v.x, v.y, repr(v)),
+                lambda: setattr(v, "x", num(rng)),
+            ]
+        )(),
     ),
     "Vec3": (
         lambda rng: V(*nums(rng, 3)),
-        lambda rng, v: rng.choice([
-            lambda: v.dot(V(*nums(rng, 3))),
-            lambda: v.cross(V(*nums(rng, 3))),
-            lambda: v.normalize(),
-            lambda: v.sub(V(*nums(rng, 3))),
-            lambda: -v,
-            lambda: (v.x, v.y, v.z, repr(v)),
-            lambda: setattr(v, "z", num(rng)),
-        ])(),
+        lambda rng, v: rng.choice(
+            [
+                lambda: v.dot(V(*nums(rng, 3))),
+                lambda: v.cross(V(*nums(rng, 3))),
+                lambda: v.normalize(),
+                lambda: v.sub(V(*nums(rng, 3))),
+                lambda: -v,
+                lambda: (v.x, v.y, v.z, repr(v)),
+                lambda: setattr(v, "z", num(rng)),
+            ]
+        )(),
     ),
     "Vec4": (
         lambda rng: _core.Vec4(*nums(rng, 4)),
-        lambda rng, v: rng.choice([
-            lambda: v.dot(_core.Vec4(*nums(rng, 4))),
-            lambda: v.length(),
-            lambda: v.normalize(),
-            lambda: (v.x, v.w, repr(v)),
-        ])(),
+        lambda rng, v: rng.choice(
+            [
+                lambda: v.dot(_core.Vec4(*nums(rng, 4))),
+                lambda: v.length(),
+                lambda: v.normalize(),
+                lambda: (v.x, v.w, repr(v)),
+            ]
+        )(),
     ),
     "AABB": (
         lambda rng: _core.AABB(*nums(rng, 4)),
-        lambda rng, b: rng.choice([
-            lambda: b.contains(_core.Vec2(*nums(rng, 2))),
-            lambda: b.intersects(_core.AABB(*nums(rng, 4))),
-            lambda: b.center(),
-            lambda: b.size(),
-            lambda: b.expand(num(rng)),
-            lambda: repr(b),
-        ])(),
+        lambda rng, b: rng.choice(
+            [
+                lambda: b.contains(_core.Vec2(*nums(rng, 2))),
+                lambda: b.intersects(_core.AABB(*nums(rng, 4))),
+                lambda: b.center(),
+                lambda: b.size(),
+                lambda: b.expand(num(rng)),
+                lambda: repr(b),
+            ]
+        )(),
     ),
     "Quaternion": (
         quaternion,
-        lambda rng, q: rng.choice([
-            lambda: q.normalize(),
-            lambda: q.mul(quaternion(rng)),
-            lambda: q.conjugate(),
-            lambda: q.to_mat4(),
-            lambda: (q.x, q.y, q.z, q.w, repr(q)),
-        ])(),
+        lambda rng, q: rng.choice(
+            [
+                lambda: q.normalize(),
+                lambda: q.mul(quaternion(rng)),
+                lambda: q.conjugate(),
+                lambda: q.to_mat4(),
+                lambda: (q.x, q.y, q.z, q.w, repr(q)),
+            ]
+        )(),
     ),
     "Mat4x4": (
         mat4,
-        lambda rng, m: rng.choice([
-            lambda: m.mul(mat4(rng)),
-            lambda: m.transform_point(V(*nums(rng, 3))),
-            lambda: m.transform_direction(V(*nums(rng, 3))),
-            lambda: m.transpose(),
-            lambda: m.data(),
-            lambda: repr(m),
-        ])(),
+        lambda rng, m: rng.choice(
+            [
+                lambda: m.mul(mat4(rng)),
+                lambda: m.transform_point(V(*nums(rng, 3))),
+                lambda: m.transform_direction(V(*nums(rng, 3))),
+                lambda: m.transpose(),
+                lambda: m.data(),
+                lambda: repr(m),
+            ]
+        )(),
     ),
     "SdfPrimitive": (
         prim,
-        lambda rng, p: rng.choice([
-            lambda: p.to_bytes(),
-            lambda: p.set_csg_op(rng.randrange(2**32)),
-            lambda: p.set_smooth_k(num(rng)),
-            lambda: repr(p),
-        ])(),
+        lambda rng, p: rng.choice(
+            [
+                lambda: p.to_bytes(),
+                lambda: p.set_csg_op(rng.randrange(2**32)),
+                lambda: p.set_smooth_k(num(rng)),
+                lambda: repr(p),
+            ]
+        )(),
     ),
     "SdfScene": (
         _make_scene,
-        lambda rng, s: rng.choice([
-            lambda: s.add(prim(rng)),
-            lambda: s.len(),
-            lambda: s.to_gpu_bytes(),
-            lambda: repr(s),
-            lambda: s.clear() if rng.random() < 0.2 else None,
-        ])(),
+        lambda rng, s: rng.choice(
+            [
+                lambda: s.add(prim(rng)),
+                lambda: s.len(),
+                lambda: s.to_gpu_bytes(),
+                lambda: repr(s),
+                lambda: s.clear() if rng.random() < 0.2 else None,
+            ]
+        )(),
     ),
     "SdfCollider": (_make_collider, _calls_collider),
     "RigidBody": (
@@ -272,14 +301,20 @@ CLASSES = {
     "PhysicsWorld": (_make_world, _calls_world),
     "TileCache": (_make_cache, _calls_cache),
     "BodyType": (
-        lambda rng: rng.choice([_core.BodyType.Dynamic, _core.BodyType.Kinematic, _core.BodyType.Static]),
+        lambda rng: rng.choice(
+            [_core.BodyType.Dynamic, _core.BodyType.Kinematic, _core.BodyType.Static]
+        ),
         lambda rng, t: (int(t), t == rng.randrange(3), repr(t)),
     ),
 }
 
 
 def test_every_core_class_has_a_reducer():
-    names = {n for n in dir(_core) if isinstance(getattr(_core, n), type) and not n.endswith(("Error", "Exception"))}
+    names = {
+        n
+        for n in dir(_core)
+        if isinstance(getattr(_core, n), type) and not n.endswith(("Error", "Exception"))
+    }
     assert names == {c.__name__ for c in _pickle.core_classes()} == set(CLASSES)
 
 
@@ -332,7 +367,15 @@ def test_a_collider_travels_as_its_decoded_records():
 
 def _payloads():
     rng = random.Random(3)
-    for name in ("Mat4x4", "RigidBody", "SdfPrimitive", "SdfScene", "SdfCollider", "PhysicsWorld", "TileCache"):
+    for name in (
+        "Mat4x4",
+        "RigidBody",
+        "SdfPrimitive",
+        "SdfScene",
+        "SdfCollider",
+        "PhysicsWorld",
+        "TileCache",
+    ):
         make, _ = CLASSES[name]
         for _ in range(3):
             obj = make(rng)
@@ -346,7 +389,10 @@ def test_payloads_that_are_not_states_raise_and_change_nothing():
         target = blank()
         before = _arrays._state_of(target)
         bad = [state[:n] for n in range(len(state))] + [state + b"\0", b"XXST" + state[4:]]
-        bad += [state[:4] + b"\2\0" + state[6:], state[:6] + bytes([(state[6] % 7) + 1, 0]) + state[8:]]
+        bad += [
+            state[:4] + b"\2\0" + state[6:],
+            state[:6] + bytes([(state[6] % 7) + 1, 0]) + state[8:],
+        ]
         for payload in bad:
             if payload == state:
                 continue
@@ -373,7 +419,11 @@ def test_inconsistent_world_and_cache_states_are_refused():
         w.add_body(_core.RigidBody(1.0))
     state = bytearray(_arrays._state_of(w))
     # The index entries are the last 24 bytes: (handle, slot) pairs.
-    for at, value in ((-4, 3), (-8, 9), (-16, 1)):  # slot out of range, unknown handle, repeated handle
+    for at, value in (
+        (-4, 3),
+        (-8, 9),
+        (-16, 1),
+    ):  # slot out of range, unknown handle, repeated handle
         raw = bytearray(state)
         raw[at : at + 4 or None] = value.to_bytes(4, "little")
         with pytest.raises(ValueError, match="handle index"):

@@ -56,7 +56,9 @@ def _quaternion(x: float, y: float, z: float, w: float) -> _core.Quaternion:
     return q
 
 
-_BODY_TYPES = {int(m): m for m in (_core.BodyType.Dynamic, _core.BodyType.Kinematic, _core.BodyType.Static)}
+_BODY_TYPES = {
+    int(m): m for m in (_core.BodyType.Dynamic, _core.BodyType.Kinematic, _core.BodyType.Static)
+}
 
 
 def _body_type(value: int) -> _core.BodyType:

@@ -120,7 +120,9 @@ def _sphere_overlaps_block(
     return arrays.sphere_overlaps(collider, centers, radii[:, 0], workers=_threads(workers))
 
 
-def _map_rows(block: Any, obj: Any, points: Any, tail: tuple[int, ...], dtype: Any, workers: int | None) -> da.Array:
+def _map_rows(
+    block: Any, obj: Any, points: Any, tail: tuple[int, ...], dtype: Any, workers: int | None
+) -> da.Array:
     p = _rows(points, 3)
     if p.ndim != 2 or p.shape[1] != 3:
         raise ValueError(f"argument 'points': expected shape (n, 3), got {p.shape}")
@@ -150,7 +152,9 @@ def transform_points(m: _core.Mat4x4, points: Any, *, workers: int | None = None
     return _map_rows(_transform_points_block, m, points, (3,), np.float32, workers)
 
 
-def transform_directions(m: _core.Mat4x4, directions: Any, *, workers: int | None = None) -> da.Array:
+def transform_directions(
+    m: _core.Mat4x4, directions: Any, *, workers: int | None = None
+) -> da.Array:
     """`gfxcore.arrays.transform_directions` per chunk of rows: an (n, 3) float32 dask array."""
     return _map_rows(_transform_directions_block, m, directions, (3,), np.float32, workers)
 
@@ -191,7 +195,9 @@ def _grid_block(
     block: tuple[int, int, int],
     workers: int | None,
 ) -> np.ndarray:
-    return arrays.sample_grid(collider, lo, hi, shape, offset=offset, block=block, workers=_threads(workers))
+    return arrays.sample_grid(
+        collider, lo, hi, shape, offset=offset, block=block, workers=_threads(workers)
+    )
 
 
 def _corner(v: Any) -> Any:
@@ -210,7 +216,11 @@ def sample_grid(
     """`gfxcore.arrays.sample_grid` as a lazy float32 dask array of `shape`
     in `chunks` (anything `dask.array` takes as chunks): each block is
     computed on its own, with the bits of the one-call grid."""
-    if type(shape) is not tuple or len(shape) != 3 or any(type(n) is not int or n < 0 for n in shape):
+    if (
+        type(shape) is not tuple
+        or len(shape) != 3
+        or any(type(n) is not int or n < 0 for n in shape)
+    ):
         raise ValueError("argument 'shape': expected a tuple of three ints >= 0 (nx, ny, nz)")
     lo, hi = _corner(lo), _corner(hi)
     # Checks the corners and the collider as one call would.
@@ -244,7 +254,9 @@ def _chunk_hull(points: np.ndarray, workers: int | None) -> np.ndarray:
 
 def _merged_hull(hulls: Sequence[np.ndarray], workers: int | None) -> np.ndarray:
     # The hull of the chunks' hull vertices is the hull of every point.
-    return arrays.convex_hull(np.concatenate([_empty((2,), np.float32), *hulls]), workers=_threads(workers))
+    return arrays.convex_hull(
+        np.concatenate([_empty((2,), np.float32), *hulls]), workers=_threads(workers)
+    )
 
 
 def convex_hull(points: Any, *, workers: int | None = None) -> da.Array:
@@ -254,14 +266,20 @@ def convex_hull(points: Any, *, workers: int | None = None) -> da.Array:
     p = _points2(points)
     hulls = [dask.delayed(_chunk_hull, pure=True)(b, workers) for b in p.to_delayed().ravel()]
     merged = dask.delayed(_merged_hull, pure=True)(hulls, workers)
-    return da.from_delayed(merged, shape=(math.nan, 2), dtype=np.float32, meta=_empty((2,), np.float32))
+    return da.from_delayed(
+        merged, shape=(math.nan, 2), dtype=np.float32, meta=_empty((2,), np.float32)
+    )
 
 
-def _chunk_box(points: np.ndarray, workers: int | None) -> tuple[bool, tuple[float, float, float, float]]:
+def _chunk_box(
+    points: np.ndarray, workers: int | None
+) -> tuple[bool, tuple[float, float, float, float]]:
     return len(points) > 0, arrays.bounding_box(points, workers=_threads(workers))
 
 
-def _merged_box(boxes: Sequence[tuple[bool, tuple[float, float, float, float]]]) -> tuple[float, float, float, float]:
+def _merged_box(
+    boxes: Sequence[tuple[bool, tuple[float, float, float, float]]],
+) -> tuple[float, float, float, float]:
     found = [box for nonempty, box in boxes if nonempty]
     if not found:
         return (0.0, 0.0, 0.0, 0.0)

@@ -458,7 +458,9 @@ void SceneField::normals(const float* x, const float* y, const float* z, std::si
     }
 }
 
-std::size_t SceneField::column_count(Kind kind) noexcept { return kind < kKinds ? kColumns[kind] : 0; }
+std::size_t SceneField::column_count(Kind kind) noexcept {
+    return kind < kKinds ? kColumns[kind] : 0;
+}
 
 SceneField::SceneField(const std::array<uint32_t, kKinds>& count, std::vector<uint32_t> positions,
                        std::vector<float> columns) {
