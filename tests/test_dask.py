@@ -315,3 +315,26 @@ def test_a_worker_killed_mid_job_changes_no_bit(cluster):
     os.kill(victim.pid, signal.SIGKILL)
     victim.wait()
     same(future.result(timeout=120), want)
+
+
+def test_the_bake_example_writes_the_grid_to_zarr_on_the_cluster(cluster, tmp_path):
+    pytest.importorskip("zarr")
+    pytest.importorskip("PIL")
+    import importlib.util
+
+    import zarr
+
+    path = Path(__file__).parents[1] / "examples" / "bake_volume.py"
+    spec = importlib.util.spec_from_file_location("bake_volume", path)
+    bake = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(bake)
+    _, address, _ = cluster
+    for scheduler in (address, None):
+        store, png = tmp_path / f"v{bool(scheduler)}.zarr", tmp_path / "slice.png"
+        bake.main(
+            ["--size", "24", "--chunk", "10", "--out", str(store), "--png", str(png)]
+            + (["--scheduler", address] if scheduler else [])
+        )
+        want = ga.sample_grid(bake.level(), bake.LO, bake.HI, (24, 24, 24))
+        same(zarr.open_array(str(store), mode="r")[:], want)
+        assert png.stat().st_size > 1000
