@@ -104,7 +104,6 @@ class Jobs:
 
     def cluster_distances(self, gather=False):
         import distributed
-
         import gfxcore.dask as gd
 
         client = _start()
@@ -133,7 +132,6 @@ class Jobs:
     def task_cost(self):
         """(seconds a one-row chunk task costs on the cluster, the 5 ms budget)."""
         import dask.array as da
-
         import gfxcore.dask as gd
 
         client = _start()
@@ -150,7 +148,6 @@ class Jobs:
         """(graph bytes a chunk adds beside its points and the one collider, 1 KiB)."""
         import cloudpickle
         import dask.array as da
-
         import gfxcore.dask as gd
 
         x = da.ones((POINTS, 3), chunks=(POINT_CHUNK // 10, 3), dtype=np.float32)

@@ -17,13 +17,13 @@ from __future__ import annotations
 import argparse
 import time
 
-import _core
 import dask.array as da
+import gfxcore.dask
 import numpy as np
 import zarr
 from PIL import Image
 
-import gfxcore.dask
+import _core
 
 # The level fills the box from LO to HI.
 LO, HI = (-8.0, -1.0, -8.0), (8.0, 7.0, 8.0)
@@ -40,7 +40,9 @@ def level() -> _core.SdfCollider:
         for z in (-4, 4):
             scene.add(P.cylinder(x, 2.5, z, 2.5, 0.6))
     for step in range(6):
-        scene.add(P.rounded_box(-5 + step, 0.25 + 0.25 * step, 0, 0.5, 0.25 + 0.25 * step, 1.5, 0.05))
+        scene.add(
+            P.rounded_box(-5 + step, 0.25 + 0.25 * step, 0, 0.5, 0.25 + 0.25 * step, 1.5, 0.05)
+        )
     scene.add(P.torus(0, 3.5, 0, 2.5, 0.4))
     scene.add(P.capsule(-6, 1, 6, 6, 4, 6, 0.3))
     scene.add(P.sphere(3, 1, -2, 1.0))
@@ -98,7 +100,9 @@ def main(argv: list[str] | None = None) -> None:
     parser.add_argument("--chunk", type=int, default=32, help="samples along each axis of a chunk")
     parser.add_argument("--out", default="level.zarr", help="the Zarr store to write")
     parser.add_argument("--png", default="level_slice.png", help="the slice picture to draw")
-    parser.add_argument("--scheduler", metavar="ADDRESS", help="a dask scheduler, e.g. tcp://host:8786")
+    parser.add_argument(
+        "--scheduler", metavar="ADDRESS", help="a dask scheduler, e.g. tcp://host:8786"
+    )
     args = parser.parse_args(argv)
     seconds = bake(args.out, args.size, args.chunk, args.scheduler)
     print(f"baked {args.size}^3 samples into {args.out} in {seconds:.2f} s")
