@@ -437,3 +437,27 @@ def test_inconsistent_world_and_cache_states_are_refused():
     raw[41:49] = raw[24:32]  # the second tile (after 8 + 16 + 17 bytes) under the first one's key
     with pytest.raises(ValueError, match="twice"):
         _arrays._restore_state(_core.TileCache(4), bytes(raw))
+
+
+def test_state_round_trips_and_refusals_leak_nothing():
+    import gc
+    import sys
+
+    pairs = [(obj, state, copy.deepcopy(obj)) for obj, state in _payloads()]
+
+    def rounds(n):
+        for _ in range(n):
+            for obj, state, target in pairs:
+                pickle.loads(pickle.dumps(obj))
+                for bad in (state[:-1], state + b"\0", "text", None):
+                    try:
+                        _arrays._restore_state(target, bad)
+                    except (ValueError, TypeError):
+                        pass
+        gc.collect()
+        return sys.getallocatedblocks()
+
+    # A block lost per call would grow by thousands; caches settle by a few hundred once.
+    rounds(50)
+    start = rounds(1)
+    assert rounds(1000) - start < 500
