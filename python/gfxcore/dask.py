@@ -216,15 +216,10 @@ def sample_grid(
     """`gfxcore.arrays.sample_grid` as a lazy float32 dask array of `shape`
     in `chunks` (anything `dask.array` takes as chunks): each block is
     computed on its own, with the bits of the one-call grid."""
-    if (
-        type(shape) is not tuple
-        or len(shape) != 3
-        or any(type(n) is not int or n < 0 for n in shape)
-    ):
-        raise ValueError("argument 'shape': expected a tuple of three ints >= 0 (nx, ny, nz)")
     lo, hi = _corner(lo), _corner(hi)
-    # Checks the corners and the collider as one call would.
-    arrays.sample_grid(collider, lo, hi, (0, 0, 0))
+    # An empty block: checks every argument as one call would, computes nothing.
+    arrays.sample_grid(collider, lo, hi, shape, block=(0, 0, 0))
+    shape = tuple(int(n) for n in shape)
     grid = da.core.normalize_chunks(chunks, shape, dtype=np.float32)
     c = _once(collider)
     name = "sample_grid-" + tokenize(c.key, lo, hi, shape, grid, workers)
