@@ -24,7 +24,6 @@ import importlib.metadata
 import importlib.resources
 from collections.abc import Iterable
 
-from . import _pickle
 from .check import check_node_graph
 
 try:
@@ -38,8 +37,15 @@ __all__ = ["RECORD_SIZE", "check_node_graph", "fullscreen_vertex_wgsl", "scene_b
 #: Bytes per primitive record in a scene buffer.
 RECORD_SIZE = 48
 
-# Every _core object pickles and deep-copies once gfxcore is imported.
-_pickle.register()
+# Every _core object pickles and deep-copies once gfxcore is imported. The
+# pure-Python half also loads alone (a source tree, the docs build), where
+# there is nothing to register.
+try:
+    from . import _pickle
+except ImportError:
+    pass
+else:
+    _pickle.register()
 
 _BINDING_LINE = "@group(0) @binding(0) var<storage, read> sdf_scene: array<SdfPrimitive>;"
 
