@@ -6,6 +6,7 @@
 #include "math_3d/vec3.hpp"
 #include "module/refusals.hpp"
 #include "physics/world.hpp"
+#include "sdf/primitive.hpp"
 #include "sdf/scene.hpp"
 #include "sdf_collision/collider.hpp"
 #include "tiles/tile_cache.hpp"
@@ -14,7 +15,7 @@ namespace core::arrays {
 
 namespace {
 
-constexpr int kClassCount = 6;
+constexpr int kClassCount = 8;
 PyTypeObject* g_types[kClassCount] = {};
 PyObject* g_panic = nullptr;
 
@@ -48,6 +49,8 @@ void take_core_classes(nb::handle core) {
     take<Vec3>(core);
     take<PhysicsWorld>(core);
     take<TileCache>(core);
+    take<RigidBody>(core);
+    take<SdfPrimitive>(core);
     nb::object panic = nb::getattr(core, "PanicException", nb::none());
     if (PyType_Check(panic.ptr()) &&
         PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(panic.ptr()),

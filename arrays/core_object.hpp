@@ -23,6 +23,8 @@ struct Mat4x4;
 struct Vec3;
 class PhysicsWorld;
 class TileCache;
+struct RigidBody;
+struct SdfPrimitive;
 }  // namespace core
 
 namespace core::arrays {
@@ -30,7 +32,16 @@ namespace core::arrays {
 namespace nb = nanobind;
 
 // The _core classes this module reads, in the order of kCoreClassNames.
-enum class CoreClassId { kSdfCollider, kSdfScene, kMat4x4, kVec3, kPhysicsWorld, kTileCache };
+enum class CoreClassId {
+    kSdfCollider,
+    kSdfScene,
+    kMat4x4,
+    kVec3,
+    kPhysicsWorld,
+    kTileCache,
+    kRigidBody,
+    kSdfPrimitive,
+};
 
 template <class T>
 struct CoreClass;
@@ -63,6 +74,16 @@ template <>
 struct CoreClass<TileCache> {
     static constexpr CoreClassId kId = CoreClassId::kTileCache;
     static constexpr const char* kName = "TileCache";
+};
+template <>
+struct CoreClass<RigidBody> {
+    static constexpr CoreClassId kId = CoreClassId::kRigidBody;
+    static constexpr const char* kName = "RigidBody";
+};
+template <>
+struct CoreClass<SdfPrimitive> {
+    static constexpr CoreClassId kId = CoreClassId::kSdfPrimitive;
+    static constexpr const char* kName = "SdfPrimitive";
 };
 
 // Finds and checks the classes in `core` (the imported _core, its build

@@ -229,17 +229,18 @@ Vec3 corner(nb::handle o, const char* arg) {
     return {v[0], v[1], v[2]};
 }
 
-std::array<std::size_t, 3> grid_shape(nb::handle o) {
-    static constexpr const char* kExpected = "three ints >= 0 (nx, ny, nz)";
+std::array<std::size_t, 3> grid_shape(nb::handle o, const char* arg = "shape",
+                                      const char* names = "(nx, ny, nz)") {
+    const std::string expected = std::string("three ints >= 0 ") + names;
     const auto items = items_of(o, 3);
     if (!items) {
         const std::string message =
-            std::string("argument 'shape': expected ") + kExpected + ", got " + object_text(o);
+            std::string("argument '") + arg + "': expected " + expected + ", got " + object_text(o);
         throw nb::value_error(message.c_str());
     }
     std::array<std::size_t, 3> n{};
     for (std::size_t k = 0; k < 3; ++k)
-        n[k] = static_cast<std::size_t>(index_arg((*items)[k], "shape", 0, LONG_MAX, kExpected));
+        n[k] = static_cast<std::size_t>(index_arg((*items)[k], arg, 0, LONG_MAX, expected.c_str()));
     return n;
 }
 
@@ -251,36 +252,56 @@ float sample_at(float lo, float hi, std::size_t i, std::size_t count) noexcept {
                               (h - l) * static_cast<double>(i) / static_cast<double>(count - 1));
 }
 
+// The block of `block` samples at index `offset` of the grid of `shape`
+// samples; each sample's coordinates come from its index in the whole grid,
+// so blocks put together are the one-call grid, bit for bit.
 nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_object,
-                       nb::handle shape_object, nb::handle workers) {
+                       nb::handle shape_object, nb::handle offset_object, nb::handle block_object,
+                       nb::handle workers) {
     const Collider held(collider, "collider");
     const Vec3 lo = corner(lo_object, "lo"), hi = corner(hi_object, "hi");
     // Plain names, not a structured binding: the block lambda captures them.
     const std::array<std::size_t, 3> shape = grid_shape(shape_object);
+    std::array<std::size_t, 3> offset{}, block = shape;
+    if (!offset_object.is_none()) offset = grid_shape(offset_object, "offset", "(i, j, k)");
+    for (std::size_t a = 0; a < 3; ++a) {
+        if (offset[a] > shape[a])
+            throw nb::value_error("argument 'offset': beyond the grid's shape");
+        block[a] = shape[a] - offset[a];
+    }
+    if (!block_object.is_none()) {
+        block = grid_shape(block_object, "block", "(bx, by, bz)");
+        for (std::size_t a = 0; a < 3; ++a)
+            if (block[a] > shape[a] - offset[a])
+                throw nb::value_error("argument 'block': reaches beyond the grid's shape");
+    }
     const std::size_t nx = shape[0], ny = shape[1], nz = shape[2];
+    const std::size_t i0 = offset[0], j0 = offset[1], k0 = offset[2];
+    const std::size_t by = block[1], bz = block[2];
     const int threads = checked_workers(workers);
-    NewArray<float> out = new_array<float>({nx, ny, nz});  // numpy refuses a size too large
-    if (nx == 0 || ny == 0 || nz == 0) return out.array;
+    NewArray<float> out = new_array<float>({block[0], by, bz});  // numpy refuses a size too large
+    if (block[0] == 0 || by == 0 || bz == 0) return out.array;
     const SdfCollider& s = held.get();
     const SceneField& field = s.field();
     // Blocks of samples in C order, whatever the shape: a long row is split
     // like any other run of points, so a block's work stays bounded.
-    parallel_for(nx * ny * nz, grain(s), threads, [&](std::size_t begin, std::size_t end) noexcept {
-        Columns c;
-        for (std::size_t i = begin; i < end;) {
-            const std::size_t row = i / nz, k0 = i % nz;
-            const std::size_t m = std::min({kChunk, nz - k0, end - i});
-            const float x = sample_at(lo.x, hi.x, row / ny, nx);
-            const float y = sample_at(lo.y, hi.y, row % ny, ny);
-            for (std::size_t j = 0; j < m; ++j) {
-                c.x[j] = x;
-                c.y[j] = y;
-                c.z[j] = sample_at(lo.z, hi.z, k0 + j, nz);
-            }
-            field.distances(c.x, c.y, c.z, m, out.data + i);
-            i += m;
-        }
-    });
+    parallel_for(block[0] * by * bz, grain(s), threads,
+                 [&](std::size_t begin, std::size_t end) noexcept {
+                     Columns c;
+                     for (std::size_t i = begin; i < end;) {
+                         const std::size_t row = i / bz, k = i % bz;
+                         const std::size_t m = std::min({kChunk, bz - k, end - i});
+                         const float x = sample_at(lo.x, hi.x, i0 + row / by, nx);
+                         const float y = sample_at(lo.y, hi.y, j0 + row % by, ny);
+                         for (std::size_t j = 0; j < m; ++j) {
+                             c.x[j] = x;
+                             c.y[j] = y;
+                             c.z[j] = sample_at(lo.z, hi.z, k0 + k + j, nz);
+                         }
+                         field.distances(c.x, c.y, c.z, m, out.data + i);
+                         i += m;
+                     }
+                 });
     return out.array;
 }
 
@@ -319,16 +340,23 @@ void register_sdf(nb::module_& m) {
           "For each box (`mins` and `maxs` of shape (n, 3)),\n"
           "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
     m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(),
-          nb::arg("hi").none(), nb::arg("shape").none(), nb::kw_only(), workers,
+          nb::arg("hi").none(), nb::arg("shape").none(), nb::kw_only(),
+          nb::arg("offset").none() = nb::none(), nb::arg("block").none() = nb::none(), workers,
           nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
                   "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
-                  "int, int], *, workers: int | None = None) -> NDArray[numpy.float32]"),
+                  "int, int], *, offset: tuple[int, int, int] | None = None, block: tuple[int, "
+                  "int, int] | None = None, workers: int | None = None) -> "
+                  "NDArray[numpy.float32]"),
           "The scene's distance on a grid of `shape = (nx, ny, nz)` samples from\n"
           "`lo` to `hi` (corners included): `out[i, j, k]` is the distance at\n"
           "`(x_i, y_j, z_k)`, `x_i = lo.x + (hi.x - lo.x) * i / (nx - 1)` computed in\n"
           "float64 and then narrowed to float32 (`x_0 = lo.x` when `nx` is 1).\n"
           "A corner of three numbers (a tuple, list or array) is taken as\n"
-          "`Vec3(*corner)` takes them; `shape` may be any sequence of three ints.");
+          "`Vec3(*corner)` takes them; `shape` may be any sequence of three ints.\n"
+          "\n"
+          "With `offset = (i, j, k)` and `block = (bx, by, bz)` (by default the\n"
+          "rest of the grid), only that block: `out[a, b, c]` is sample\n"
+          "`(i + a, j + b, k + c)` of the whole grid, with the same bits.");
 }
 
 }  // namespace core::arrays

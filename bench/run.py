@@ -53,6 +53,13 @@ NOTES = {
     "them the second worker thread gets little time.",
     "Vec2 a.x = v write": "within a few ns of PyGLM: the same descriptor, plus the conversion "
     "of the assigned value.",
+    "dask distances, 2-worker cluster vs one call workers=2": "two worker processes of one "
+    "thread against one call on both cores of the same machine: every chunk's result crosses a "
+    "socket and each task waits on the scheduler, which the goal allows only on idle cores "
+    "(measured at 0.71 of the speed with the machine's load average at 12).",
+    "dask chunk task cost (1-row chunks) vs 5 ms": "the scheduler's and workers' own latency "
+    "per task (0.5 ms a task with dask's local scheduler); on this two-core machine under a "
+    "load average of 12 each hop waits for a core.",
     "arrays.convex_hull, disc": "the same float32 scan as _core.convex_hull, whose merge sort "
     "defines the order of nearly collinear points, so every point is sorted (split over the "
     "workers, two merges stepped together); on two cores shared with other work the ratio "

@@ -37,6 +37,16 @@ __all__ = ["RECORD_SIZE", "check_node_graph", "fullscreen_vertex_wgsl", "scene_b
 #: Bytes per primitive record in a scene buffer.
 RECORD_SIZE = 48
 
+# Every _core object pickles and deep-copies once gfxcore is imported. The
+# pure-Python half also loads alone (a source tree, the docs build), where
+# there is nothing to register.
+try:
+    from . import _pickle
+except ImportError:
+    pass
+else:
+    _pickle.register()
+
 _BINDING_LINE = "@group(0) @binding(0) var<storage, read> sdf_scene: array<SdfPrimitive>;"
 
 # A record whose type code names no primitive: it adds nothing to the union,

@@ -47,6 +47,8 @@ def sample_grid(
     hi: _core.Vec3 | tuple[float, float, float],
     shape: tuple[int, int, int],
     *,
+    offset: tuple[int, int, int] | None = None,
+    block: tuple[int, int, int] | None = None,
     workers: int | None = None,
 ) -> NDArray[numpy.float32]:
     """The scene's distance on a grid of `shape = (nx, ny, nz)` samples from
@@ -54,7 +56,11 @@ def sample_grid(
     `(x_i, y_j, z_k)`, `x_i = lo.x + (hi.x - lo.x) * i / (nx - 1)` computed in
     float64 and then narrowed to float32 (`x_0 = lo.x` when `nx` is 1).
     A corner of three numbers (a tuple, list or array) is taken as
-    `Vec3(*corner)` takes them; `shape` may be any sequence of three ints."""
+    `Vec3(*corner)` takes them; `shape` may be any sequence of three ints.
+
+    With `offset = (i, j, k)` and `block = (bx, by, bz)` (by default the
+    rest of the grid), only that block: `out[a, b, c]` is sample
+    `(i + a, j + b, k + c)` of the whole grid, with the same bits."""
 
 def transform_points(
     m: _core.Mat4x4, points: ArrayLike, *, workers: int | None = None
@@ -156,3 +162,13 @@ def _node_graph_is_clean(document: str) -> bool:
     """True when `compile_node_graph(document)` succeeds and the graph has none
     of the faults `gfxcore.check_node_graph` reports; False means that the
     checker must look item by item."""
+
+def _state_of(obj: object) -> bytes:
+    """The state of a _core Mat4x4, RigidBody, SdfPrimitive, SdfScene,
+    SdfCollider, PhysicsWorld or TileCache as a versioned payload, read
+    under the shared borrow; gfxcore's pickling uses it."""
+
+def _restore_state(obj: object, state: Buffer) -> None:
+    """Give `obj` the state `_state_of` read from an object of its class
+    (a TileCache: of its capacity), under the exclusive borrow. A payload
+    that is not such a state raises ValueError and changes nothing."""

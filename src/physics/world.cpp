@@ -1,6 +1,7 @@
 #include "physics/world.hpp"
 
 #include <cassert>
+#include <stdexcept>
 
 #include "common/errors.hpp"
 #include "common/seed.hpp"
@@ -86,6 +87,24 @@ std::vector<HandlePair> PhysicsWorld::step(float dt) {
     bodies_.swap(stepped_);
     last_pair_count_ = pairs.size();
     return pairs;
+}
+
+void PhysicsWorld::restore(Float3 gravity, std::vector<RigidBody> bodies,
+                           std::span<const std::pair<uint32_t, uint32_t>> index,
+                           uint32_t next_handle) {
+    decltype(index_) fresh;
+    fresh.reserve(index.size());
+    if (index.size() != bodies.size())
+        throw std::invalid_argument("the handle index and the bodies differ in length");
+    for (const auto& [handle, at] : index) {
+        if (at >= bodies.size() || bodies[at].handle != handle || !fresh.emplace(handle, at).second)
+            throw std::invalid_argument("the handle index does not name each body once");
+    }
+    bodies_ = std::move(bodies);
+    index_ = std::move(fresh);
+    stepped_.clear();
+    gravity_ = gravity;
+    next_handle_ = next_handle;
 }
 
 }  // namespace core

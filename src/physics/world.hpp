@@ -8,6 +8,7 @@
 #include <span>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "physics/body.hpp"
@@ -44,6 +45,19 @@ public:
     // without 2^32 calls.
     void set_next_handle(uint32_t h) noexcept { next_handle_ = h; }
     const RigidBody* find(uint32_t handle) const;
+
+    // What a copy made elsewhere needs beyond the bodies: the counter and
+    // the handle index as stored, visited as f(handle, array index).
+    uint32_t next_handle() const noexcept { return next_handle_; }
+    template <class F>
+    void each_index_entry(F&& f) const {
+        for (const auto& [handle, at] : index_) f(handle, at);
+    }
+    // Replaces the whole state at once. Throws std::invalid_argument, the
+    // world unchanged, unless `index` names every body by its own handle
+    // exactly once.
+    void restore(Float3 gravity, std::vector<RigidBody> bodies,
+                 std::span<const std::pair<uint32_t, uint32_t>> index, uint32_t next_handle);
 
 private:
     // Mixes the handle with a per-process random seed, kept in the world

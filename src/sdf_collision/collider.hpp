@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "sdf/record.hpp"
@@ -44,6 +45,13 @@ public:
 
     // The field itself, for queries over many points at once.
     const SceneField& field() const noexcept { return field_; }
+
+    // Takes the decoded scene of another collider (a copy from elsewhere) and
+    // its record count, partial and unknown records included.
+    void restore(SceneField field, uint64_t count) noexcept {
+        field_ = std::move(field);
+        count_ = count;
+    }
 
 private:
     SceneField field_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 #include <new>
+#include <stdexcept>
 #include <type_traits>
 #include <utility>
 
@@ -455,6 +456,27 @@ void SceneField::normals(const float* x, const float* y, const float* z, std::si
             out[3 * (i + j) + 2] = v[2];
         }
     }
+}
+
+std::size_t SceneField::column_count(Kind kind) noexcept {
+    return kind < kKinds ? kColumns[kind] : 0;
+}
+
+SceneField::SceneField(const std::array<uint32_t, kKinds>& count, std::vector<uint32_t> positions,
+                       std::vector<float> columns) {
+    uint64_t first = 0, column0 = 0;
+    for (std::size_t k = 0; k < kKinds; ++k) {
+        if (count[k] == 0) continue;
+        few_ = few_ && count[k] < kWidth;
+        groups_[group_count_++] = {static_cast<Kind>(k), count[k], static_cast<uint32_t>(first),
+                                   static_cast<std::size_t>(column0)};
+        first += count[k];
+        column0 += uint64_t{count[k]} * kColumns[k];
+    }
+    if (first > UINT32_MAX || positions.size() != first || columns.size() != column0)
+        throw std::invalid_argument("the columns and positions do not match the record counts");
+    positions_ = std::move(positions);
+    columns_ = std::move(columns);
 }
 
 }  // namespace core

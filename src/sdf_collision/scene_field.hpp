@@ -57,6 +57,18 @@ public:
         std::size_t column0 = 0;  // offset of its first column in columns_
     };
 
+    // The decoded form as plain data, so that a copy made in another process
+    // answers with the same bits without the buffer, which is not kept.
+    std::span<const Group> groups() const noexcept { return {groups_.data(), group_count_}; }
+    std::span<const float> columns() const noexcept { return columns_; }
+    std::span<const uint32_t> positions() const noexcept { return positions_; }
+    static std::size_t column_count(Kind kind) noexcept;
+    // The field of `count[k]` records of each kind k with those positions and
+    // columns, laid out as groups() describes them. Throws
+    // std::invalid_argument when the lengths do not match the counts.
+    SceneField(const std::array<uint32_t, kKinds>& count, std::vector<uint32_t> positions,
+               std::vector<float> columns);
+
 private:
     float first_zero(float px, float py, float pz) const noexcept;
     template <class Sink>

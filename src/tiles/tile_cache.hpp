@@ -39,6 +39,18 @@ public:
     uint64_t capacity() const noexcept { return capacity_; }
     void clear() noexcept;
 
+    // Visits every tile from the least to the most recently used, as
+    // f(tile_x, tile_y, data): putting them back in that order rebuilds the
+    // recency order.
+    template <class F>
+    void each_oldest_first(F&& f) const {
+        for (const Link* l = order_.prev; l != &order_; l = l->prev) {
+            const Tile& t = *static_cast<const Tile*>(l);
+            f(static_cast<int32_t>(static_cast<uint32_t>(t.key >> 32)),
+              static_cast<int32_t>(static_cast<uint32_t>(t.key)), t.data);
+        }
+    }
+
 private:
     struct Link {
         Link* prev;
