@@ -9,96 +9,20 @@
 
 #include "common/trig.hpp"
 #include "sdf/record.hpp"
+#include "sdf_collision/kinds.hpp"
+#include "sdf_collision/nearest_points.hpp"
 #include "sdf_collision/shapes.hpp"
 
 namespace core {
 
 namespace {
 
+using field::kColumns;
+using field::kinds;
+using field::Shape;
 using lanes::F4;
 using lanes::kWidth;
 using Constants = std::array<float, 8>;
-
-// Each kind: the record type codes it holds, and its formula over `c`, its
-// columns of one record or of a block of four, at the point (x, y, z); the
-// columns are those constants() gives. The rest of this file reaches the kinds
-// through kinds() below, never by listing them.
-template <SceneField::Kind>
-struct Shape;
-
-template <>
-struct Shape<SceneField::kSpheres> {
-    static constexpr uint32_t kCodes[] = {record::kSphere};
-    static constexpr std::size_t kColumns = 4;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::sphere(x - c[0], y - c[1], z - c[2], c[3]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kBoxes> {
-    static constexpr uint32_t kCodes[] = {record::kBox, record::kRoundedBox};
-    static constexpr std::size_t kColumns = 7;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::rounded_box(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kCylinders> {
-    static constexpr uint32_t kCodes[] = {record::kCylinder};
-    static constexpr std::size_t kColumns = 5;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::cylinder(x - c[0], y - c[1], z - c[2], c[3], c[4]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kCapsules> {
-    static constexpr uint32_t kCodes[] = {record::kCapsule};
-    static constexpr std::size_t kColumns = 8;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::capsule(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6], c[7]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kCones> {
-    static constexpr uint32_t kCodes[] = {record::kCone};
-    static constexpr std::size_t kColumns = 6;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::cone(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kTori> {
-    static constexpr uint32_t kCodes[] = {record::kTorus};
-    static constexpr std::size_t kColumns = 5;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::torus(x - c[0], y - c[1], z - c[2], c[3], c[4]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kPlanes> {
-    static constexpr uint32_t kCodes[] = {record::kPlane};
-    static constexpr std::size_t kColumns = 4;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::plane(x, y, z, c[0], c[1], c[2], c[3]);
-    }
-};
-
-// Calls `f.template operator()<K...>()` with every kind, in kind order.
-template <class F>
-constexpr decltype(auto) kinds(F&& f) {
-    return [&]<std::size_t... K>(std::index_sequence<K...>) -> decltype(auto) {
-        return f.template operator()<static_cast<SceneField::Kind>(K)...>();
-    }(std::make_index_sequence<SceneField::kKinds>{});
-}
-
-constexpr auto kColumns =
-    kinds([]<SceneField::Kind... K>() { return std::array{Shape<K>::kColumns...}; });
 
 SceneField::Kind kind_of(uint32_t code) noexcept {
     return kinds([code]<SceneField::Kind... K>() {
@@ -360,34 +284,21 @@ std::array<float, 3> SceneField::normal(float px, float py, float pz) const noex
 
 namespace {
 
-// Column k of one record spread over the four lanes.
-struct Spread {
-    const float* p;
-    uint32_t stride;
-    F4 operator[](std::size_t k) const noexcept { return lanes::splat(p[k * stride]); }
-};
-
-// Points per pass over the records: two blocks of lanes share each record's
-// constants and overlap their latencies.
-constexpr std::size_t kBlocks = 4;
-using Points = std::array<F4, kBlocks>;
-
-// The smallest distance in each lane over a group's records, kept as the
-// record walk keeps it: a record replaces the kept one only when strictly less.
-template <SceneField::Kind K>
-void nearest_in_group(const SceneField::Group& g, const float* columns, const Points& x,
-                      const Points& y, const Points& z, Points& best) noexcept {
-    const float* c = columns + g.column0;
-    // Written out per block, so that the kept minima stay in registers.
-    [&]<std::size_t... k>(std::index_sequence<k...>) {
-        Points b = best;
-        for (uint32_t i = 0; i < g.count; ++i) {
-            const Spread record{c + i, g.count};
-            ((b[k] = lanes::less_or(Shape<K>::at(record, x[k], y[k], z[k]), b[k])), ...);
-        }
-        best = b;
-    }(std::make_index_sequence<kBlocks>{});
+// The widest lanes this CPU runs, unless the build fixes them
+// (CORE_LANES=sse2 or avx2 in CMake) so that tests can hold each to the
+// plain lanes.
+field::NearestPoints widest_lanes() noexcept {
+#if defined(CORE_LANES_ALWAYS_AVX2)
+    return field::nearest_points_8;
+#elif defined(__x86_64__) && !defined(CORE_PLAIN_LANES) && !defined(CORE_LANES_NO_AVX2)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? field::nearest_points_8 : field::nearest_points_4;
+#else
+    return field::nearest_points_4;
+#endif
 }
+
+const field::NearestPoints nearest_points = widest_lanes();
 
 }  // namespace
 
@@ -396,34 +307,10 @@ void nearest_in_group(const SceneField::Group& g, const float* columns, const Po
 // buffer order (its sign), and those lanes take the one-point walk.
 void SceneField::distances(const float* x, const float* y, const float* z, std::size_t n,
                            float* out) const noexcept {
-    using Nearest = void (*)(const Group&, const float*, const Points&, const Points&,
-                             const Points&, Points&) noexcept;
-    static constexpr auto kNearest = kinds(
-        []<Kind... K>() { return std::array<Nearest, sizeof...(K)>{nearest_in_group<K>...}; });
-    const std::span<const Group> groups{groups_.data(), group_count_};
-    const bool signed_zeros = positions_.size() > 1;
-    constexpr std::size_t kPoints = kWidth * kBlocks;
-    for (std::size_t i = 0; i < n; i += kPoints) {
-        const std::size_t m = std::min(kPoints, n - i);
-        float px[kPoints], py[kPoints], pz[kPoints], d[kPoints];
-        for (std::size_t j = 0; j < kPoints; ++j) {
-            const std::size_t at = i + std::min(j, m - 1);  // a short pass repeats its last point
-            px[j] = x[at];
-            py[j] = y[at];
-            pz[j] = z[at];
-        }
-        Points bx, by, bz, best;
-        for (std::size_t k = 0; k < kBlocks; ++k) {
-            bx[k] = lanes::load(px + k * kWidth);
-            by[k] = lanes::load(py + k * kWidth);
-            bz[k] = lanes::load(pz + k * kWidth);
-            best[k] = lanes::splat(kEmptyDistance);
-        }
-        for (const Group& g : groups) kNearest[g.kind](g, columns_.data(), bx, by, bz, best);
-        for (std::size_t k = 0; k < kBlocks; ++k) lanes::store(d + k * kWidth, best[k]);
-        for (std::size_t j = 0; j < m; ++j) {
-            out[i + j] = d[j] == 0.0f && signed_zeros ? first_zero(px[j], py[j], pz[j]) : d[j];
-        }
+    nearest_points({groups_.data(), group_count_}, columns_.data(), x, y, z, n, out);
+    if (positions_.size() <= 1) return;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (out[j] == 0.0f) out[j] = first_zero(x[j], y[j], z[j]);
     }
 }
 
@@ -456,5 +343,15 @@ void SceneField::normals(const float* x, const float* y, const float* z, std::si
         }
     }
 }
+
+namespace field {
+
+void nearest_points_4(std::span<const SceneField::Group> groups, const float* columns,
+                      const float* x, const float* y, const float* z, std::size_t n,
+                      float* out) noexcept {
+    nearest_points<lanes::F4, 4>(groups, columns, x, y, z, n, out);
+}
+
+}  // namespace field
 
 }  // namespace core

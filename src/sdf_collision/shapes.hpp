@@ -8,6 +8,7 @@
 #include "sdf_collision/lanes.hpp"
 
 namespace core::shapes {
+inline namespace CORE_LANES_ISA {
 
 using lanes::abs;
 using lanes::constant;
@@ -81,4 +82,5 @@ V plane(V px, V py, V pz, V nx, V ny, V nz, V offset) noexcept {
     return (px * nx + py * ny + pz * nz) - offset;
 }
 
+}  // namespace CORE_LANES_ISA
 }  // namespace core::shapes
