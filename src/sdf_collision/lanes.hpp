@@ -30,6 +30,9 @@
 #include <immintrin.h>
 #define CORE_LANES_AVX2 1
 #endif
+#if defined(__AVX512F__) && !defined(CORE_PLAIN_LANES)
+#define CORE_LANES_AVX512 1
+#endif
 
 #ifndef CORE_LANES_ISA
 #define CORE_LANES_ISA base
@@ -210,6 +213,43 @@ inline F8 greater_or(F8 a, F8 b) noexcept { return {_mm256_max_ps(a.v, b.v)}; }
 
 #endif
 
+#if CORE_LANES_AVX512
+
+// Sixteen lanes, AVX-512 Foundation alone: sign bits are flipped and cleared
+// with integer operations, as the float ones need another extension.
+struct F16 {
+    __m512 v;
+};
+struct Mask16 {
+    __mmask16 v;
+};
+
+inline __m512 sign_bits16() noexcept { return _mm512_set1_ps(-0.0f); }
+inline void store(float* p, F16 a) noexcept { _mm512_storeu_ps(p, a.v); }
+inline F16 operator+(F16 a, F16 b) noexcept { return {_mm512_add_ps(a.v, b.v)}; }
+inline F16 operator-(F16 a, F16 b) noexcept { return {_mm512_sub_ps(a.v, b.v)}; }
+inline F16 operator*(F16 a, F16 b) noexcept { return {_mm512_mul_ps(a.v, b.v)}; }
+inline F16 operator/(F16 a, F16 b) noexcept { return {_mm512_div_ps(a.v, b.v)}; }
+inline F16 operator-(F16 a) noexcept {
+    return {_mm512_castsi512_ps(
+        _mm512_xor_si512(_mm512_castps_si512(a.v), _mm512_castps_si512(sign_bits16())))};
+}
+inline F16 sqrt(F16 a) noexcept { return {_mm512_sqrt_ps(a.v)}; }
+inline F16 abs(F16 a) noexcept {
+    return {_mm512_castsi512_ps(
+        _mm512_andnot_si512(_mm512_castps_si512(sign_bits16()), _mm512_castps_si512(a.v)))};
+}
+inline Mask16 operator<(F16 a, F16 b) noexcept {
+    return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ)};
+}
+inline Mask16 is_nan(F16 a) noexcept { return {_mm512_cmp_ps_mask(a.v, a.v, _CMP_UNORD_Q)}; }
+inline F16 select(Mask16 m, F16 a, F16 b) noexcept { return {_mm512_mask_blend_ps(m.v, b.v, a.v)}; }
+// As the narrower instructions: NaN and equal operands keep `b`.
+inline F16 less_or(F16 a, F16 b) noexcept { return {_mm512_min_ps(a.v, b.v)}; }
+inline F16 greater_or(F16 a, F16 b) noexcept { return {_mm512_max_ps(a.v, b.v)}; }
+
+#endif
+
 // Lanes of the vector type V, and loads and spreads of it.
 template <class V>
 constexpr std::size_t kLanes = 1;
@@ -244,6 +284,19 @@ inline F8 constant<F8>(float x) noexcept {
 template <>
 inline F8 load_as<F8>(const float* p) noexcept {
     return {_mm256_loadu_ps(p)};
+}
+#endif
+
+#if CORE_LANES_AVX512
+template <>
+inline constexpr std::size_t kLanes<F16> = 16;
+template <>
+inline F16 constant<F16>(float x) noexcept {
+    return {_mm512_set1_ps(x)};
+}
+template <>
+inline F16 load_as<F16>(const float* p) noexcept {
+    return {_mm512_loadu_ps(p)};
 }
 #endif
 

@@ -32,68 +32,63 @@ void nearest_points_4(std::span<const SceneField::Group> groups, const float* co
 void nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept;
+// Sixteen AVX-512 lanes; only on x86-64, and only where the CPU has them.
+void nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
+                       const float* x, const float* y, const float* z, std::size_t n,
+                       float* out) noexcept;
 
 inline namespace CORE_LANES_ISA {
 
-// Column k of one record spread over the lanes.
-template <class V>
-struct Spread {
-    const float* p;
-    uint32_t stride;
-    V operator[](std::size_t k) const noexcept { return lanes::constant<V>(p[k * stride]); }
-};
-
 // The smallest distance in each lane over a group's records, kept as the
-// record walk keeps it: a record replaces the kept one only when strictly less.
-template <class V, SceneField::Kind K, std::size_t Blocks>
-void nearest_in_group(const SceneField::Group& g, const float* columns,
-                      const std::array<V, Blocks>& x, const std::array<V, Blocks>& y,
-                      const std::array<V, Blocks>& z, std::array<V, Blocks>& best) noexcept {
+// record walk keeps it: a record replaces the kept one only when strictly
+// less. A record's constants stay in registers while the points stream past
+// them from the first level of cache.
+template <class V, SceneField::Kind K>
+void nearest_in_group(const SceneField::Group& g, const float* columns, const float* x,
+                      const float* y, const float* z, std::size_t n, float* best) noexcept {
+    constexpr std::size_t kWidth = lanes::kLanes<V>;
+    constexpr std::size_t kColumns = Shape<K>::kColumns;
     const float* c = columns + g.column0;
-    // Written out per block, so that the kept minima stay in registers.
-    [&]<std::size_t... k>(std::index_sequence<k...>) {
-        std::array<V, Blocks> b = best;
-        for (uint32_t i = 0; i < g.count; ++i) {
-            const Spread<V> record{c + i, g.count};
-            ((b[k] = lanes::less_or(Shape<K>::at(record, x[k], y[k], z[k]), b[k])), ...);
+    for (uint32_t i = 0; i < g.count; ++i) {
+        std::array<V, kColumns> record;
+        for (std::size_t k = 0; k < kColumns; ++k) record[k] = lanes::constant<V>(c[k * g.count + i]);
+        for (std::size_t j = 0; j < n; j += kWidth) {
+            const V d = Shape<K>::at(record, lanes::load_as<V>(x + j), lanes::load_as<V>(y + j),
+                                     lanes::load_as<V>(z + j));
+            lanes::store(best + j, lanes::less_or(d, lanes::load_as<V>(best + j)));
         }
-        best = b;
-    }(std::make_index_sequence<Blocks>{});
+    }
 }
 
-// `Blocks` blocks of lanes a pass share each record's constants and overlap
-// their latencies; a short last pass repeats its last point.
-template <class V, std::size_t Blocks>
+// Points a pass: their coordinates and minima stay in the first level of
+// cache while every record passes over them. A short pass repeats its last
+// point up to a whole number of lanes.
+template <class V>
 void nearest_points(std::span<const SceneField::Group> groups, const float* columns,
                     const float* x, const float* y, const float* z, std::size_t n,
                     float* out) noexcept {
-    using Points = std::array<V, Blocks>;
-    using Nearest = void (*)(const SceneField::Group&, const float*, const Points&,
-                             const Points&, const Points&, Points&) noexcept;
+    using Nearest = void (*)(const SceneField::Group&, const float*, const float*, const float*,
+                             const float*, std::size_t, float*) noexcept;
     static constexpr auto kNearest = kinds([]<SceneField::Kind... K>() {
-        return std::array<Nearest, sizeof...(K)>{nearest_in_group<V, K, Blocks>...};
+        return std::array<Nearest, sizeof...(K)>{nearest_in_group<V, K>...};
     });
     constexpr std::size_t kWidth = lanes::kLanes<V>;
-    constexpr std::size_t kPoints = kWidth * Blocks;
+    constexpr std::size_t kPoints = 256;
+    static_assert(kPoints % kWidth == 0);
+    alignas(64) float px[kPoints], py[kPoints], pz[kPoints], best[kPoints];
     for (std::size_t i = 0; i < n; i += kPoints) {
         const std::size_t m = std::min(kPoints, n - i);
-        float px[kPoints], py[kPoints], pz[kPoints], d[kPoints];
-        for (std::size_t j = 0; j < kPoints; ++j) {
+        const std::size_t lanes_m = (m + kWidth - 1) / kWidth * kWidth;
+        for (std::size_t j = 0; j < lanes_m; ++j) {
             const std::size_t at = i + std::min(j, m - 1);
             px[j] = x[at];
             py[j] = y[at];
             pz[j] = z[at];
+            best[j] = kEmptyDistance;
         }
-        Points bx, by, bz, best;
-        for (std::size_t k = 0; k < Blocks; ++k) {
-            bx[k] = lanes::load_as<V>(px + k * kWidth);
-            by[k] = lanes::load_as<V>(py + k * kWidth);
-            bz[k] = lanes::load_as<V>(pz + k * kWidth);
-            best[k] = lanes::constant<V>(kEmptyDistance);
-        }
-        for (const SceneField::Group& g : groups) kNearest[g.kind](g, columns, bx, by, bz, best);
-        for (std::size_t k = 0; k < Blocks; ++k) lanes::store(d + k * kWidth, best[k]);
-        for (std::size_t j = 0; j < m; ++j) out[i + j] = d[j];
+        for (const SceneField::Group& g : groups)
+            kNearest[g.kind](g, columns, px, py, pz, lanes_m, best);
+        for (std::size_t j = 0; j < m; ++j) out[i + j] = best[j];
     }
 }
 

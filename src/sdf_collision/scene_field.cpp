@@ -285,13 +285,16 @@ std::array<float, 3> SceneField::normal(float px, float py, float pz) const noex
 namespace {
 
 // The widest lanes this CPU runs, unless the build fixes them
-// (CORE_LANES=sse2 or avx2 in CMake) so that tests can hold each to the
-// plain lanes.
+// (CORE_LANES=sse2, avx2 or avx512 in CMake) so that tests can hold each to
+// the plain lanes.
 field::NearestPoints widest_lanes() noexcept {
-#if defined(CORE_LANES_ALWAYS_AVX2)
+#if defined(CORE_LANES_ALWAYS_AVX512)
+    return field::nearest_points_16;
+#elif defined(CORE_LANES_ALWAYS_AVX2)
     return field::nearest_points_8;
 #elif defined(__x86_64__) && !defined(CORE_PLAIN_LANES) && !defined(CORE_LANES_NO_AVX2)
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return field::nearest_points_16;
     return __builtin_cpu_supports("avx2") ? field::nearest_points_8 : field::nearest_points_4;
 #else
     return field::nearest_points_4;
@@ -349,7 +352,7 @@ namespace field {
 void nearest_points_4(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept {
-    nearest_points<lanes::F4, 4>(groups, columns, x, y, z, n, out);
+    nearest_points<lanes::F4>(groups, columns, x, y, z, n, out);
 }
 
 }  // namespace field

@@ -10,7 +10,7 @@ namespace core::field {
 void nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept {
-    nearest_points<lanes::F8, 4>(groups, columns, x, y, z, n, out);
+    nearest_points<lanes::F8>(groups, columns, x, y, z, n, out);
 }
 #else
 // Built without AVX2 (another CPU family, or the plain lanes): never chosen.

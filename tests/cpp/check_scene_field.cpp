@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> b = scene();
         const core::SceneField field(b);
         // Up to two full passes of the widest lanes and a short one.
-        constexpr std::size_t kMost = 72;
+        constexpr std::size_t kMost = 300;
         float xs[kMost], ys[kMost], zs[kMost], ds[kMost], ns[3 * kMost];
         const std::size_t n = 1 + static_cast<std::size_t>(s % 8 == 0 ? s / 8 % kMost : s % 8);
         for (std::size_t k = 0; k < std::max<std::size_t>(n, 8); ++k) {
