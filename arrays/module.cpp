@@ -43,4 +43,5 @@ NB_MODULE(_arrays, m) {
     core::arrays::register_physics(m);
     core::arrays::register_bytes(m);
     core::arrays::register_node_graphs(m);
+    core::arrays::register_resolve(m);
 }

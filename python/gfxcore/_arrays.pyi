@@ -153,3 +153,11 @@ def _node_graph_is_clean(document: str) -> bool:
     """True when `compile_node_graph(document)` succeeds and the graph has none
     of the faults `gfxcore.check_node_graph` reports; False means that the
     checker must look item by item."""
+
+def resolve(
+    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+) -> tuple[NDArray[numpy.float32], NDArray[numpy.float32], NDArray[numpy.float32]]:
+    """`(distances(collider, points), normals(collider, points),
+    push_out(collider, points))` from one pass over the scene: a frame's
+    collision answers for the rows of `points` (shape (n, 3)), each array
+    bit for bit the one its own call gives."""

@@ -287,34 +287,59 @@ namespace {
 // The widest lanes this CPU runs, unless the build fixes them
 // (CORE_LANES=sse2, avx2 or avx512 in CMake) so that tests can hold each to
 // the plain lanes.
-field::NearestPoints widest_lanes() noexcept {
+field::Kernels widest_lanes() noexcept {
+    constexpr field::Kernels k4{field::nearest_points_4, field::first_zeros_4};
+    constexpr field::Kernels k8{field::nearest_points_8, field::first_zeros_8};
+    constexpr field::Kernels k16{field::nearest_points_16, field::first_zeros_16};
+    (void)k4, (void)k8, (void)k16;
 #if defined(CORE_LANES_ALWAYS_AVX512)
-    return field::nearest_points_16;
+    return k16;
 #elif defined(CORE_LANES_ALWAYS_AVX2)
-    return field::nearest_points_8;
+    return k8;
 #elif defined(__x86_64__) && !defined(CORE_PLAIN_LANES) && !defined(CORE_LANES_NO_AVX2)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) return field::nearest_points_16;
-    return __builtin_cpu_supports("avx2") ? field::nearest_points_8 : field::nearest_points_4;
+    if (__builtin_cpu_supports("avx512f")) return k16;
+    return __builtin_cpu_supports("avx2") ? k8 : k4;
 #else
-    return field::nearest_points_4;
+    return k4;
 #endif
 }
 
-const field::NearestPoints nearest_points = widest_lanes();
+const field::Kernels kernels = widest_lanes();
+
+// Positions a float holds exactly, for the lanes that settle zeros.
+constexpr std::size_t kExactPositions = std::size_t{1} << 24;
 
 }  // namespace
 
 // Every record reaches every lane, and within a lane the minimum over the
 // records does not depend on their order; only a zero minimum needs the
-// buffer order (its sign), and those lanes take the one-point walk.
+// buffer order (its sign): those points go through the lanes again, keeping
+// the earliest record at zero (cones give exact zeros over whole regions,
+// so there can be many).
 void SceneField::distances(const float* x, const float* y, const float* z, std::size_t n,
                            float* out) const noexcept {
-    nearest_points({groups_.data(), group_count_}, columns_.data(), x, y, z, n, out);
+    const std::span<const Group> groups{groups_.data(), group_count_};
+    kernels.nearest(groups, columns_.data(), x, y, z, n, out);
     if (positions_.size() <= 1) return;
+    constexpr std::size_t kBatch = 256;
+    float zx[kBatch], zy[kBatch], zz[kBatch], zd[kBatch];
+    std::size_t at[kBatch], k = 0;
+    const auto settle = [&] {
+        kernels.first_zeros(groups, columns_.data(), positions_.data(), zx, zy, zz, k, zd);
+        for (std::size_t q = 0; q < k; ++q) out[at[q]] = zd[q];
+        k = 0;
+    };
     for (std::size_t j = 0; j < n; ++j) {
-        if (out[j] == 0.0f) out[j] = first_zero(x[j], y[j], z[j]);
+        if (out[j] != 0.0f) continue;
+        if (positions_.size() > kExactPositions) {
+            out[j] = first_zero(x[j], y[j], z[j]);
+            continue;
+        }
+        zx[k] = x[j], zy[k] = y[j], zz[k] = z[j], at[k++] = j;
+        if (k == kBatch) settle();
     }
+    if (k > 0) settle();
 }
 
 void SceneField::normals(const float* x, const float* y, const float* z, std::size_t n,
@@ -353,6 +378,12 @@ void nearest_points_4(std::span<const SceneField::Group> groups, const float* co
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept {
     nearest_points<lanes::F4>(groups, columns, x, y, z, n, out);
+}
+
+void first_zeros_4(std::span<const SceneField::Group> groups, const float* columns,
+                   const uint32_t* positions, const float* x, const float* y, const float* z,
+                   std::size_t n, float* out) noexcept {
+    first_zeros<lanes::F4>(groups, columns, positions, x, y, z, n, out);
 }
 
 }  // namespace field

@@ -12,12 +12,22 @@ void nearest_points_8(std::span<const SceneField::Group> groups, const float* co
                       float* out) noexcept {
     nearest_points<lanes::F8>(groups, columns, x, y, z, n, out);
 }
+void first_zeros_8(std::span<const SceneField::Group> groups, const float* columns,
+                   const uint32_t* positions, const float* x, const float* y, const float* z,
+                   std::size_t n, float* out) noexcept {
+    first_zeros<lanes::F8>(groups, columns, positions, x, y, z, n, out);
+}
 #else
 // Built without AVX2 (another CPU family, or the plain lanes): never chosen.
 void nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept {
     nearest_points_4(groups, columns, x, y, z, n, out);
+}
+void first_zeros_8(std::span<const SceneField::Group> groups, const float* columns,
+                   const uint32_t* positions, const float* x, const float* y, const float* z,
+                   std::size_t n, float* out) noexcept {
+    first_zeros_4(groups, columns, positions, x, y, z, n, out);
 }
 #endif
 
