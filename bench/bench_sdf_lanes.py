@@ -1,6 +1,7 @@
 """The SDF field over a million points on one thread, against numba compiled
 for this CPU with the same float32 formulas (fastmath off), and against the
-floor of one square root per point and primitive.
+floor of one square root per point and primitive; and a frame's three
+queries in one call against the three calls.
 
 numba evaluates a block of points at a time, every record over the block,
 the loop over points vectorised by LLVM for this CPU; ours runs the widest
@@ -175,13 +176,46 @@ def same_bits(a, b):
     return np.array_equal(np.asarray(a).view(np.uint32), np.asarray(b).view(np.uint32))
 
 
+def same_frames(a, b):
+    return len(a) == len(b) == 3 and all(same_bits(x, y) for x, y in zip(a, b))
+
+
+def frame_cases():
+    from common import Case
+
+    buffer = _random_scene(16, seed=16).to_gpu_bytes()
+    c = _core.SdfCollider()
+    c.load_bytes(buffer)
+    rng = np.random.default_rng(5)
+    outside = rng.uniform(-8, 8, size=(100_000, 3)).astype(F)
+    candidates = rng.uniform(-8, 8, size=(3_000_000, 3)).astype(F)
+    inside = candidates[arrays.distances(c, candidates) < 0][:100_000]
+    rows = []
+    for label, pts, goal in (("mostly outside", outside, 0.95), ("all inside", inside, 0.6)):
+        share = float(np.mean(arrays.distances(c, pts) < 0))
+        rows.append(
+            Case(
+                f"arrays.resolve, 16 prims, points {label}",
+                "arrays.resolve(c, P, workers=1)",
+                "(arrays.distances(c, P, workers=1), arrays.normals(c, P, workers=1),"
+                " arrays.push_out(c, P, workers=1))",
+                "distances, normals and push_out",
+                {"arrays": arrays, "c": c, "P": pts},
+                work=f"{len(pts):,} points, {share:.0%} inside",
+                check=same_frames,
+                goal=goal,
+            )
+        )
+    return rows
+
+
 def cases():
     from common import Case
 
     try:
         field, sqrt_floor = _numba_kernels()
     except ImportError:
-        return []
+        return frame_cases()
     rng = np.random.default_rng(31)
     pts = rng.uniform(-8, 8, size=(POINTS, 3)).astype(F)
     x, y, z = (np.ascontiguousarray(pts[:, k]) for k in range(3))
@@ -229,4 +263,4 @@ def cases():
             goal=2.5,
         )
     )
-    return rows
+    return rows + frame_cases()
