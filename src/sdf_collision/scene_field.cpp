@@ -168,6 +168,10 @@ SceneField::SceneField(std::span<const uint8_t> buffer) {
         first += count[k];
         column0 += count[k] * kColumns[k];
     }
+    constexpr auto kNegativeZero =
+        kinds([]<Kind... K>() { return std::array{Shape<K>::kNegativeZero...}; });
+    for (std::size_t k = 0; k < kKinds; ++k)
+        signed_zeros_ = signed_zeros_ || (first > 1 && count[k] > 0 && kNegativeZero[k]);
     columns_.resize(column0);
     positions_.resize(first);
     std::array<uint32_t, kKinds> filled{};
@@ -242,7 +246,7 @@ float SceneField::distance(float px, float py, float pz) const noexcept {
     walk(px, py, pz, nearest);
     // Neither holds NaN: any order of comparison finds the same minimum.
     const float best = lanes::less_or(nearest.single, lanes::min_lane(nearest.per_lane));
-    return best == 0.0f && positions_.size() > 1 ? first_zero(px, py, pz) : best;
+    return best == 0.0f && signed_zeros_ ? first_zero(px, py, pz) : best;
 }
 
 float SceneField::first_zero(float px, float py, float pz) const noexcept {
@@ -321,7 +325,7 @@ void SceneField::distances(const float* x, const float* y, const float* z, std::
                            float* out) const noexcept {
     const std::span<const Group> groups{groups_.data(), group_count_};
     kernels.nearest(groups, columns_.data(), x, y, z, n, out);
-    if (positions_.size() <= 1) return;
+    if (!signed_zeros_) return;
     constexpr std::size_t kBatch = 256;
     float zx[kBatch], zy[kBatch], zz[kBatch], zd[kBatch];
     std::size_t at[kBatch], k = 0;

@@ -65,6 +65,9 @@ private:
     std::array<Group, kKinds> groups_{};  // the kinds present, in kind order
     std::size_t group_count_ = 0;
     bool few_ = true;  // no group fills a block of lanes
+    // Two records or more, one of a kind that can give -0: only then can +0
+    // and -0 tie at a point, and a zero minimum needs the buffer order.
+    bool signed_zeros_ = false;
     std::vector<float> columns_;
     std::vector<uint32_t> positions_;  // record index in the buffer
 };
