@@ -112,8 +112,9 @@ void first_zero_in_group(const SceneField::Group& g, const float* columns,
 }
 
 // Points a pass: their coordinates and results stay in the first level of
-// cache while every record passes over them. A short pass repeats its last
-// point up to a whole number of lanes.
+// cache while every record passes over them. A full pass reads and writes the
+// caller's columns in place; a short one copies its points and repeats the
+// last up to a whole number of lanes.
 constexpr std::size_t kPassPoints = 256;
 
 template <class V, class Each>
@@ -124,6 +125,11 @@ void by_passes(const float* x, const float* y, const float* z, std::size_t n, fl
     alignas(64) float px[kPassPoints], py[kPassPoints], pz[kPassPoints], result[kPassPoints];
     for (std::size_t i = 0; i < n; i += kPassPoints) {
         const std::size_t m = std::min(kPassPoints, n - i);
+        if (m == kPassPoints) {
+            std::fill_n(out + i, m, start);
+            each(x + i, y + i, z + i, m, out + i);
+            continue;
+        }
         const std::size_t lanes_m = (m + kWidth - 1) / kWidth * kWidth;
         for (std::size_t j = 0; j < lanes_m; ++j) {
             const std::size_t at = i + std::min(j, m - 1);

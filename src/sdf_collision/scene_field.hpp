@@ -37,9 +37,11 @@ public:
     std::array<float, 3> normal(float px, float py, float pz) const noexcept;
 
     // distance() and normal() at n points (x[i], y[i], z[i]), with the same
-    // bits as n calls: four points share a block of lanes and each record's
-    // constants are spread over them, so every record fills the lanes however
-    // few of its kind there are. Normals are written as n rows of three.
+    // bits as n calls: the points fill the lanes (as wide as the CPU has) and
+    // each record's constants are spread over them, so every record fills the
+    // lanes however few of its kind there are. Normals are written as n rows
+    // of three.
+    // `out` must not overlap the coordinates.
     void distances(const float* x, const float* y, const float* z, std::size_t n,
                    float* out) const noexcept;
     void normals(const float* x, const float* y, const float* z, std::size_t n,
