@@ -326,12 +326,30 @@ void SceneField::distances(const float* x, const float* y, const float* z, std::
     const std::span<const Group> groups{groups_.data(), group_count_};
     kernels.nearest(groups, columns_.data(), x, y, z, n, out);
     if (!signed_zeros_) return;
+    // Only planes give -0: where none of them does, every record at zero
+    // gives +0; where the earliest plane at zero gives +0, so does the
+    // earliest record. The rest need every record's position.
+    constexpr auto kNegativeZero =
+        kinds([]<Kind... K>() { return std::array{Shape<K>::kNegativeZero...}; });
+    std::array<Group, kKinds> signed_groups;
+    std::size_t signed_count = 0;
+    for (const Group& g : groups) {
+        if (kNegativeZero[g.kind]) signed_groups[signed_count++] = g;
+    }
     constexpr std::size_t kBatch = 256;
     float zx[kBatch], zy[kBatch], zz[kBatch], zd[kBatch];
     std::size_t at[kBatch], k = 0;
     const auto settle = [&] {
-        kernels.first_zeros(groups, columns_.data(), positions_.data(), zx, zy, zz, k, zd);
-        for (std::size_t q = 0; q < k; ++q) out[at[q]] = zd[q];
+        kernels.first_zeros({signed_groups.data(), signed_count}, columns_.data(),
+                            positions_.data(), zx, zy, zz, k, zd);
+        std::size_t q2 = 0;
+        for (std::size_t q = 0; q < k; ++q) {
+            out[at[q]] = zd[q];
+            if (!std::signbit(zd[q])) continue;
+            zx[q2] = zx[q], zy[q2] = zy[q], zz[q2] = zz[q], at[q2++] = at[q];
+        }
+        kernels.first_zeros(groups, columns_.data(), positions_.data(), zx, zy, zz, q2, zd);
+        for (std::size_t q = 0; q < q2; ++q) out[at[q]] = zd[q];
         k = 0;
     };
     for (std::size_t j = 0; j < n; ++j) {
