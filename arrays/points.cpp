@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,7 @@ namespace {
 constexpr std::size_t kLongHull = 1 << 16;
 
 // The rows of `points` as the list of (x, y) pairs _core reads.
-std::vector<Point> point_list(nb::handle points, std::optional<int> workers) {
+std::vector<Point> point_list(nb::handle points, nb::handle workers) {
     const FloatRows in(points, "points", 2);
     const int threads = checked_workers(workers);
     std::vector<Point> list(in.rows());
@@ -45,44 +44,35 @@ nb::object point_array(const std::vector<Point>& points) {
     return out.array;
 }
 
-nb::object convex_hull(nb::handle points, std::optional<int> workers) {
+nb::object convex_hull(nb::handle points, nb::handle workers) {
     std::vector<Point> list = point_list(points, workers);
     const Length length = list.size() >= kLongHull ? Length::kLong : Length::kShort;
     return point_array(core_call(length, checked_workers(workers),
                                  [&] { return core::convex_hull(std::move(list)); }));
 }
 
-nb::tuple bounding_box(nb::handle points, std::optional<int> workers) {
+nb::tuple bounding_box(nb::handle points, nb::handle workers) {
     const std::vector<Point> list = point_list(points, workers);
     const auto box = core_call(Length::kShort, [&] { return core::bounding_box(list); });
     return nb::make_tuple(box[0], box[1], box[2], box[3]);
 }
 
-// An image of shape (h, w) or (h, w, c), read at one channel as float32.
+// An image of shape (h, w) or (h, w, c) of any number dtype, read at one
+// channel as float32 (a uint8 image compares in its own units).
 class Image {
 public:
-    Image(nb::handle o, long channel) {
-        static constexpr const char* kExpected = "a float32 or float64 array";
-        array_ = import_array(o, "image", kExpected);
-        const auto dtype = array_.dtype();
-        f64_ = dtype == nb::dtype<double>();
-        if (!f64_ && dtype != nb::dtype<float>()) refuse_dtype(array_, "image", kExpected);
-        if (array_.ndim() != 2 && array_.ndim() != 3)
-            refuse_shape(array_, "image", "(h, w) or (h, w, c)");
+    Image(nb::handle o, nb::handle channel_object) : array_(o, "image", kExpected) {
+        if (!is_number(array_.dtype())) array_.refuse_dtype(kExpected);
+        if (array_.ndim() != 2 && array_.ndim() != 3) array_.refuse_shape("(h, w) or (h, w, c)");
         height = array_.shape(0);
         width = array_.shape(1);
         const std::size_t channels = array_.ndim() == 3 ? array_.shape(2) : 1;
-        if (channel < 0 || static_cast<std::size_t>(channel) >= channels) {
-            const std::string message = "argument 'channel': expected 0 <= channel < " +
-                                        std::to_string(channels) + ", got " +
-                                        std::to_string(channel);
-            throw nb::value_error(message.c_str());
-        }
-        const auto size = static_cast<std::int64_t>(array_.itemsize());
-        row_step_ = array_.stride(0) * size;
-        col_step_ = array_.stride(1) * size;
-        base_ = static_cast<const std::uint8_t*>(array_.data());
-        if (array_.ndim() == 3) base_ += channel * array_.stride(2) * size;
+        const long channel = channel_arg(channel_object, channels);
+        row_step_ = array_.stride(0);
+        col_step_ = array_.stride(1);
+        base_ = array_.data();
+        if (array_.ndim() == 3) base_ += channel * array_.stride(2);
+        dtype_ = array_.dtype();
     }
 
     std::size_t height = 0, width = 0;
@@ -90,14 +80,23 @@ public:
     // Whether each pixel of row y is active (value > threshold).
     void active_row(std::size_t y, float threshold, std::uint8_t* out) const noexcept {
         const std::uint8_t* p = base_ + static_cast<std::int64_t>(y) * row_step_;
-        if (f64_) {
-            read_row<double>(p, threshold, out);
-        } else {
-            read_row<float>(p, threshold, out);
-        }
+        if (dtype_.native(Kind::kFloat, 4)) return read_row<float>(p, threshold, out);
+        if (dtype_.native(Kind::kFloat, 8)) return read_row<double>(p, threshold, out);
+        if (dtype_.native(Kind::kUnsigned, 1)) return read_row<std::uint8_t>(p, threshold, out);
+        for (std::size_t x = 0; x < width; ++x)
+            out[x] = number_at(p + static_cast<std::int64_t>(x) * col_step_, dtype_) > threshold;
     }
 
 private:
+    static constexpr const char* kExpected = "an array of numbers";
+
+    static long channel_arg(nb::handle o, std::size_t channels) {
+        const long most = static_cast<long>(channels) - 1;
+        const std::string expected = "0 <= channel < " + std::to_string(channels);
+        return index_arg(o, "channel", 0, most, expected.c_str());
+    }
+
+    // float32 and float64 read as they are, uint8 exactly as float32.
     template <class T>
     void read_row(const std::uint8_t* p, float threshold, std::uint8_t* out) const noexcept {
         if (col_step_ == static_cast<std::int64_t>(sizeof(T))) {
@@ -115,27 +114,18 @@ private:
         }
     }
 
-    AnyArray array_;
+    ArrayArg array_;
     const std::uint8_t* base_ = nullptr;
     std::int64_t row_step_ = 0, col_step_ = 0;
-    bool f64_ = false;
+    Dtype dtype_;
 };
-
-long channel_arg(nb::handle o) {
-    const long v = PyLong_AsLong(o.ptr());
-    if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        throw nb::type_error("argument 'channel': expected an int");
-    }
-    return v;
-}
 
 // Active pixels with an inactive or missing 4-neighbour, as the per-pixel
 // function finds them in a complete image: every pixel of the first and
 // last row and column is on the outline.
 nb::object pixel_edge_points(nb::handle image, nb::handle threshold_object,
-                             nb::handle channel_object, std::optional<int> workers) {
-    const Image img(image, channel_arg(channel_object));
+                             nb::handle channel_object, nb::handle workers) {
+    const Image img(image, channel_object);
     const float threshold = float_arg(threshold_object, "threshold");
     const int threads = checked_workers(workers);
     const std::size_t h = img.height, w = img.width;
@@ -194,21 +184,21 @@ nb::object pixel_edge_points(nb::handle image, nb::handle threshold_object,
 }  // namespace
 
 void register_points(nb::module_& m) {
-    const auto workers = (nb::arg("workers") = nb::none());
-    m.def("convex_hull", &convex_hull, nb::arg("points"), nb::kw_only(), workers,
+    const auto workers = (nb::arg("workers").none() = nb::none());
+    m.def("convex_hull", &convex_hull, nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def convex_hull(points: ArrayLike, *, workers: int | None = None) -> "
                   "NDArray[numpy.float32]"),
           "The convex hull of the rows of `points` (shape (n, 2)), as\n"
           "`_core.convex_hull` gives it for the list of rows: a (k, 2) float32\n"
           "array, counter-clockwise from the lowest point; the same ValueError\n"
           "for a NaN or an orientation it cannot decide.");
-    m.def("bounding_box", &bounding_box, nb::arg("points"), nb::kw_only(), workers,
+    m.def("bounding_box", &bounding_box, nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def bounding_box(points: ArrayLike, *, workers: int | None = None) -> "
                   "tuple[float, float, float, float]"),
           "`(min_x, min_y, max_x, max_y)` of the rows of `points` (shape (n, 2)),\n"
           "as `_core.bounding_box` gives it for the list of rows.");
-    m.def("pixel_edge_points", &pixel_edge_points, nb::arg("image"), nb::arg("threshold"),
-          nb::arg("channel") = 0, nb::kw_only(), workers,
+    m.def("pixel_edge_points", &pixel_edge_points, nb::arg("image").none(), nb::arg("threshold").none(),
+          nb::arg("channel").none() = 0, nb::kw_only(), workers,
           nb::sig("def pixel_edge_points(image: ArrayLike, threshold: float, channel: int = 0, "
                   "*, workers: int | None = None) -> NDArray[numpy.float32]"),
           "The outline pixels of `image` (shape (h, w), or (h, w, c) read at\n"
