@@ -4,7 +4,6 @@
 // field 8 times a point outside the scene and 14 inside; this walks it 7.
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 #include "core_object.hpp"
 #include "groups.hpp"
@@ -26,7 +25,7 @@ std::size_t grain(const SdfCollider& s) {
     return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 16, 1024);
 }
 
-nb::object resolve(nb::handle collider, nb::handle points, std::optional<int> workers) {
+nb::object resolve(nb::handle collider, nb::handle points, nb::handle workers) {
     const Held<SdfCollider> held(collider, "collider");
     const FloatRows in(points, "points", 3);
     const int threads = checked_workers(workers);
@@ -68,8 +67,8 @@ nb::object resolve(nb::handle collider, nb::handle points, std::optional<int> wo
 }  // namespace
 
 void register_resolve(nb::module_& m) {
-    m.def("resolve", &resolve, nb::arg("collider"), nb::arg("points"), nb::kw_only(),
-          nb::arg("workers") = nb::none(),
+    m.def("resolve", &resolve, nb::arg("collider").none(), nb::arg("points").none(),
+          nb::kw_only(), nb::arg("workers").none() = nb::none(),
           nb::sig("def resolve(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> tuple[NDArray[numpy.float32], NDArray[numpy.float32], "
                   "NDArray[numpy.float32]]"),
