@@ -366,27 +366,30 @@ void SceneField::distances(const float* x, const float* y, const float* z, std::
 
 void SceneField::normals(const float* x, const float* y, const float* z, std::size_t n,
                          float* out) const noexcept {
-    // Six offset copies of a few points at a time, each axis in turn.
+    // Six offset copies of a few points at a time, each axis in turn, all
+    // through the lanes at once.
     constexpr std::size_t kChunk = 64;
     constexpr float h = kNormalStep;
-    float px[kChunk], py[kChunk], pz[kChunk], d[6][kChunk];
+    float px[6 * kChunk], py[6 * kChunk], pz[6 * kChunk], d[6 * kChunk];
     for (std::size_t i = 0; i < n; i += kChunk) {
         const std::size_t m = std::min(kChunk, n - i);
         for (std::size_t axis = 0; axis < 3; ++axis) {
             for (std::size_t side = 0; side < 2; ++side) {
+                const std::size_t at = (2 * axis + side) * m;
                 const float* coord[3] = {x + i, y + i, z + i};
                 for (std::size_t j = 0; j < m; ++j) {
                     const float c = coord[axis][j];
-                    px[j] = x[i + j];
-                    py[j] = y[i + j];
-                    pz[j] = z[i + j];
-                    (axis == 0 ? px : axis == 1 ? py : pz)[j] = side == 0 ? c + h : c - h;
+                    px[at + j] = x[i + j];
+                    py[at + j] = y[i + j];
+                    pz[at + j] = z[i + j];
+                    (axis == 0 ? px : axis == 1 ? py : pz)[at + j] = side == 0 ? c + h : c - h;
                 }
-                distances(px, py, pz, m, d[2 * axis + side]);
             }
         }
+        distances(px, py, pz, 6 * m, d);
         for (std::size_t j = 0; j < m; ++j) {
-            const auto v = normal_from(d[0][j] - d[1][j], d[2][j] - d[3][j], d[4][j] - d[5][j]);
+            const auto v = normal_from(d[j] - d[m + j], d[2 * m + j] - d[3 * m + j],
+                                       d[4 * m + j] - d[5 * m + j]);
             out[3 * (i + j)] = v[0];
             out[3 * (i + j) + 1] = v[1];
             out[3 * (i + j) + 2] = v[2];
