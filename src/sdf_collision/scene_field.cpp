@@ -323,6 +323,13 @@ constexpr std::size_t kExactPositions = std::size_t{1} << 24;
 // so there can be many).
 void SceneField::distances(const float* x, const float* y, const float* z, std::size_t n,
                            float* out) const noexcept {
+    // A few points answer sooner one at a time, each record block filling
+    // the lanes, than as a pass of points that mostly repeat the last.
+    constexpr std::size_t kFewPoints = 4;
+    if (n <= kFewPoints) {
+        for (std::size_t j = 0; j < n; ++j) out[j] = distance(x[j], y[j], z[j]);
+        return;
+    }
     const std::span<const Group> groups{groups_.data(), group_count_};
     kernels.nearest(groups, columns_.data(), x, y, z, n, out);
     if (!signed_zeros_) return;
