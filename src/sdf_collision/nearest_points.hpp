@@ -62,6 +62,15 @@ void first_zeros_16(std::span<const SceneField::Group> groups, const float* colu
 
 inline namespace CORE_LANES_ISA {
 
+// A record's columns, each spread over the lanes; written out so that the
+// compiler keeps them in registers.
+template <class V, std::size_t Columns>
+std::array<V, Columns> spread(const float* c, uint32_t stride) noexcept {
+    return [&]<std::size_t... k>(std::index_sequence<k...>) {
+        return std::array<V, Columns>{lanes::constant<V>(c[k * stride])...};
+    }(std::make_index_sequence<Columns>{});
+}
+
 // The smallest distance in each lane over a group's records, kept as the
 // record walk keeps it: a record replaces the kept one only when strictly
 // less. A record's constants stay in registers while the points stream past
@@ -73,8 +82,7 @@ void nearest_in_group(const SceneField::Group& g, const float* columns, const fl
     constexpr std::size_t kColumns = Shape<K>::kColumns;
     const float* c = columns + g.column0;
     for (uint32_t i = 0; i < g.count; ++i) {
-        std::array<V, kColumns> record;
-        for (std::size_t k = 0; k < kColumns; ++k) record[k] = lanes::constant<V>(c[k * g.count + i]);
+        const auto record = spread<V, kColumns>(c + i, g.count);
         for (std::size_t j = 0; j < n; j += kWidth) {
             const V d = Shape<K>::at(record, lanes::load_as<V>(x + j), lanes::load_as<V>(y + j),
                                      lanes::load_as<V>(z + j));
@@ -96,8 +104,7 @@ void first_zero_in_group(const SceneField::Group& g, const float* columns,
     const V zero_below = lanes::constant<V>(std::numeric_limits<float>::denorm_min());
     const V none = lanes::constant<V>(std::numeric_limits<float>::infinity());
     for (uint32_t i = 0; i < g.count; ++i) {
-        std::array<V, kColumns> record;
-        for (std::size_t k = 0; k < kColumns; ++k) record[k] = lanes::constant<V>(c[k * g.count + i]);
+        const auto record = spread<V, kColumns>(c + i, g.count);
         const V position = lanes::constant<V>(static_cast<float>(positions[g.first + i]));
         for (std::size_t j = 0; j < n; j += kWidth) {
             const V d = Shape<K>::at(record, lanes::load_as<V>(x + j), lanes::load_as<V>(y + j),
