@@ -47,8 +47,8 @@ public:
     void normals(const float* x, const float* y, const float* z, std::size_t n,
                  float* out) const noexcept;
 
-    // The one list of primitive kinds: scene_field.cpp gives each its type codes
-    // and formula and derives everything else from this enumeration.
+    // The one list of primitive kinds: kinds.hpp gives each its type codes and
+    // formula, and everything else derives from this enumeration.
     enum Kind : uint8_t { kSpheres, kBoxes, kCylinders, kCapsules, kCones, kTori, kPlanes, kKinds };
 
     // The records of one kind: `count` floats per column, positions ascending.
