@@ -66,13 +66,27 @@ test-plain-lanes: $(DEPS)
 LONG_SCENES ?= 50000
 LONG_STRIDE ?= 13
 LONG_CXX := $(TEST_CXX) -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic -Werror -Isrc
+# The field is built once per path of lanes: the widest the CPU has (its
+# AVX2 and AVX-512 kernels compiled apart where the machine is x86-64), AVX2
+# alone, SSE2 or NEON alone, and plain C++.
+LONG_FIELD := tests/cpp/check_scene_field.cpp src/sdf_collision/scene_field.cpp
+LONG_X86 := $(filter x86_64,$(shell uname -m))
 check-long:
 	mkdir -p build
-	$(LONG_CXX) -o build/check_scene_field tests/cpp/check_scene_field.cpp src/sdf_collision/scene_field.cpp
-	$(LONG_CXX) -DCORE_PLAIN_LANES -o build/check_scene_field_plain tests/cpp/check_scene_field.cpp \
-	    src/sdf_collision/scene_field.cpp
+	$(LONG_CXX) $(if $(LONG_X86),-mavx2) -c -o build/scene_field_avx2.o src/sdf_collision/scene_field_avx2.cpp
+	$(LONG_CXX) $(if $(LONG_X86),-mavx512f) -c -o build/scene_field_avx512.o \
+	    src/sdf_collision/scene_field_avx512.cpp
+	$(LONG_CXX) -o build/check_scene_field $(LONG_FIELD) build/scene_field_avx2.o build/scene_field_avx512.o
+	$(LONG_CXX) -DCORE_LANES_ALWAYS_AVX2 -o build/check_scene_field_8 $(LONG_FIELD) \
+	    build/scene_field_avx2.o build/scene_field_avx512.o
+	$(LONG_CXX) -DCORE_LANES_NO_AVX2 -o build/check_scene_field_4 $(LONG_FIELD) \
+	    build/scene_field_avx2.o build/scene_field_avx512.o
+	$(LONG_CXX) -DCORE_PLAIN_LANES -o build/check_scene_field_plain $(LONG_FIELD) \
+	    src/sdf_collision/scene_field_avx2.cpp src/sdf_collision/scene_field_avx512.cpp
 	$(LONG_CXX) -o build/check_sin_cos tests/cpp/check_sin_cos.cpp
 	build/check_scene_field $(LONG_SCENES)
+	build/check_scene_field_8 $(LONG_SCENES)
+	build/check_scene_field_4 $(LONG_SCENES)
 	build/check_scene_field_plain $(LONG_SCENES)
 	build/check_sin_cos $(LONG_STRIDE)
 

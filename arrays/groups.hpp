@@ -12,5 +12,6 @@ void register_physics(nanobind::module_& m);
 void register_bytes(nanobind::module_& m);
 void register_node_graphs(nanobind::module_& m);
 void register_state(nanobind::module_& m);
+void register_resolve(nanobind::module_& m);
 
 }  // namespace core::arrays

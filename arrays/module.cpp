@@ -50,4 +50,5 @@ NB_MODULE(_arrays, m) {
     core::arrays::register_bytes(m);
     core::arrays::register_node_graphs(m);
     core::arrays::register_state(m);
+    core::arrays::register_resolve(m);
 }

@@ -60,6 +60,12 @@ int checked_workers(nb::handle workers) {
 
 void run_blocks(std::size_t n, std::size_t grain, int workers, BlockFn block, void* context) {
     if (n == 0) return;
+    // A sixteenth of a block, some microseconds of work, costs less than
+    // handing the lock over and taking it back: done with the lock held.
+    if (n <= grain / 16) {
+        block(context, 0, n);
+        return;
+    }
     std::atomic<bool> stop{false};
     {
         Caller caller;

@@ -260,6 +260,24 @@ def cases():
         )
     )
 
+    # The cost of an array call itself: one point against one per-item call.
+    from gfxcore import arrays
+
+    env = {"arrays": arrays, "c": c, "P": pts[:1].copy(), "x": float(pts[0, 0]),
+           "y": float(pts[0, 1]), "z": float(pts[0, 2])}
+    out.append(
+        Case(
+            "arrays.distances, 1 point, 16 prims",
+            "arrays.distances(c, P)",
+            "c.distance(x, y, z)",
+            "SdfCollider.distance",
+            env,
+            work="1 point",
+            check=lambda a, b: a.tolist() == [b],
+            goal=10.0,
+        )
+    )
+
     big = _random_scene(BULK_PRIMS, seed=3)
     data = big.to_gpu_bytes()
     recs = np.frombuffer(bytes(data), dtype=np.uint8)

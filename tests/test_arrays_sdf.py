@@ -30,9 +30,18 @@ def test_sdf_queries_match_the_per_item_calls():
         c.load_bytes(hostile_scene(rng, tiny) + hostile_scene(rng, tiny)[: 48 * rng.randrange(3)])
         n = rng.randrange(0, 120)
         for given, rows in layouts(points(rng, nrng, tiny, n)):
-            assert_same_f32(arrays.distances(c, given), [c.distance(*p) for p in rows])
-            assert_same_f32(arrays.normals(c, given), [c.normal(*p) for p in rows])
-            assert_same_f32(arrays.push_out(c, given), [c.push_out(*p) for p in rows])
+            want = (
+                [c.distance(*p) for p in rows],
+                [c.normal(*p) for p in rows],
+                [c.push_out(*p) for p in rows],
+            )
+            assert_same_f32(arrays.distances(c, given), want[0])
+            assert_same_f32(arrays.normals(c, given), want[1])
+            assert_same_f32(arrays.push_out(c, given), want[2])
+            frame = arrays.resolve(c, given, workers=1 + scene % 2)
+            assert type(frame) is tuple and len(frame) == 3
+            for got, expected in zip(frame, want):
+                assert_same_f32(got, expected)
         ends = points(rng, nrng, tiny, 2 * n)
         radii = hostile(nrng, n)
         got = arrays.sphere_overlaps(c, ends[:n], radii)

@@ -172,3 +172,11 @@ def _restore_state(obj: object, state: Buffer) -> None:
     """Give `obj` the state `_state_of` read from an object of its class
     (a TileCache: of its capacity), under the exclusive borrow. A payload
     that is not such a state raises ValueError and changes nothing."""
+
+def resolve(
+    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+) -> tuple[NDArray[numpy.float32], NDArray[numpy.float32], NDArray[numpy.float32]]:
+    """`(distances(collider, points), normals(collider, points),
+    push_out(collider, points))` from one pass over the scene: a frame's
+    collision answers for the rows of `points` (shape (n, 3)), each array
+    bit for bit the one its own call gives."""

@@ -1,9 +1,15 @@
 // Four float lanes evaluated together: SSE2 on x86-64, NEON on ARM64, plain
 // C++ elsewhere or when CORE_PLAIN_LANES is defined (the build option of the
-// same name, so that CI tests them on x86-64 too); and the same operations on a
-// single float. Every operation is the lane-wise IEEE operation, correctly
-// rounded (no reciprocal or square-root estimates, no fused multiply-add), so
-// all three give the bits of the same formula written with scalar floats.
+// same name, so that CI tests them on x86-64 too); eight AVX2 lanes in a
+// translation unit compiled for AVX2; and the same operations on a single
+// float. Every operation is the lane-wise IEEE operation, correctly rounded
+// (no reciprocal or square-root estimates, no fused multiply-add), so all of
+// them give the bits of the same formula written with scalar floats.
+//
+// Everything here sits in an inline namespace named after the instruction set
+// of the translation unit (CORE_LANES_ISA): an inline function compiled with
+// AVX2 must never be the one copy the linker keeps for code that runs on a
+// machine without it.
 #pragma once
 
 #include <cassert>
@@ -20,7 +26,20 @@
 #define CORE_LANES_NEON 1
 #endif
 
+#if defined(__AVX2__) && !defined(CORE_PLAIN_LANES)
+#include <immintrin.h>
+#define CORE_LANES_AVX2 1
+#endif
+#if defined(__AVX512F__) && !defined(CORE_PLAIN_LANES)
+#define CORE_LANES_AVX512 1
+#endif
+
+#ifndef CORE_LANES_ISA
+#define CORE_LANES_ISA base
+#endif
+
 namespace core::lanes {
+inline namespace CORE_LANES_ISA {
 
 constexpr std::size_t kWidth = 4;
 
@@ -167,6 +186,76 @@ inline float select(bool m, float a, float b) noexcept { return m ? a : b; }
 inline float less_or(float a, float b) noexcept { return a < b ? a : b; }
 inline float greater_or(float a, float b) noexcept { return b < a ? a : b; }
 
+#if CORE_LANES_AVX2
+
+struct F8 {
+    __m256 v;
+};
+struct Mask8 {
+    __m256 v;
+};
+
+inline void store(float* p, F8 a) noexcept { _mm256_storeu_ps(p, a.v); }
+inline F8 operator+(F8 a, F8 b) noexcept { return {_mm256_add_ps(a.v, b.v)}; }
+inline F8 operator-(F8 a, F8 b) noexcept { return {_mm256_sub_ps(a.v, b.v)}; }
+inline F8 operator*(F8 a, F8 b) noexcept { return {_mm256_mul_ps(a.v, b.v)}; }
+inline F8 operator/(F8 a, F8 b) noexcept { return {_mm256_div_ps(a.v, b.v)}; }
+inline F8 operator-(F8 a) noexcept { return {_mm256_xor_ps(a.v, _mm256_set1_ps(-0.0f))}; }
+inline F8 sqrt(F8 a) noexcept { return {_mm256_sqrt_ps(a.v)}; }
+inline F8 abs(F8 a) noexcept { return {_mm256_andnot_ps(_mm256_set1_ps(-0.0f), a.v)}; }
+inline Mask8 operator<(F8 a, F8 b) noexcept { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
+inline Mask8 is_nan(F8 a) noexcept { return {_mm256_cmp_ps(a.v, a.v, _CMP_UNORD_Q)}; }
+inline F8 select(Mask8 m, F8 a, F8 b) noexcept { return {_mm256_blendv_ps(b.v, a.v, m.v)}; }
+// The same rule as the 128-bit instructions: `b` unless `a` compares less
+// (greater), so NaN and equal operands keep `b`.
+inline F8 less_or(F8 a, F8 b) noexcept { return {_mm256_min_ps(a.v, b.v)}; }
+inline F8 greater_or(F8 a, F8 b) noexcept { return {_mm256_max_ps(a.v, b.v)}; }
+
+#endif
+
+#if CORE_LANES_AVX512
+
+// Sixteen lanes, AVX-512 Foundation alone: sign bits are flipped and cleared
+// with integer operations, as the float ones need another extension.
+struct F16 {
+    __m512 v;
+};
+struct Mask16 {
+    __mmask16 v;
+};
+
+inline __m512 sign_bits16() noexcept { return _mm512_set1_ps(-0.0f); }
+inline void store(float* p, F16 a) noexcept { _mm512_storeu_ps(p, a.v); }
+inline F16 operator+(F16 a, F16 b) noexcept { return {_mm512_add_ps(a.v, b.v)}; }
+inline F16 operator-(F16 a, F16 b) noexcept { return {_mm512_sub_ps(a.v, b.v)}; }
+inline F16 operator*(F16 a, F16 b) noexcept { return {_mm512_mul_ps(a.v, b.v)}; }
+inline F16 operator/(F16 a, F16 b) noexcept { return {_mm512_div_ps(a.v, b.v)}; }
+inline F16 operator-(F16 a) noexcept {
+    return {_mm512_castsi512_ps(
+        _mm512_xor_si512(_mm512_castps_si512(a.v), _mm512_castps_si512(sign_bits16())))};
+}
+inline F16 sqrt(F16 a) noexcept { return {_mm512_sqrt_ps(a.v)}; }
+inline F16 abs(F16 a) noexcept {
+    return {_mm512_castsi512_ps(
+        _mm512_andnot_si512(_mm512_castps_si512(sign_bits16()), _mm512_castps_si512(a.v)))};
+}
+inline Mask16 operator<(F16 a, F16 b) noexcept {
+    return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ)};
+}
+inline Mask16 is_nan(F16 a) noexcept { return {_mm512_cmp_ps_mask(a.v, a.v, _CMP_UNORD_Q)}; }
+inline F16 select(Mask16 m, F16 a, F16 b) noexcept { return {_mm512_mask_blend_ps(m.v, b.v, a.v)}; }
+// As the narrower instructions: NaN and equal operands keep `b`.
+inline F16 less_or(F16 a, F16 b) noexcept { return {_mm512_min_ps(a.v, b.v)}; }
+inline F16 greater_or(F16 a, F16 b) noexcept { return {_mm512_max_ps(a.v, b.v)}; }
+
+#endif
+
+// Lanes of the vector type V, and loads and spreads of it.
+template <class V>
+constexpr std::size_t kLanes = 1;
+template <>
+inline constexpr std::size_t kLanes<F4> = kWidth;
+
 template <class V>
 V constant(float x) noexcept;
 template <>
@@ -177,6 +266,39 @@ template <>
 inline F4 constant<F4>(float x) noexcept {
     return splat(x);
 }
+
+template <class V>
+V load_as(const float* p) noexcept;
+template <>
+inline F4 load_as<F4>(const float* p) noexcept {
+    return load(p);
+}
+
+#if CORE_LANES_AVX2
+template <>
+inline constexpr std::size_t kLanes<F8> = 8;
+template <>
+inline F8 constant<F8>(float x) noexcept {
+    return {_mm256_set1_ps(x)};
+}
+template <>
+inline F8 load_as<F8>(const float* p) noexcept {
+    return {_mm256_loadu_ps(p)};
+}
+#endif
+
+#if CORE_LANES_AVX512
+template <>
+inline constexpr std::size_t kLanes<F16> = 16;
+template <>
+inline F16 constant<F16>(float x) noexcept {
+    return {_mm512_set1_ps(x)};
+}
+template <>
+inline F16 load_as<F16>(const float* p) noexcept {
+    return {_mm512_loadu_ps(p)};
+}
+#endif
 
 // max and min that drop a single NaN operand and keep the other; with equal
 // operands (+0 and -0) they return `a`.
@@ -197,4 +319,5 @@ V pos_squared(V a) noexcept {
     return p * p;
 }
 
+}  // namespace CORE_LANES_ISA
 }  // namespace core::lanes

@@ -10,96 +10,20 @@
 
 #include "common/trig.hpp"
 #include "sdf/record.hpp"
+#include "sdf_collision/kinds.hpp"
+#include "sdf_collision/nearest_points.hpp"
 #include "sdf_collision/shapes.hpp"
 
 namespace core {
 
 namespace {
 
+using field::kColumns;
+using field::kinds;
+using field::Shape;
 using lanes::F4;
 using lanes::kWidth;
 using Constants = std::array<float, 8>;
-
-// Each kind: the record type codes it holds, and its formula over `c`, its
-// columns of one record or of a block of four, at the point (x, y, z); the
-// columns are those constants() gives. The rest of this file reaches the kinds
-// through kinds() below, never by listing them.
-template <SceneField::Kind>
-struct Shape;
-
-template <>
-struct Shape<SceneField::kSpheres> {
-    static constexpr uint32_t kCodes[] = {record::kSphere};
-    static constexpr std::size_t kColumns = 4;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::sphere(x - c[0], y - c[1], z - c[2], c[3]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kBoxes> {
-    static constexpr uint32_t kCodes[] = {record::kBox, record::kRoundedBox};
-    static constexpr std::size_t kColumns = 7;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::rounded_box(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kCylinders> {
-    static constexpr uint32_t kCodes[] = {record::kCylinder};
-    static constexpr std::size_t kColumns = 5;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::cylinder(x - c[0], y - c[1], z - c[2], c[3], c[4]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kCapsules> {
-    static constexpr uint32_t kCodes[] = {record::kCapsule};
-    static constexpr std::size_t kColumns = 8;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::capsule(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6], c[7]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kCones> {
-    static constexpr uint32_t kCodes[] = {record::kCone};
-    static constexpr std::size_t kColumns = 6;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::cone(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kTori> {
-    static constexpr uint32_t kCodes[] = {record::kTorus};
-    static constexpr std::size_t kColumns = 5;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::torus(x - c[0], y - c[1], z - c[2], c[3], c[4]);
-    }
-};
-
-template <>
-struct Shape<SceneField::kPlanes> {
-    static constexpr uint32_t kCodes[] = {record::kPlane};
-    static constexpr std::size_t kColumns = 4;
-    static auto at(const auto& c, auto x, auto y, auto z) noexcept {
-        return shapes::plane(x, y, z, c[0], c[1], c[2], c[3]);
-    }
-};
-
-// Calls `f.template operator()<K...>()` with every kind, in kind order.
-template <class F>
-constexpr decltype(auto) kinds(F&& f) {
-    return [&]<std::size_t... K>(std::index_sequence<K...>) -> decltype(auto) {
-        return f.template operator()<static_cast<SceneField::Kind>(K)...>();
-    }(std::make_index_sequence<SceneField::kKinds>{});
-}
-
-constexpr auto kColumns =
-    kinds([]<SceneField::Kind... K>() { return std::array{Shape<K>::kColumns...}; });
 
 SceneField::Kind kind_of(uint32_t code) noexcept {
     return kinds([code]<SceneField::Kind... K>() {
@@ -233,18 +157,9 @@ SceneField::SceneField(std::span<const uint8_t> buffer) {
     for (std::size_t i = 0; i < n; ++i) {
         if (const Kind kind = kind_at(i); kind != kKinds) ++count[kind];
     }
-    std::array<Group*, kKinds> group_of{};
-    uint32_t first = 0;
-    std::size_t column0 = 0;
-    for (std::size_t k = 0; k < kKinds; ++k) {
-        if (count[k] == 0) continue;
-        few_ = few_ && count[k] < kWidth;
-        Group& g = groups_[group_count_++];
-        g = {static_cast<Kind>(k), count[k], first, column0};
-        group_of[k] = &g;
-        first += count[k];
-        column0 += count[k] * kColumns[k];
-    }
+    const auto [first, column0] = lay_out(count);
+    std::array<const Group*, kKinds> group_of{};
+    for (const Group& g : groups()) group_of[g.kind] = &g;
     columns_.resize(column0);
     positions_.resize(first);
     std::array<uint32_t, kKinds> filled{};
@@ -319,7 +234,7 @@ float SceneField::distance(float px, float py, float pz) const noexcept {
     walk(px, py, pz, nearest);
     // Neither holds NaN: any order of comparison finds the same minimum.
     const float best = lanes::less_or(nearest.single, lanes::min_lane(nearest.per_lane));
-    return best == 0.0f && positions_.size() > 1 ? first_zero(px, py, pz) : best;
+    return best == 0.0f && signed_zeros_ ? first_zero(px, py, pz) : best;
 }
 
 float SceneField::first_zero(float px, float py, float pz) const noexcept {
@@ -361,96 +276,115 @@ std::array<float, 3> SceneField::normal(float px, float py, float pz) const noex
 
 namespace {
 
-// Column k of one record spread over the four lanes.
-struct Spread {
-    const float* p;
-    uint32_t stride;
-    F4 operator[](std::size_t k) const noexcept { return lanes::splat(p[k * stride]); }
-};
-
-// Points per pass over the records: two blocks of lanes share each record's
-// constants and overlap their latencies.
-constexpr std::size_t kBlocks = 4;
-using Points = std::array<F4, kBlocks>;
-
-// The smallest distance in each lane over a group's records, kept as the
-// record walk keeps it: a record replaces the kept one only when strictly less.
-template <SceneField::Kind K>
-void nearest_in_group(const SceneField::Group& g, const float* columns, const Points& x,
-                      const Points& y, const Points& z, Points& best) noexcept {
-    const float* c = columns + g.column0;
-    // Written out per block, so that the kept minima stay in registers.
-    [&]<std::size_t... k>(std::index_sequence<k...>) {
-        Points b = best;
-        for (uint32_t i = 0; i < g.count; ++i) {
-            const Spread record{c + i, g.count};
-            ((b[k] = lanes::less_or(Shape<K>::at(record, x[k], y[k], z[k]), b[k])), ...);
-        }
-        best = b;
-    }(std::make_index_sequence<kBlocks>{});
+// The widest lanes this CPU runs, unless the build fixes them
+// (CORE_LANES=sse2, avx2 or avx512 in CMake) so that tests can hold each to
+// the plain lanes.
+field::Kernels widest_lanes() noexcept {
+    constexpr field::Kernels k4{field::nearest_points_4, field::first_zeros_4};
+    constexpr field::Kernels k8{field::nearest_points_8, field::first_zeros_8};
+    constexpr field::Kernels k16{field::nearest_points_16, field::first_zeros_16};
+    (void)k4, (void)k8, (void)k16;
+#if defined(CORE_LANES_ALWAYS_AVX512)
+    return k16;
+#elif defined(CORE_LANES_ALWAYS_AVX2)
+    return k8;
+#elif defined(__x86_64__) && !defined(CORE_PLAIN_LANES) && !defined(CORE_LANES_NO_AVX2)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return k16;
+    return __builtin_cpu_supports("avx2") ? k8 : k4;
+#else
+    return k4;
+#endif
 }
+
+const field::Kernels kernels = widest_lanes();
+
+// Positions a float holds exactly, for the lanes that settle zeros.
+constexpr std::size_t kExactPositions = std::size_t{1} << 24;
 
 }  // namespace
 
 // Every record reaches every lane, and within a lane the minimum over the
 // records does not depend on their order; only a zero minimum needs the
-// buffer order (its sign), and those lanes take the one-point walk.
+// buffer order (its sign): those points go through the lanes again, keeping
+// the earliest record at zero (cones give exact zeros over whole regions,
+// so there can be many).
 void SceneField::distances(const float* x, const float* y, const float* z, std::size_t n,
                            float* out) const noexcept {
-    using Nearest = void (*)(const Group&, const float*, const Points&, const Points&,
-                             const Points&, Points&) noexcept;
-    static constexpr auto kNearest = kinds(
-        []<Kind... K>() { return std::array<Nearest, sizeof...(K)>{nearest_in_group<K>...}; });
-    const std::span<const Group> groups{groups_.data(), group_count_};
-    const bool signed_zeros = positions_.size() > 1;
-    constexpr std::size_t kPoints = kWidth * kBlocks;
-    for (std::size_t i = 0; i < n; i += kPoints) {
-        const std::size_t m = std::min(kPoints, n - i);
-        float px[kPoints], py[kPoints], pz[kPoints], d[kPoints];
-        for (std::size_t j = 0; j < kPoints; ++j) {
-            const std::size_t at = i + std::min(j, m - 1);  // a short pass repeats its last point
-            px[j] = x[at];
-            py[j] = y[at];
-            pz[j] = z[at];
-        }
-        Points bx, by, bz, best;
-        for (std::size_t k = 0; k < kBlocks; ++k) {
-            bx[k] = lanes::load(px + k * kWidth);
-            by[k] = lanes::load(py + k * kWidth);
-            bz[k] = lanes::load(pz + k * kWidth);
-            best[k] = lanes::splat(kEmptyDistance);
-        }
-        for (const Group& g : groups) kNearest[g.kind](g, columns_.data(), bx, by, bz, best);
-        for (std::size_t k = 0; k < kBlocks; ++k) lanes::store(d + k * kWidth, best[k]);
-        for (std::size_t j = 0; j < m; ++j) {
-            out[i + j] = d[j] == 0.0f && signed_zeros ? first_zero(px[j], py[j], pz[j]) : d[j];
-        }
+    // A few points answer sooner one at a time, each record block filling
+    // the lanes, than as a pass of points that mostly repeat the last.
+    constexpr std::size_t kFewPoints = 4;
+    if (n <= kFewPoints) {
+        for (std::size_t j = 0; j < n; ++j) out[j] = distance(x[j], y[j], z[j]);
+        return;
     }
+    const std::span<const Group> groups{groups_.data(), group_count_};
+    kernels.nearest(groups, columns_.data(), x, y, z, n, out);
+    if (!signed_zeros_) return;
+    // Only planes give -0: where none of them does, every record at zero
+    // gives +0; where the earliest plane at zero gives +0, so does the
+    // earliest record. The rest need every record's position.
+    constexpr auto kNegativeZero =
+        kinds([]<Kind... K>() { return std::array{Shape<K>::kNegativeZero...}; });
+    std::array<Group, kKinds> signed_groups;
+    std::size_t signed_count = 0;
+    for (const Group& g : groups) {
+        if (kNegativeZero[g.kind]) signed_groups[signed_count++] = g;
+    }
+    constexpr std::size_t kBatch = 256;
+    float zx[kBatch], zy[kBatch], zz[kBatch], zd[kBatch];
+    std::size_t at[kBatch], k = 0;
+    const auto settle = [&] {
+        kernels.first_zeros({signed_groups.data(), signed_count}, columns_.data(),
+                            positions_.data(), zx, zy, zz, k, zd);
+        std::size_t q2 = 0;
+        for (std::size_t q = 0; q < k; ++q) {
+            out[at[q]] = zd[q];
+            if (!std::signbit(zd[q])) continue;
+            zx[q2] = zx[q], zy[q2] = zy[q], zz[q2] = zz[q], at[q2++] = at[q];
+        }
+        kernels.first_zeros(groups, columns_.data(), positions_.data(), zx, zy, zz, q2, zd);
+        for (std::size_t q = 0; q < q2; ++q) out[at[q]] = zd[q];
+        k = 0;
+    };
+    for (std::size_t j = 0; j < n; ++j) {
+        if (out[j] != 0.0f) continue;
+        if (positions_.size() > kExactPositions) {
+            out[j] = first_zero(x[j], y[j], z[j]);
+            continue;
+        }
+        zx[k] = x[j], zy[k] = y[j], zz[k] = z[j], at[k++] = j;
+        if (k == kBatch) settle();
+    }
+    if (k > 0) settle();
 }
 
 void SceneField::normals(const float* x, const float* y, const float* z, std::size_t n,
                          float* out) const noexcept {
-    // Six offset copies of a few points at a time, each axis in turn.
+    // Six offset copies of a few points at a time, each axis in turn, all
+    // through the lanes at once.
     constexpr std::size_t kChunk = 64;
     constexpr float h = kNormalStep;
-    float px[kChunk], py[kChunk], pz[kChunk], d[6][kChunk];
+    float px[6 * kChunk], py[6 * kChunk], pz[6 * kChunk], d[6 * kChunk];
     for (std::size_t i = 0; i < n; i += kChunk) {
         const std::size_t m = std::min(kChunk, n - i);
         for (std::size_t axis = 0; axis < 3; ++axis) {
             for (std::size_t side = 0; side < 2; ++side) {
+                const std::size_t at = (2 * axis + side) * m;
                 const float* coord[3] = {x + i, y + i, z + i};
                 for (std::size_t j = 0; j < m; ++j) {
                     const float c = coord[axis][j];
-                    px[j] = x[i + j];
-                    py[j] = y[i + j];
-                    pz[j] = z[i + j];
-                    (axis == 0 ? px : axis == 1 ? py : pz)[j] = side == 0 ? c + h : c - h;
+                    px[at + j] = x[i + j];
+                    py[at + j] = y[i + j];
+                    pz[at + j] = z[i + j];
+                    (axis == 0 ? px : axis == 1 ? py : pz)[at + j] = side == 0 ? c + h : c - h;
                 }
-                distances(px, py, pz, m, d[2 * axis + side]);
             }
         }
+        distances(px, py, pz, 6 * m, d);
         for (std::size_t j = 0; j < m; ++j) {
-            const auto v = normal_from(d[0][j] - d[1][j], d[2][j] - d[3][j], d[4][j] - d[5][j]);
+            const auto v = normal_from(d[j] - d[m + j], d[2 * m + j] - d[3 * m + j],
+                                       d[4 * m + j] - d[5 * m + j]);
             out[3 * (i + j)] = v[0];
             out[3 * (i + j) + 1] = v[1];
             out[3 * (i + j) + 2] = v[2];
@@ -462,8 +396,7 @@ std::size_t SceneField::column_count(Kind kind) noexcept {
     return kind < kKinds ? kColumns[kind] : 0;
 }
 
-SceneField::SceneField(const std::array<uint32_t, kKinds>& count, std::vector<uint32_t> positions,
-                       std::vector<float> columns) {
+std::pair<std::size_t, std::size_t> SceneField::lay_out(const std::array<uint32_t, kKinds>& count) {
     uint64_t first = 0, column0 = 0;
     for (std::size_t k = 0; k < kKinds; ++k) {
         if (count[k] == 0) continue;
@@ -473,10 +406,44 @@ SceneField::SceneField(const std::array<uint32_t, kKinds>& count, std::vector<ui
         first += count[k];
         column0 += uint64_t{count[k]} * kColumns[k];
     }
-    if (first > UINT32_MAX || positions.size() != first || columns.size() != column0)
+    // Positions and counts are 32-bit: 200 GB of records would not fit them.
+    if (first > UINT32_MAX) throw std::bad_alloc();
+    constexpr auto kNegativeZero =
+        kinds([]<Kind... K>() { return std::array{Shape<K>::kNegativeZero...}; });
+    for (std::size_t k = 0; k < kKinds; ++k)
+        signed_zeros_ = signed_zeros_ || (first > 1 && count[k] > 0 && kNegativeZero[k]);
+    return {static_cast<std::size_t>(first), static_cast<std::size_t>(column0)};
+}
+
+SceneField::SceneField(const std::array<uint32_t, kKinds>& count, std::vector<uint32_t> positions,
+                       std::vector<float> columns) {
+    const auto [first, column0] = lay_out(count);
+    if (positions.size() != first || columns.size() != column0)
         throw std::invalid_argument("the columns and positions do not match the record counts");
+    // A zero minimum is settled by buffer order, which needs each kind's
+    // records in ascending position, as decoding leaves them.
+    for (const Group& g : groups())
+        for (uint32_t i = g.first + 1; i < g.first + g.count; ++i)
+            if (positions[i] <= positions[i - 1])
+                throw std::invalid_argument("the record positions are not ascending");
     positions_ = std::move(positions);
     columns_ = std::move(columns);
 }
+
+namespace field {
+
+void nearest_points_4(std::span<const SceneField::Group> groups, const float* columns,
+                      const float* x, const float* y, const float* z, std::size_t n,
+                      float* out) noexcept {
+    nearest_points<lanes::F4>(groups, columns, x, y, z, n, out);
+}
+
+void first_zeros_4(std::span<const SceneField::Group> groups, const float* columns,
+                   const uint32_t* positions, const float* x, const float* y, const float* z,
+                   std::size_t n, float* out) noexcept {
+    first_zeros<lanes::F4>(groups, columns, positions, x, y, z, n, out);
+}
+
+}  // namespace field
 
 }  // namespace core

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace core {
@@ -37,16 +38,18 @@ public:
     std::array<float, 3> normal(float px, float py, float pz) const noexcept;
 
     // distance() and normal() at n points (x[i], y[i], z[i]), with the same
-    // bits as n calls: four points share a block of lanes and each record's
-    // constants are spread over them, so every record fills the lanes however
-    // few of its kind there are. Normals are written as n rows of three.
+    // bits as n calls: the points fill the lanes (as wide as the CPU has) and
+    // each record's constants are spread over them, so every record fills the
+    // lanes however few of its kind there are. Normals are written as n rows
+    // of three.
+    // `out` must not overlap the coordinates.
     void distances(const float* x, const float* y, const float* z, std::size_t n,
                    float* out) const noexcept;
     void normals(const float* x, const float* y, const float* z, std::size_t n,
                  float* out) const noexcept;
 
-    // The one list of primitive kinds: scene_field.cpp gives each its type codes
-    // and formula and derives everything else from this enumeration.
+    // The one list of primitive kinds: kinds.hpp gives each its type codes and
+    // formula, and everything else derives from this enumeration.
     enum Kind : uint8_t { kSpheres, kBoxes, kCylinders, kCapsules, kCones, kTori, kPlanes, kKinds };
 
     // The records of one kind: `count` floats per column, positions ascending.
@@ -70,6 +73,9 @@ public:
                std::vector<float> columns);
 
 private:
+    // Sets the groups and flags for `count[k]` records of each kind k; gives
+    // the number of records and of column floats.
+    std::pair<std::size_t, std::size_t> lay_out(const std::array<uint32_t, kKinds>& count);
     float first_zero(float px, float py, float pz) const noexcept;
     template <class Sink>
     void walk(float px, float py, float pz, Sink& sink) const noexcept;
@@ -77,6 +83,9 @@ private:
     std::array<Group, kKinds> groups_{};  // the kinds present, in kind order
     std::size_t group_count_ = 0;
     bool few_ = true;  // no group fills a block of lanes
+    // Two records or more, one of a kind that can give -0: only then can +0
+    // and -0 tie at a point, and a zero minimum needs the buffer order.
+    bool signed_zeros_ = false;
     std::vector<float> columns_;
     std::vector<uint32_t> positions_;  // record index in the buffer
 };

@@ -8,6 +8,7 @@
 #include "sdf_collision/lanes.hpp"
 
 namespace core::shapes {
+inline namespace CORE_LANES_ISA {
 
 using lanes::abs;
 using lanes::constant;
@@ -18,19 +19,19 @@ using lanes::select;
 using lanes::sqrt;
 
 template <class V>
-V sq(V a) noexcept {
+inline V sq(V a) noexcept {
     return a * a;
 }
 
 template <class V>
-V sphere(V dx, V dy, V dz, V radius) noexcept {
+inline V sphere(V dx, V dy, V dz, V radius) noexcept {
     return sqrt(sq(dx) + sq(dy) + sq(dz)) - radius;
 }
 
 // A plain box is a rounded box with rounding +0: subtracting +0 changes no
 // bits, so both kinds share this formula.
 template <class V>
-V rounded_box(V dx, V dy, V dz, V hx, V hy, V hz, V rounding) noexcept {
+inline V rounded_box(V dx, V dy, V dz, V hx, V hy, V hz, V rounding) noexcept {
     const V qx = abs(dx) - hx, qy = abs(dy) - hy, qz = abs(dz) - hz;
     const V inside = min_num(max_num(max_num(qx, qy), qz), constant<V>(0.0f));
     return (inside + sqrt(pos_squared(qx) + pos_squared(qy) + pos_squared(qz))) - rounding;
@@ -38,7 +39,7 @@ V rounded_box(V dx, V dy, V dz, V hx, V hy, V hz, V rounding) noexcept {
 
 // Axis along Y; `half_height` measured from the centre.
 template <class V>
-V cylinder(V dx, V dy, V dz, V half_height, V radius) noexcept {
+inline V cylinder(V dx, V dy, V dz, V half_height, V radius) noexcept {
     const V e1 = sqrt(sq(dx) + sq(dz)) - radius;
     const V e2 = abs(dy) - half_height;
     return min_num(max_num(e1, e2), constant<V>(0.0f)) + sqrt(pos_squared(e2) + pos_squared(e1));
@@ -48,7 +49,7 @@ V cylinder(V dx, V dy, V dz, V half_height, V radius) noexcept {
 // per-record constants. The projection is clamped to the segment, a NaN
 // projection stays NaN, and a degenerate segment (bb not > 0) projects to A.
 template <class V>
-V capsule(V pax, V pay, V paz, V bax, V bay, V baz, V bb, V radius) noexcept {
+inline V capsule(V pax, V pay, V paz, V bax, V bay, V baz, V bb, V radius) noexcept {
     const V zero = constant<V>(0.0f), one = constant<V>(1.0f);
     V t = (pax * bax + pay * bay + paz * baz) / bb;
     t = select(t < zero, zero, t);
@@ -60,7 +61,7 @@ V capsule(V pax, V pay, V paz, V bax, V bay, V baz, V bb, V radius) noexcept {
 // Axis along Y, apex at the centre. `sn` and `cs` are the sine and cosine of
 // the angle and `k` the height divided by `cs`, all taken once at load.
 template <class V>
-V cone(V dx, V dy, V dz, V sn, V cs, V k) noexcept {
+inline V cone(V dx, V dy, V dz, V sn, V cs, V k) noexcept {
     const V q = sqrt(sq(dx) + sq(dz));
     const V a1 = cs * q - dy * sn;
     const V a2 = (dy * cs + sn * q) - k;
@@ -69,7 +70,7 @@ V cone(V dx, V dy, V dz, V sn, V cs, V k) noexcept {
 
 // Ring in the XZ plane.
 template <class V>
-V torus(V dx, V dy, V dz, V major, V minor) noexcept {
+inline V torus(V dx, V dy, V dz, V major, V minor) noexcept {
     const V t = sqrt(sq(dx) + sq(dz)) - major;
     return sqrt(sq(dy) + sq(t)) - minor;
 }
@@ -77,8 +78,9 @@ V torus(V dx, V dy, V dz, V major, V minor) noexcept {
 // Takes the point itself; the normal is used as stored, so its length
 // scales the distance.
 template <class V>
-V plane(V px, V py, V pz, V nx, V ny, V nz, V offset) noexcept {
+inline V plane(V px, V py, V pz, V nx, V ny, V nz, V offset) noexcept {
     return (px * nx + py * ny + pz * nz) - offset;
 }
 
+}  // namespace CORE_LANES_ISA
 }  // namespace core::shapes

@@ -1,0 +1,40 @@
+// The scene field's many-point kernel on sixteen AVX-512 lanes. The build compiles
+// this file alone with AVX-512 enabled (and without fused multiply-add), and
+// SceneField calls it only on a CPU that reports AVX-512.
+#define CORE_LANES_ISA avx512
+// GCC 12 takes the deliberately undefined pass-through operand inside its own
+// AVX-512 intrinsics for an uninitialised variable.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+#include "sdf_collision/nearest_points.hpp"
+
+namespace core::field {
+
+#if CORE_LANES_AVX512
+void nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
+                       const float* x, const float* y, const float* z, std::size_t n,
+                       float* out) noexcept {
+    nearest_points<lanes::F16>(groups, columns, x, y, z, n, out);
+}
+void first_zeros_16(std::span<const SceneField::Group> groups, const float* columns,
+                    const uint32_t* positions, const float* x, const float* y, const float* z,
+                    std::size_t n, float* out) noexcept {
+    first_zeros<lanes::F16>(groups, columns, positions, x, y, z, n, out);
+}
+#else
+// Built without AVX-512 (another CPU family, or the plain lanes): never chosen.
+void nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
+                       const float* x, const float* y, const float* z, std::size_t n,
+                       float* out) noexcept {
+    nearest_points_4(groups, columns, x, y, z, n, out);
+}
+void first_zeros_16(std::span<const SceneField::Group> groups, const float* columns,
+                    const uint32_t* positions, const float* x, const float* y, const float* z,
+                    std::size_t n, float* out) noexcept {
+    first_zeros_4(groups, columns, positions, x, y, z, n, out);
+}
+#endif
+
+}  // namespace core::field
