@@ -214,6 +214,7 @@ def valid_calls():
         "distances": (c, p3),
         "normals": (c, p3),
         "push_out": (c, p3),
+        "resolve": (c, p3),
         "sphere_overlaps": (c, p3, np.ones(2)),
         "aabb_overlaps": (c, p3, p3),
         "sample_grid": (c, (0, 0, 0), (1, 1, 1), (2, 2, 2)),
