@@ -1,8 +1,10 @@
 """gfxcore.arrays' points, physics and bytes groups against what a program
 would use without them: scipy's hull, a numpy mask, a Python loop over
 get_position, PhysicsWorld.step's list, and the lz4 package's block
-functions with the same size prefix."""
+functions with the same size prefix; outlines against OpenCV (compare,
+erode, findNonZero)."""
 
+import cv2
 import lz4.block
 import numpy as np
 from bench_physics import positions, world
@@ -38,6 +40,34 @@ def numpy_edges(image, threshold):
     return np.column_stack([x, y]).astype(F)
 
 
+def discs_image(side, share, seed=9):
+    """A float32 image of 1.0 discs on 0.0 covering about `share` of it: few
+    outline pixels among long empty and full runs."""
+    rng = np.random.default_rng(seed)
+    image = np.zeros((side, side), F)
+    while np.count_nonzero(image) < share * side * side:
+        cx, cy, r = (int(v) for v in rng.integers(0, side, 2).tolist() + [rng.integers(8, 120)])
+        y0, y1, x0, x1 = max(0, cy - r), min(side, cy + r), max(0, cx - r), min(side, cx + r)
+        yy, xx = np.ogrid[y0:y1, x0:x1]
+        image[y0:y1, x0:x1][(yy - cy) ** 2 + (xx - cx) ** 2 < r * r] = 1.0
+    return image
+
+
+CROSS = cv2.getStructuringElement(cv2.MORPH_CROSS, (3, 3))
+
+
+def opencv_edges(image, threshold):
+    """The outline as OpenCV finds it: pixels of the mask that a cross
+    erosion (nothing outside the image) removes, as (x, y) int32 rows."""
+    mask = cv2.compare(image, threshold, cv2.CMP_GT)
+    inner = cv2.erode(mask, CROSS, borderType=cv2.BORDER_CONSTANT, borderValue=0)
+    return cv2.findNonZero(cv2.subtract(mask, inner))
+
+
+def same_points(ours, theirs):
+    return np.array_equal(ours, np.asarray(theirs).reshape(-1, 2).astype(F))
+
+
 def same_hull(ours, hull):
     """scipy's vertices are among ours: float32 orientation tests keep some
     points that float64 finds a hair inside."""
@@ -58,6 +88,9 @@ def cases():
         "arrays": arrays,
         "ConvexHull": ConvexHull,
         "numpy_edges": numpy_edges,
+        "opencv_edges": opencv_edges,
+        "outlines": discs_image(4096, 0.16),
+        "noise": rng.random((4096, 4096), dtype=F),
         "lz4": lz4,
         "P": pts,
         "image": image,
@@ -86,6 +119,26 @@ def cases():
             work="1024 x 1024 float32",
             check=np.array_equal,
             goal=1.0,
+        ),
+        Case(
+            "arrays.pixel_edge_points, sparse outlines",
+            "arrays.pixel_edge_points(outlines, 0.5)",
+            "opencv_edges(outlines, 0.5)",
+            "OpenCV compare, erode, findNonZero",
+            env,
+            work="4096 x 4096 float32, 16% active discs",
+            check=same_points,
+            goal=1.0,
+        ),
+        Case(
+            "arrays.pixel_edge_points, dense noise",
+            "arrays.pixel_edge_points(noise, 0.5)",
+            "opencv_edges(noise, 0.5)",
+            "OpenCV compare, erode, findNonZero",
+            env,
+            work="4096 x 4096 float32, uniform noise",
+            check=same_points,
+            goal=0.5,
         ),
         Case(
             "arrays.positions",
