@@ -18,6 +18,7 @@
 #include "inputs.hpp"
 #include "outputs.hpp"
 #include "parallel.hpp"
+#include "physics/ray_index.hpp"
 #include "physics/world.hpp"
 #include "scalars.hpp"
 
@@ -146,27 +147,22 @@ nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
     NewArray<bool> hit = new_array<bool>({n});
     NewArray<std::uint32_t> handle = new_array<std::uint32_t>({n});
     NewArray<float> t = new_array<float>({n});
-    // Each ray tests every body: a few rays a block in a big world.
-    const std::size_t grain = std::max<std::size_t>(1, (1 << 16) / (w.body_count() + 1));
-    std::atomic<bool> failed{false};
+    if (n == 0) return nb::make_tuple(hit.array, handle.array, t.array);
+    const auto bodies = w.bodies();
+    const RayIndex index = core_call(Length::kUnknown, [&] { return RayIndex(bodies); });
     o.visit([&](auto po) {
         d.visit([&](auto pd) {
-            parallel_for(n, grain, threads, [&](std::size_t begin, std::size_t end) noexcept {
-                try {
-                    for (std::size_t i = begin; i < end; ++i) {
-                        const auto hits =
-                            w.raycast(po(i, 0), po(i, 1), po(i, 2), pd(i, 0), pd(i, 1), pd(i, 2));
-                        hit.data[i] = !hits.empty();
-                        handle.data[i] = hits.empty() ? 0 : std::get<0>(hits[0]);
-                        t.data[i] = hits.empty() ? INFINITY : std::get<1>(hits[0]);
-                    }
-                } catch (...) {
-                    failed.store(true);
+            parallel_for(n, 64, threads, [&](std::size_t begin, std::size_t end) noexcept {
+                for (std::size_t i = begin; i < end; ++i) {
+                    const Ray ray({po(i, 0), po(i, 1), po(i, 2)}, {pd(i, 0), pd(i, 1), pd(i, 2)});
+                    const NearestHit best = index.nearest(ray);
+                    hit.data[i] = best.hit;
+                    handle.data[i] = best.hit ? bodies[best.index].handle : 0;
+                    t.data[i] = best.t;
                 }
             });
         });
     });
-    if (failed.load()) throw std::bad_alloc();
     return nb::make_tuple(hit.array, handle.array, t.array);
 }
 

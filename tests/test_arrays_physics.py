@@ -77,6 +77,45 @@ def test_physics_matches_the_per_item_calls():
         assert_same_f32(t, [w[0][1] if w else np.inf for w in want])
 
 
+def crowded_world(rng, n):
+    """Bodies on a small integer lattice (repeated places: equal distances),
+    scattered ones, and a few NaN or infinite ones."""
+    w = _core.PhysicsWorld()
+    lattice = rng.integers(-3, 4, (n, 3)).astype(np.float64)
+    scattered = hostile(rng, (n, 3), scale=20.0, share=0.02)
+    rows = np.where(rng.random((n, 1)) < 0.6, lattice, scattered)
+    for p in rows.tolist():
+        b = _core.RigidBody(1.0)
+        b.set_position(*p)
+        w.add_body(b)
+    for h in rng.choice(np.arange(1, n + 1), n // 5).tolist():  # swap-removals reorder
+        w.remove_body(h)
+    return w
+
+
+def test_raycasts_match_the_per_ray_calls_in_crowded_worlds():
+    rng = np.random.default_rng(62)
+    axes = np.array([[1, 0, 0], [0, -1, 0], [0, 0, 1], [0, 0, 0], [1e-9, 1, 0], [1, 1, 1]], float)
+    for _ in range(12):
+        w = crowded_world(rng, int(rng.integers(0, 600)))
+        k = 150
+        origins = np.where(
+            rng.random((k, 1)) < 0.5,
+            rng.integers(-6, 7, (k, 3)) + rng.choice([0.0, 0.5], (k, 3)),
+            hostile(rng, (k, 3), scale=30.0, share=0.05),
+        )
+        directions = np.where(
+            rng.random((k, 1)) < 0.5,
+            axes[rng.integers(0, len(axes), k)] * rng.choice([1.0, -2.0], (k, 1)),
+            hostile(rng, (k, 3), share=0.05),
+        )
+        hit, handle, t = arrays.raycasts(w, origins, directions, workers=2)
+        want = [w.raycast(*o, *d) for o, d in zip(origins.tolist(), directions.tolist())]
+        assert hit.tolist() == [bool(x) for x in want]
+        assert handle.tolist() == [x[0][0] if x else 0 for x in want]
+        assert_same_f32(t, [x[0][1] if x else np.inf for x in want])
+
+
 @pytest.mark.parametrize(
     "handles, error, message",
     [
