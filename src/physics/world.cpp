@@ -1,8 +1,10 @@
 #include "physics/world.hpp"
 
+#include <algorithm>
 #include <cassert>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "common/seed.hpp"
 #include "physics/integrate.hpp"
 
@@ -86,6 +88,117 @@ std::vector<HandlePair> PhysicsWorld::step(float dt) {
     bodies_.swap(stepped_);
     last_pair_count_ = pairs.size();
     return pairs;
+}
+
+}  // namespace core
+
+namespace core {
+
+void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint32_t> handles) {
+    assert(bodies.size() == handles.size());
+    if (bodies.size() > UINT32_MAX - bodies_.size())
+        throw RuntimeError("too many bodies in one world");
+    const std::size_t old_size = bodies_.size();
+    const uint32_t old_next = next_handle_;
+    bodies_.reserve(old_size + bodies.size());
+    index_.reserve(old_size + bodies.size());
+    try {
+        InterruptPoll<(1u << 14)> poll;
+        for (std::size_t i = 0; i < bodies.size(); ++i) {
+            poll.tick();
+            // As add_body: a handle still in use is skipped.
+            uint32_t h = next_handle_;
+            while (index_.contains(h)) ++h;
+            RigidBody stored = bodies[i];
+            stored.handle = h;
+            bodies_.push_back(stored);
+            index_.emplace(h, static_cast<uint32_t>(bodies_.size() - 1));
+            next_handle_ = h + 1;
+            handles[i] = h;
+        }
+    } catch (...) {
+        // Every handle given out here was free, so these entries are ours.
+        for (std::size_t j = old_size; j < bodies_.size(); ++j) index_.erase(bodies_[j].handle);
+        bodies_.resize(old_size);
+        next_handle_ = old_next;
+        throw;
+    }
+    assert(index_.size() == bodies_.size());
+}
+
+void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
+    // What each removal took away, kept to put back in reverse order: the
+    // slot, the body and its index entry (extracted, so that putting it
+    // back allocates nothing and cannot fail).
+    struct Removed {
+        uint32_t slot;
+        RigidBody body;
+    };
+    std::vector<Removed> removed;
+    std::vector<decltype(index_)::node_type> entries;
+    removed.reserve(handles.size());
+    entries.reserve(handles.size());
+    try {
+        InterruptPoll<(1u << 14)> poll;
+        for (const uint32_t handle : handles) {
+            poll.tick();
+            const auto it = index_.find(handle);
+            if (it == index_.end()) continue;
+            const uint32_t i = it->second;
+            entries.push_back(index_.extract(it));
+            removed.push_back({i, bodies_[i]});
+            const uint32_t last = static_cast<uint32_t>(bodies_.size() - 1);
+            if (i != last) {
+                bodies_[i] = bodies_[last];
+                index_.find(bodies_[i].handle)->second = i;
+            }
+            bodies_.pop_back();
+        }
+    } catch (...) {
+        // Undo the swap-removals newest first; the array only shrank, so it
+        // grows back within its capacity.
+        for (std::size_t k = removed.size(); k-- > 0;) {
+            const uint32_t i = removed[k].slot;
+            const auto end = static_cast<uint32_t>(bodies_.size());
+            if (i != end) {
+                bodies_.push_back(bodies_[i]);
+                index_.find(bodies_[end].handle)->second = end;
+                bodies_[i] = removed[k].body;
+            } else {
+                bodies_.push_back(removed[k].body);
+            }
+            index_.insert(std::move(entries[k]));
+        }
+        throw;
+    }
+    assert(index_.size() == bodies_.size());
+}
+
+void PhysicsWorld::find_rows(std::span<const uint32_t> handles, std::span<int64_t> rows) const {
+    assert(handles.size() == rows.size());
+    // Handles are mostly small and dense: a table from handle to row, made
+    // for this call, answers far faster than the hash index when making it
+    // costs less than the lookups it saves.
+    uint32_t top = 0;
+    for (const RigidBody& b : bodies_) top = std::max(top, b.handle);
+    const uint64_t table_size = uint64_t{top} + 1;
+    if (table_size + bodies_.size() <= 16 * uint64_t{handles.size()}) {
+        std::vector<int64_t> table(table_size, -1);
+        for (std::size_t i = 0; i < bodies_.size(); ++i)
+            table[bodies_[i].handle] = static_cast<int64_t>(i);
+        InterruptPoll<(1u << 20)> poll;
+        for (std::size_t j = 0; j < handles.size(); ++j) {
+            poll.tick();
+            rows[j] = handles[j] < table_size ? table[handles[j]] : -1;
+        }
+        return;
+    }
+    InterruptPoll<(1u << 16)> poll;
+    for (std::size_t j = 0; j < handles.size(); ++j) {
+        poll.tick();
+        const auto it = index_.find(handles[j]);
+        rows[j] = it == index_.end() ? -1 : static_cast<int64_t>(it->second);
+    }
 }
 
 }  // namespace core

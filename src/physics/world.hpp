@@ -28,6 +28,16 @@ public:
     // a handle still in use is skipped, never issued twice.
     uint32_t add_body(const RigidBody& body);
     void remove_body(uint32_t handle);
+    // add_body for each of `bodies` in order, their handles in `handles`
+    // (as many). Refused beyond 2^32 - 1 bodies; a call stopped by an
+    // interrupt or a failed allocation leaves the world as it was.
+    void add_bodies(std::span<const RigidBody> bodies, std::span<uint32_t> handles);
+    // remove_body for each handle in order; stopped, it leaves the world as
+    // it was.
+    void remove_bodies(std::span<const uint32_t> handles);
+    // The array index of each handle, -1 for an unknown one, into `rows`
+    // (as many).
+    void find_rows(std::span<const uint32_t> handles, std::span<int64_t> rows) const;
     uint64_t body_count() const noexcept { return bodies_.size(); }
     std::optional<Float3> get_position(uint32_t handle) const;
     void set_position(uint32_t handle, float x, float y, float z);
