@@ -12,6 +12,8 @@ from bench_tiles import text_like
 from gfxcore import arrays
 from scipy.spatial import ConvexHull
 
+import _core
+
 from common import Case
 
 F = np.float32
@@ -68,6 +70,32 @@ def same_points(ours, theirs):
     return np.array_equal(ours, np.asarray(theirs).reshape(-1, 2).astype(F))
 
 
+def add_loop(masses, xyz, vxyz):
+    """The loop add_bodies stands for."""
+    w = _core.PhysicsWorld()
+    out = []
+    for m, p, v in zip(masses, xyz, vxyz):
+        b = _core.RigidBody(m)
+        b.set_position(*p)
+        b.set_velocity(*v)
+        out.append(w.add_body(b))
+    return out
+
+
+def removal_times(masses, xyz, gone):
+    """remove_bodies and its loop of remove_body, each on a fresh world of
+    the same bodies (made outside the timing)."""
+    import timeit
+
+    env = {"arrays": arrays, "masses": masses, "xyz": xyz, "gone": gone, "_core": _core}
+    setup = "w = _core.PhysicsWorld(); arrays.add_bodies(w, masses, xyz)"
+    ours = timeit.repeat("arrays.remove_bodies(w, gone)", setup, number=1, repeat=25, globals=env)
+    loop = "for h in hs: w.remove_body(h)"
+    env["hs"] = gone.tolist()
+    theirs = timeit.repeat(loop, setup, number=1, repeat=25, globals=env)
+    return min(ours), min(theirs)
+
+
 def same_hull(ours, hull):
     """scipy's vertices are among ours: float32 orientation tests keep some
     points that float64 finds a hair inside."""
@@ -82,6 +110,12 @@ def cases():
     image[200:800, 300:900] = 1.0  # a solid block with an inside among the noise
     bodies = world(positions(10_000, "cube"))
     handles = arrays.handles(bodies)
+    masses = rng.choice([0.0, 1.0, 2.0], 10_000)
+    xyz = rng.uniform(-50, 50, (10_000, 3)).astype(F)
+    vxyz = rng.normal(size=(10_000, 3)).astype(F)
+    gone = rng.permutation(np.arange(1, 10_001))[:5_000]
+    row_of = {h: i for i, h in enumerate(handles.tolist())}
+    asked = rng.permutation(handles)
     one_mib = text_like(1 << 20)
     packed = lz4.block.compress(one_mib, store_size=True)
     env = {
@@ -96,6 +130,15 @@ def cases():
         "image": image,
         "w": bodies,
         "hs": handles.tolist(),
+        "add_loop": add_loop,
+        "_core": _core,
+        "masses": masses,
+        "xyz": xyz,
+        "vxyz": vxyz,
+        "lists": (masses.tolist(), xyz.tolist(), vxyz.tolist()),
+        "row_of": row_of,
+        "asked": asked,
+        "asked_list": asked.tolist(),
         "x": one_mib,
         "y": packed,
     }
@@ -149,6 +192,35 @@ def cases():
             work="10,000 bodies",
             check=lambda a, b: np.array_equal(a, np.array(b, F)),
             goal=0.02,
+        ),
+        Case(
+            "arrays.add_bodies",
+            "arrays.add_bodies(_core.PhysicsWorld(), masses, xyz, vxyz)",
+            "add_loop(*lists)",
+            "loop of RigidBody, set_position, set_velocity, add_body",
+            env,
+            work="10,000 bodies",
+            check=lambda a, b: a.tolist() == b,
+            goal=0.05,
+        ),
+        Case(
+            "arrays.remove_bodies",
+            "",
+            "",
+            "loop of remove_body",
+            work="5,000 of 10,000 bodies",
+            goal=0.2,
+            quantity=lambda: removal_times(masses, xyz, gone),
+        ),
+        Case(
+            "arrays.rows",
+            "arrays.rows(w, asked)",
+            "[row_of[h] for h in asked_list]",
+            "a dict lookup per handle",
+            env,
+            work="10,000 handles",
+            check=lambda a, b: a.tolist() == b,
+            goal=0.05,
         ),
         Case(
             "arrays.step cube 10k",
