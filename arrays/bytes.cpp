@@ -91,26 +91,26 @@ nb::object put_tile(nb::handle cache, nb::handle x_object, nb::handle y_object,
 }  // namespace
 
 void register_bytes(nb::module_& m) {
-    m.def("lz4_compress", &lz4_compress, nb::arg("data"),
+    m.def("lz4_compress", &lz4_compress, nb::arg("data").none(),
           nb::sig("def lz4_compress(data: Buffer) -> bytes"),
           "`_core.lz4_compress(data)` as bytes, for any bytes-like `data` (bytes,\n"
           "bytearray, memoryview, a uint8 array): a 4-byte little-endian length,\n"
           "then one LZ4 block. One library call: Ctrl-C waits for it.");
-    m.def("lz4_decompress", &lz4_decompress, nb::arg("data"),
+    m.def("lz4_decompress", &lz4_decompress, nb::arg("data").none(),
           nb::sig("def lz4_decompress(data: Buffer) -> bytes"),
           "`_core.lz4_decompress(data)` as bytes, for any bytes-like `data`, with\n"
           "its RuntimeErrors. One library call: Ctrl-C waits for it.");
-    m.def("scene_bytes", &scene_bytes, nb::arg("scene"),
+    m.def("scene_bytes", &scene_bytes, nb::arg("scene").none(),
           nb::sig("def scene_bytes(scene: _core.SdfScene) -> bytes"),
           "`scene.to_gpu_bytes()` as bytes.");
-    m.def("load_scene", &load_scene, nb::arg("collider"), nb::arg("data"),
+    m.def("load_scene", &load_scene, nb::arg("collider").none(), nb::arg("data").none(),
           nb::sig("def load_scene(collider: _core.SdfCollider, data: Buffer) -> None"),
           "`collider.load_bytes(data)` for any bytes-like `data`.");
-    m.def("tile_bytes", &tile_bytes, nb::arg("cache"), nb::arg("x"), nb::arg("y"),
+    m.def("tile_bytes", &tile_bytes, nb::arg("cache").none(), nb::arg("x").none(), nb::arg("y").none(),
           nb::sig("def tile_bytes(cache: _core.TileCache, x: int, y: int) -> bytes | None"),
           "`cache.get(x, y)` as bytes, or None for a tile not in the cache; like\n"
           "`get`, it marks the tile as recently used.");
-    m.def("put_tile", &put_tile, nb::arg("cache"), nb::arg("x"), nb::arg("y"), nb::arg("data"),
+    m.def("put_tile", &put_tile, nb::arg("cache").none(), nb::arg("x").none(), nb::arg("y").none(), nb::arg("data").none(),
           nb::sig("def put_tile(cache: _core.TileCache, x: int, y: int, data: Buffer) -> "
                   "tuple[int, int] | None"),
           "`cache.put(x, y, data)` for any bytes-like `data`: the key of the tile\n"

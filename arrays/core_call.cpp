@@ -5,13 +5,13 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include <oneapi/tbb/task_arena.h>
 
-#include "common/errors.hpp"
 #include "common/interrupt.hpp"
+#include "core_object.hpp"
+#include "module/refusals.hpp"
 
 namespace core::arrays {
 
@@ -50,14 +50,8 @@ constexpr auto kFirstTry = std::chrono::milliseconds(20);
 [[noreturn]] void raise_core_error(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
-    } catch (const core::Interrupted&) {
-        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-    } catch (const core::ValueError& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const core::RuntimeError& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+    } catch (...) {
+        py::raise_current_exception(&raise_fault);
     }
     throw nb::python_error();
 }

@@ -31,11 +31,12 @@
 //    one input and a bitwise float32 comparison in tests/models/arrays.py).
 #include <nanobind/nanobind.h>
 
+#include "core_object.hpp"
 #include "groups.hpp"
 #include "stamp.hpp"
 
 NB_MODULE(_arrays, m) {
-    core::arrays::check_core_build();
+    core::arrays::take_core_classes(core::arrays::checked_core());
     m.doc() = "Whole arrays through _core's C++ cores; see gfxcore.arrays.";
     core::arrays::register_sdf(m);
     core::arrays::register_transforms(m);

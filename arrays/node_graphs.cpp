@@ -27,7 +27,7 @@ bool node_graph_is_clean(nb::handle document) {
 }  // namespace
 
 void register_node_graphs(nb::module_& m) {
-    m.def("_node_graph_is_clean", &node_graph_is_clean, nb::arg("document"),
+    m.def("_node_graph_is_clean", &node_graph_is_clean, nb::arg("document").none(),
           nb::sig("def _node_graph_is_clean(document: str) -> bool"),
           "True when `compile_node_graph(document)` succeeds and the graph has none\n"
           "of the faults `gfxcore.check_node_graph` reports; False means that the\n"

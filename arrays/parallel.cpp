@@ -1,13 +1,17 @@
 #include "parallel.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/info.h>
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/partitioner.h>
 #include <oneapi/tbb/task_arena.h>
+
+#include "scalars.hpp"
 
 namespace core::arrays {
 
@@ -46,13 +50,11 @@ private:
 
 }  // namespace
 
-int checked_workers(std::optional<int> workers) {
-    if (!workers) return 0;
-    if (*workers < 1) {
-        const std::string message = "workers must be at least 1, got " + std::to_string(*workers);
-        throw nb::value_error(message.c_str());
-    }
-    return *workers;
+int checked_workers(nb::handle workers) {
+    if (workers.is_none()) return 0;
+    const long asked = index_arg(workers, "workers", 1, kMostWorkers, "None or an int from 1 to 256");
+    static const int kMachine = std::max(1, tbb::info::default_concurrency());
+    return static_cast<int>(std::min<long>(asked, kMachine));
 }
 
 void run_blocks(std::size_t n, std::size_t grain, int workers, BlockFn block, void* context) {

@@ -1,7 +1,8 @@
 // The native work of a call: run without the interpreter lock, split over
 // oneTBB's shared pool (the one PhysicsWorld.step uses) or, with
 // `workers=k`, over an arena of k threads made for that call alone; the
-// shared pool's settings are never touched. Each item is computed on its
+// shared pool's settings are never touched. A call never runs on more
+// threads than the machine has: results do not depend on the split. Each item is computed on its
 // own, so results do not depend on the split.
 //
 // Ctrl-C: only the calling thread looks for it, between blocks, with the
@@ -12,10 +13,8 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 
 #include <nanobind/nanobind.h>
-#include <nanobind/stl/optional.h>
 
 namespace core::arrays {
 
@@ -24,8 +23,13 @@ namespace nb = nanobind;
 // Below this many items per block a call is not split further.
 constexpr std::size_t kDefaultGrain = 4096;
 
-// `workers` as given by the caller (None: the shared pool); ValueError below 1.
-int checked_workers(std::optional<int> workers);
+// The most threads a call may ask for with `workers`.
+constexpr long kMostWorkers = 256;
+
+// `workers` as given by the caller: None is the shared pool (0), else an
+// int from 1 to kMostWorkers (ValueError naming `workers` outside it), of
+// which at most the machine's threads are made.
+int checked_workers(nb::handle workers);
 
 using BlockFn = void (*)(void* context, std::size_t begin, std::size_t end) noexcept;
 // Called with the lock held; throws nb::python_error when stopped.

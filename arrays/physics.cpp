@@ -2,14 +2,9 @@
 // order, positions set by handle, a step with its pairs as an array, and
 // many rays at once.
 #include <algorithm>
-#include <atomic>
-#include <climits>
 #include <cmath>
 #include <cstring>
-#include <new>
-#include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "core_call.hpp"
@@ -25,51 +20,18 @@
 namespace core::arrays {
 namespace {
 
-// Each value of an integer array converted as _core converts a handle: the
-// first one outside 0..2**32-1 raises _core's OverflowError.
-template <class T>
-void read_handles(const AnyArray& a, std::vector<std::uint32_t>& out) {
-    const auto* p = static_cast<const std::uint8_t*>(a.data());
-    const std::int64_t step = a.stride(0) * static_cast<std::int64_t>(sizeof(T));
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        T v;
-        std::memcpy(&v, p + static_cast<std::int64_t>(i) * step, sizeof v);
-        if constexpr (std::is_signed_v<T>) {
-            if (v < 0 || static_cast<std::int64_t>(v) > UINT32_MAX) raise_out_of_range();
-        } else {
-            if (static_cast<std::uint64_t>(v) > static_cast<std::uint64_t>(LONG_MAX))
-                raise_beyond_long();
-            if (static_cast<std::uint64_t>(v) > UINT32_MAX) raise_out_of_range();
-        }
-        out[i] = static_cast<std::uint32_t>(v);
-    }
-}
-
+// An integer (or bool) array of shape (n,), each value converted as _core
+// converts the same Python int to a handle: the first one outside
+// 0..2**32-1 raises its OverflowError, naming the argument.
 std::vector<std::uint32_t> handle_list(nb::handle o, const char* arg) {
     static constexpr const char* kExpected = "an integer array";
-    const AnyArray a = import_array(o, arg, kExpected);
-    std::vector<std::uint32_t> out(rows_of(a, arg, 0));
-    const auto d = a.dtype();
-    using Code = nb::dlpack::dtype_code;
-    const bool is_signed = d.code == static_cast<std::uint8_t>(Code::Int);
-    if (d.lanes != 1 || (!is_signed && d.code != static_cast<std::uint8_t>(Code::UInt)))
-        refuse_dtype(a, arg, kExpected);
-    switch (d.bits) {
-        case 8:
-            is_signed ? read_handles<std::int8_t>(a, out) : read_handles<std::uint8_t>(a, out);
-            break;
-        case 16:
-            is_signed ? read_handles<std::int16_t>(a, out) : read_handles<std::uint16_t>(a, out);
-            break;
-        case 32:
-            is_signed ? read_handles<std::int32_t>(a, out) : read_handles<std::uint32_t>(a, out);
-            break;
-        case 64:
-            is_signed ? read_handles<std::int64_t>(a, out) : read_handles<std::uint64_t>(a, out);
-            break;
-        default:
-            refuse_dtype(a, arg, kExpected);
-    }
+    const ArrayArg a(o, arg, kExpected);
+    const Dtype d = a.dtype();
+    if (d.kind != Kind::kSigned && d.kind != Kind::kUnsigned && d.kind != Kind::kBool)
+        a.refuse_dtype(kExpected);
+    std::vector<std::uint32_t> out(a.rows(0));
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = handle_of(integer_at(a.data() + static_cast<std::int64_t>(i) * a.stride(0), d), arg);
     return out;
 }
 
@@ -98,11 +60,11 @@ nb::object positions(nb::handle world) {
 }
 
 void set_positions(nb::handle world, nb::handle handles_object, nb::handle xyz,
-                   std::optional<int> workers) {
+                   nb::handle workers) {
     ChangedWorld held(world, "world");
     const std::vector<std::uint32_t> handles = handle_list(handles_object, "handles");
     const FloatRows in(xyz, "xyz", 3);
-    check_row_count(handles.size(), in.rows(), 3, xyz, "xyz", "handles has");
+    check_row_count(handles.size(), in.array(), 3, "handles has");
     const int threads = checked_workers(workers);
     PhysicsWorld& w = held.get();
     // The bodies are looked up first (a long lookup can be stopped), then
@@ -136,11 +98,11 @@ nb::object step(nb::handle world, nb::handle dt_object) {
 }
 
 nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
-                   std::optional<int> workers) {
+                   nb::handle workers) {
     const World held(world, "world");
     const FloatRows o(origins, "origins", 3);
     const FloatRows d(directions, "directions", 3);
-    check_row_count(o.rows(), d.rows(), 3, directions, "directions", "origins has");
+    check_row_count(o.rows(), d.array(), 3, "origins has");
     const int threads = checked_workers(workers);
     const PhysicsWorld& w = held.get();
     const std::size_t n = o.rows();
@@ -169,16 +131,16 @@ nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
 }  // namespace
 
 void register_physics(nb::module_& m) {
-    const auto workers = (nb::arg("workers") = nb::none());
-    m.def("handles", &handles, nb::arg("world"),
+    const auto workers = (nb::arg("workers").none() = nb::none());
+    m.def("handles", &handles, nb::arg("world").none(),
           nb::sig("def handles(world: _core.PhysicsWorld) -> NDArray[numpy.uint32]"),
           "The handle of every body of `world` in its array order (the order\n"
           "`step` and `raycast` report in): an (n,) uint32 array.");
-    m.def("positions", &positions, nb::arg("world"),
+    m.def("positions", &positions, nb::arg("world").none(),
           nb::sig("def positions(world: _core.PhysicsWorld) -> NDArray[numpy.float32]"),
           "The position of every body of `world` in its array order (that of\n"
           "`handles(world)`): an (n, 3) float32 array.");
-    m.def("set_positions", &set_positions, nb::arg("world"), nb::arg("handles"), nb::arg("xyz"),
+    m.def("set_positions", &set_positions, nb::arg("world").none(), nb::arg("handles").none(), nb::arg("xyz").none(),
           nb::kw_only(), workers,
           nb::sig("def set_positions(world: _core.PhysicsWorld, handles: ArrayLike, xyz: "
                   "ArrayLike, *, workers: int | None = None) -> None"),
@@ -186,12 +148,12 @@ void register_physics(nb::module_& m) {
           "array of shape (n,)) and row of `xyz` (shape (n, 3)), in order: an\n"
           "unknown handle is skipped, a repeated one ends at its last row. A\n"
           "handle outside 0..2**32-1 raises OverflowError before anything moves.");
-    m.def("step", &step, nb::arg("world"), nb::arg("dt"),
+    m.def("step", &step, nb::arg("world").none(), nb::arg("dt").none(),
           nb::sig("def step(world: _core.PhysicsWorld, dt: float) -> NDArray[numpy.uint32]"),
           "`world.step(dt)`, with its pairs as a (k, 2) uint32 array in the same\n"
           "order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as\n"
           "it was.");
-    m.def("raycasts", &raycasts, nb::arg("world"), nb::arg("origins"), nb::arg("directions"),
+    m.def("raycasts", &raycasts, nb::arg("world").none(), nb::arg("origins").none(), nb::arg("directions").none(),
           nb::kw_only(), workers,
           nb::sig("def raycasts(world: _core.PhysicsWorld, origins: ArrayLike, directions: "
                   "ArrayLike, *, workers: int | None = None) -> tuple[NDArray[numpy.bool_], "

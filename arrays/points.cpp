@@ -2,7 +2,6 @@
 // and the outline pixels of an image array.
 #include <algorithm>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,7 @@ namespace {
 constexpr std::size_t kLongHull = 1 << 16;
 
 // The rows of `points` as the list of (x, y) pairs _core reads.
-std::vector<Point> point_list(nb::handle points, std::optional<int> workers) {
+std::vector<Point> point_list(nb::handle points, nb::handle workers) {
     const FloatRows in(points, "points", 2);
     const int threads = checked_workers(workers);
     std::vector<Point> list(in.rows());
@@ -44,67 +43,74 @@ nb::object point_array(const std::vector<Point>& points) {
     return out.array;
 }
 
-nb::object convex_hull(nb::handle points, std::optional<int> workers) {
+nb::object convex_hull(nb::handle points, nb::handle workers) {
     std::vector<Point> list = point_list(points, workers);
     const Length length = list.size() >= kLongHull ? Length::kLong : Length::kShort;
     return point_array(core_call(length, checked_workers(workers),
                                  [&] { return core::convex_hull(std::move(list)); }));
 }
 
-nb::tuple bounding_box(nb::handle points, std::optional<int> workers) {
+nb::tuple bounding_box(nb::handle points, nb::handle workers) {
     const std::vector<Point> list = point_list(points, workers);
     const auto box = core_call(Length::kShort, [&] { return core::bounding_box(list); });
     return nb::make_tuple(box[0], box[1], box[2], box[3]);
 }
 
-// An image of shape (h, w) or (h, w, c), read at one channel as float32.
+// An image of shape (h, w) or (h, w, c) of any number dtype, read at one
+// channel as float32 (a uint8 image compares in its own units).
 class Image {
 public:
-    Image(nb::handle o, long channel) {
-        static constexpr const char* kExpected = "a float32 or float64 array";
-        array_ = import_array(o, "image", kExpected);
-        const auto dtype = array_.dtype();
-        view.f64 = dtype == nb::dtype<double>();
-        if (!view.f64 && dtype != nb::dtype<float>()) refuse_dtype(array_, "image", kExpected);
-        if (array_.ndim() != 2 && array_.ndim() != 3)
-            refuse_shape(array_, "image", "(h, w) or (h, w, c)");
+    Image(nb::handle o, nb::handle channel_object) : array_(o, "image", kExpected) {
+        if (!is_number(array_.dtype())) array_.refuse_dtype(kExpected);
+        if (array_.ndim() != 2 && array_.ndim() != 3) array_.refuse_shape("(h, w) or (h, w, c)");
         view.height = array_.shape(0);
         view.width = array_.shape(1);
         const std::size_t channels = array_.ndim() == 3 ? array_.shape(2) : 1;
-        if (channel < 0 || static_cast<std::size_t>(channel) >= channels) {
-            const std::string message = "argument 'channel': expected 0 <= channel < " +
-                                        std::to_string(channels) + ", got " +
-                                        std::to_string(channel);
-            throw nb::value_error(message.c_str());
+        const long channel = channel_arg(channel_object, channels);
+        view.row_step = array_.stride(0);
+        view.col_step = array_.stride(1);
+        view.base = array_.data();
+        if (array_.ndim() == 3) view.base += channel * array_.stride(2);
+        dtype_ = array_.dtype();
+        using Format = ImageChannel::Format;
+        if (dtype_.native(Kind::kFloat, 4)) {
+            view.format = Format::kFloat32;
+        } else if (dtype_.native(Kind::kFloat, 8)) {
+            view.format = Format::kFloat64;
+        } else if (dtype_.native(Kind::kUnsigned, 1)) {
+            view.format = Format::kUint8;
+        } else {
+            view.format = Format::kOther;
+            view.read = [](const unsigned char* p, const void* dtype) noexcept {
+                return number_at(p, *static_cast<const Dtype*>(dtype));
+            };
+            view.context = &dtype_;
         }
-        const auto size = static_cast<std::int64_t>(array_.itemsize());
-        view.row_step = array_.stride(0) * size;
-        view.col_step = array_.stride(1) * size;
-        view.base = static_cast<const unsigned char*>(array_.data());
-        if (array_.ndim() == 3) view.base += channel * array_.stride(2) * size;
     }
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
 
     ImageChannel view;
 
 private:
-    AnyArray array_;
-};
+    static constexpr const char* kExpected = "an array of numbers";
 
-long channel_arg(nb::handle o) {
-    const long v = PyLong_AsLong(o.ptr());
-    if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        throw nb::type_error("argument 'channel': expected an int");
+    static long channel_arg(nb::handle o, std::size_t channels) {
+        const long most = static_cast<long>(channels) - 1;
+        const std::string expected = "0 <= channel < " + std::to_string(channels);
+        return index_arg(o, "channel", 0, most, expected.c_str());
     }
-    return v;
-}
+
+    ArrayArg array_;
+    Dtype dtype_;
+};
 
 // Active pixels with an inactive or missing 4-neighbour, as the per-pixel
 // function finds them in a complete image: every pixel of the first and
 // last row and column is on the outline.
 nb::object pixel_edge_points(nb::handle image, nb::handle threshold_object,
-                             nb::handle channel_object, std::optional<int> workers) {
-    const Image img(image, channel_arg(channel_object));
+                             nb::handle channel_object, nb::handle workers) {
+    const Image img(image, channel_object);
     const float threshold = float_arg(threshold_object, "threshold");
     const int threads = checked_workers(workers);
     if (img.view.height == 0 || img.view.width == 0) return point_array({});
@@ -136,21 +142,21 @@ nb::object pixel_edge_points(nb::handle image, nb::handle threshold_object,
 }  // namespace
 
 void register_points(nb::module_& m) {
-    const auto workers = (nb::arg("workers") = nb::none());
-    m.def("convex_hull", &convex_hull, nb::arg("points"), nb::kw_only(), workers,
+    const auto workers = (nb::arg("workers").none() = nb::none());
+    m.def("convex_hull", &convex_hull, nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def convex_hull(points: ArrayLike, *, workers: int | None = None) -> "
                   "NDArray[numpy.float32]"),
           "The convex hull of the rows of `points` (shape (n, 2)), as\n"
           "`_core.convex_hull` gives it for the list of rows: a (k, 2) float32\n"
           "array, counter-clockwise from the lowest point; the same ValueError\n"
           "for a NaN or an orientation it cannot decide.");
-    m.def("bounding_box", &bounding_box, nb::arg("points"), nb::kw_only(), workers,
+    m.def("bounding_box", &bounding_box, nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def bounding_box(points: ArrayLike, *, workers: int | None = None) -> "
                   "tuple[float, float, float, float]"),
           "`(min_x, min_y, max_x, max_y)` of the rows of `points` (shape (n, 2)),\n"
           "as `_core.bounding_box` gives it for the list of rows.");
-    m.def("pixel_edge_points", &pixel_edge_points, nb::arg("image"), nb::arg("threshold"),
-          nb::arg("channel") = 0, nb::kw_only(), workers,
+    m.def("pixel_edge_points", &pixel_edge_points, nb::arg("image").none(), nb::arg("threshold").none(),
+          nb::arg("channel").none() = 0, nb::kw_only(), workers,
           nb::sig("def pixel_edge_points(image: ArrayLike, threshold: float, channel: int = 0, "
                   "*, workers: int | None = None) -> NDArray[numpy.float32]"),
           "The outline pixels of `image` (shape (h, w), or (h, w, c) read at\n"

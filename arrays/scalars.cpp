@@ -3,49 +3,59 @@
 #include <climits>
 #include <string>
 
+#include "module/refusals.hpp"
+
 namespace core::arrays {
 
-namespace {
-
-// The pending TypeError, prefixed with the argument's name.
-[[noreturn]] void raise_argument_error(const char* arg) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-        PyObject *type, *value, *traceback;
-        PyErr_Fetch(&type, &value, &traceback);
-        PyErr_NormalizeException(&type, &value, &traceback);
-        nb::str text = nb::steal<nb::str>(PyObject_Str(value));
-        Py_XDECREF(type);
-        Py_XDECREF(value);
-        Py_XDECREF(traceback);
-        const std::string message = std::string("argument '") + arg + "': " + text.c_str();
-        throw nb::type_error(message.c_str());
-    }
-    throw nb::python_error();
-}
-
-}  // namespace
-
-void raise_out_of_range() {
-    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-    throw nb::python_error();
-}
-
-void raise_beyond_long() {
-    PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C long");
+void raise_for_argument(const char* arg) {
+    for (PyObject* kind : {PyExc_TypeError, PyExc_ValueError, PyExc_OverflowError})
+        py::prefix_argument_error(arg, kind);
     throw nb::python_error();
 }
 
 float float_arg(nb::handle o, const char* arg) {
-    const double d = PyFloat_AsDouble(o.ptr());
-    if (d == -1.0 && PyErr_Occurred()) raise_argument_error(arg);
+    double d;
+    if (!py::read_f64_slow(o.ptr(), d)) raise_for_argument(arg);
     return static_cast<float>(d);
 }
 
 std::int32_t int32_arg(nb::handle o, const char* arg) {
-    const long v = PyLong_AsLong(o.ptr());
-    if (v == -1 && PyErr_Occurred()) raise_argument_error(arg);
-    if (v < INT32_MIN || v > INT32_MAX) raise_out_of_range();
-    return static_cast<std::int32_t>(v);
+    std::int32_t v;
+    if (!py::read_i32(o.ptr(), v)) raise_for_argument(arg);
+    return v;
+}
+
+long index_arg(nb::handle o, const char* arg, long least, long most, const char* what) {
+    PyObject* index = PyNumber_Index(o.ptr());
+    if (index == nullptr) raise_for_argument(arg);
+    int overflow = 0;
+    const long v = PyLong_AsLongAndOverflow(index, &overflow);
+    if (overflow == 0 && v >= least && v <= most) {
+        Py_DECREF(index);
+        return v;
+    }
+    PyErr_Clear();
+    PyObject* text = PyObject_Repr(index);
+    Py_DECREF(index);
+    if (text == nullptr) raise_for_argument(arg);
+    PyErr_Format(PyExc_ValueError, "argument '%s': expected %s, got %U", arg, what, text);
+    Py_DECREF(text);
+    throw nb::python_error();
+}
+
+std::uint32_t handle_of(Integer v, const char* arg) {
+    // PyLong_AsLong first (the interpreter's error beyond a C long), then
+    // the 32-bit range.
+    if (!v.negative && v.bits > static_cast<std::uint64_t>(LONG_MAX)) {
+        PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C long");
+        raise_for_argument(arg);
+    }
+    const long value = static_cast<long>(v.bits);
+    if (!py::fits_u32(value)) {
+        py::raise_out_of_range();
+        raise_for_argument(arg);
+    }
+    return static_cast<std::uint32_t>(value);
 }
 
 }  // namespace core::arrays

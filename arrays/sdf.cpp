@@ -1,9 +1,11 @@
 // SdfCollider's queries over arrays of points, boxes and spheres.
 #include <algorithm>
+#include <climits>
 #include <array>
 #include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core_object.hpp"
 #include "groups.hpp"
@@ -11,6 +13,7 @@
 #include "math_3d/vec3.hpp"
 #include "outputs.hpp"
 #include "parallel.hpp"
+#include "scalars.hpp"
 #include "sdf_collision/collider.hpp"
 
 namespace core::arrays {
@@ -77,7 +80,7 @@ void each_distance(const SdfCollider& s, const FloatRows& in, int threads, const
 template <void (SceneField::*Query)(const float*, const float*, const float*, std::size_t, float*)
               const noexcept,
           std::size_t Width, std::size_t Evaluations>
-nb::object per_point(nb::handle collider, nb::handle points, std::optional<int> workers) {
+nb::object per_point(nb::handle collider, nb::handle points, nb::handle workers) {
     const Collider held(collider, "collider");
     const FloatRows in(points, "points", 3);
     const int threads = checked_workers(workers);
@@ -98,7 +101,7 @@ nb::object per_point(nb::handle collider, nb::handle points, std::optional<int> 
 
 // As SdfCollider::push_out: the normal times the depth for points inside,
 // zero elsewhere; normals are taken for the inside points only.
-nb::object push_out(nb::handle collider, nb::handle points, std::optional<int> workers) {
+nb::object push_out(nb::handle collider, nb::handle points, nb::handle workers) {
     const Collider held(collider, "collider");
     const FloatRows in(points, "points", 3);
     const int threads = checked_workers(workers);
@@ -129,11 +132,11 @@ nb::object push_out(nb::handle collider, nb::handle points, std::optional<int> w
 }
 
 nb::object sphere_overlaps(nb::handle collider, nb::handle centers, nb::handle radii,
-                           std::optional<int> workers) {
+                           nb::handle workers) {
     const Collider held(collider, "collider");
     const FloatRows c(centers, "centers", 3);
     const FloatRows r(radii, "radii", 0);
-    check_row_count(c.rows(), r.rows(), 0, radii, "radii", "centers");
+    check_row_count(c.rows(), r.array(), 0, "centers");
     const int threads = checked_workers(workers);
     NewArray<bool> out = new_array<bool>({c.rows()});
     r.visit([&](auto radius) {
@@ -149,11 +152,11 @@ nb::object sphere_overlaps(nb::handle collider, nb::handle centers, nb::handle r
 // As SdfCollider::aabb_overlaps: inside at one of the eight corners or at the
 // centre. Every sample is taken (the answer is the same as stopping early).
 nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
-                         std::optional<int> workers) {
+                         nb::handle workers) {
     const Collider held(collider, "collider");
     const FloatRows lo(mins, "mins", 3);
     const FloatRows hi(maxs, "maxs", 3);
-    check_row_count(lo.rows(), hi.rows(), 3, maxs, "maxs", "mins");
+    check_row_count(lo.rows(), hi.array(), 3, "mins");
     const int threads = checked_workers(workers);
     NewArray<bool> out = new_array<bool>({lo.rows()});
     const SceneField& field = held.get().field();
@@ -191,42 +194,52 @@ nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
     return out.array;
 }
 
-// A corner of the grid: a Vec3, or three numbers taken as Vec3(x, y, z) takes them.
-Vec3 corner(nb::handle o, const char* arg) {
-    if (Py_TYPE(o.ptr()) == core_type("Vec3")) return copy_of<Vec3>(o, arg);
-    std::array<float, 3> v{};
-    bool ok = PyTuple_Check(o.ptr()) || PyList_Check(o.ptr());
-    ok = ok && nb::len(o) == 3;
-    for (std::size_t k = 0; ok && k < 3; ++k) {
-        const double d = PyFloat_AsDouble(nb::handle(o)[k].ptr());
-        if (d == -1.0 && PyErr_Occurred()) {
-            PyErr_Clear();
-            ok = false;
-        }
-        v[k] = static_cast<float>(d);
+// Items of a sequence argument (tuple, list, array; not str) of `n`
+// items, or nullopt for anything else.
+std::optional<std::vector<nb::object>> items_of(nb::handle o, std::size_t n) {
+    if (PyUnicode_Check(o.ptr()) || PyBytes_Check(o.ptr()) || !PySequence_Check(o.ptr()))
+        return std::nullopt;
+    const Py_ssize_t size = PySequence_Size(o.ptr());
+    if (size != static_cast<Py_ssize_t>(n)) {
+        PyErr_Clear();
+        return std::nullopt;
     }
-    if (!ok) {
-        const std::string message =
-            std::string("argument '") + arg + "': expected a Vec3 or a tuple of three floats";
+    std::vector<nb::object> items;
+    for (std::size_t k = 0; k < n; ++k) {
+        PyObject* item = PySequence_GetItem(o.ptr(), static_cast<Py_ssize_t>(k));
+        if (item == nullptr) throw nb::python_error();
+        items.push_back(nb::steal(item));
+    }
+    return items;
+}
+
+// A corner of the grid: a Vec3, or three numbers (a tuple, list or array)
+// taken as Vec3(x, y, z) takes them.
+Vec3 corner(nb::handle o, const char* arg) {
+    if (is_core<Vec3>(o)) return copy_of<Vec3>(o, arg);
+    const auto items = items_of(o, 3);
+    if (!items) {
+        const std::string message = std::string("argument '") + arg +
+                                    "': expected a Vec3 or a sequence of three numbers, got " +
+                                    object_text(o);
         throw nb::type_error(message.c_str());
     }
+    float v[3];
+    for (std::size_t k = 0; k < 3; ++k) v[k] = float_arg((*items)[k], arg);
     return {v[0], v[1], v[2]};
 }
 
 std::array<std::size_t, 3> grid_shape(nb::handle o) {
-    std::array<std::size_t, 3> n{};
-    bool ok = PyTuple_Check(o.ptr()) && nb::len(o) == 3;
-    for (std::size_t k = 0; ok && k < 3; ++k) {
-        PyObject* item = PyTuple_GET_ITEM(o.ptr(), k);
-        const long long v = PyLong_Check(item) ? PyLong_AsLongLong(item) : -1;
-        if (v < 0 || PyErr_Occurred()) {
-            PyErr_Clear();
-            ok = false;
-        }
-        n[k] = static_cast<std::size_t>(v);
+    static constexpr const char* kExpected = "three ints >= 0 (nx, ny, nz)";
+    const auto items = items_of(o, 3);
+    if (!items) {
+        const std::string message =
+            std::string("argument 'shape': expected ") + kExpected + ", got " + object_text(o);
+        throw nb::value_error(message.c_str());
     }
-    if (!ok)
-        throw nb::value_error("argument 'shape': expected a tuple of three ints >= 0 (nx, ny, nz)");
+    std::array<std::size_t, 3> n{};
+    for (std::size_t k = 0; k < 3; ++k)
+        n[k] = static_cast<std::size_t>(index_arg((*items)[k], "shape", 0, LONG_MAX, kExpected));
     return n;
 }
 
@@ -239,34 +252,33 @@ float sample_at(float lo, float hi, std::size_t i, std::size_t count) noexcept {
 }
 
 nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_object,
-                       nb::handle shape_object, std::optional<int> workers) {
+                       nb::handle shape_object, nb::handle workers) {
     const Collider held(collider, "collider");
     const Vec3 lo = corner(lo_object, "lo"), hi = corner(hi_object, "hi");
-    // Plain names, not a structured binding: the row lambda captures them.
+    // Plain names, not a structured binding: the block lambda captures them.
     const std::array<std::size_t, 3> shape = grid_shape(shape_object);
     const std::size_t nx = shape[0], ny = shape[1], nz = shape[2];
     const int threads = checked_workers(workers);
-    NewArray<float> out = new_array<float>({nx, ny, nz});
+    NewArray<float> out = new_array<float>({nx, ny, nz});  // numpy refuses a size too large
+    if (nx == 0 || ny == 0 || nz == 0) return out.array;
     const SdfCollider& s = held.get();
-    // One block per row of z samples or more; a row's y and x are fixed.
     const SceneField& field = s.field();
-    const std::size_t rows = nx * ny;
-    const std::size_t rows_per_block =
-        std::max<std::size_t>(1, grain(s) / std::max<std::size_t>(nz, 1));
-    parallel_for(rows, rows_per_block, threads, [&](std::size_t begin, std::size_t end) noexcept {
+    // Blocks of samples in C order, whatever the shape: a long row is split
+    // like any other run of points, so a block's work stays bounded.
+    parallel_for(nx * ny * nz, grain(s), threads, [&](std::size_t begin, std::size_t end) noexcept {
         Columns c;
-        for (std::size_t row = begin; row < end; ++row) {
+        for (std::size_t i = begin; i < end;) {
+            const std::size_t row = i / nz, k0 = i % nz;
+            const std::size_t m = std::min({kChunk, nz - k0, end - i});
             const float x = sample_at(lo.x, hi.x, row / ny, nx);
             const float y = sample_at(lo.y, hi.y, row % ny, ny);
-            for (std::size_t k = 0; k < nz; k += kChunk) {
-                const std::size_t m = std::min(kChunk, nz - k);
-                for (std::size_t j = 0; j < m; ++j) {
-                    c.x[j] = x;
-                    c.y[j] = y;
-                    c.z[j] = sample_at(lo.z, hi.z, k + j, nz);
-                }
-                field.distances(c.x, c.y, c.z, m, out.data + row * nz + k);
+            for (std::size_t j = 0; j < m; ++j) {
+                c.x[j] = x;
+                c.y[j] = y;
+                c.z[j] = sample_at(lo.z, hi.z, k0 + j, nz);
             }
+            field.distances(c.x, c.y, c.z, m, out.data + i);
+            i += m;
         }
     });
     return out.array;
@@ -275,38 +287,38 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
 }  // namespace
 
 void register_sdf(nb::module_& m) {
-    const auto workers = nb::arg("workers") = nb::none();
-    m.def("distances", &per_point<&SceneField::distances, 1, 1>, nb::arg("collider"),
-          nb::arg("points"), nb::kw_only(), workers,
+    const auto workers = nb::arg("workers").none() = nb::none();
+    m.def("distances", &per_point<&SceneField::distances, 1, 1>, nb::arg("collider").none(),
+          nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def distances(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           kDistancesDoc);
-    m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider"), nb::arg("points"),
+    m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider").none(), nb::arg("points").none(),
           nb::kw_only(), workers,
           nb::sig("def normals(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           "The outward normal at each row of `points` (shape (n, 3)), as\n"
           "`collider.normal(*row)` gives it: an (n, 3) float32 array.");
-    m.def("push_out", &push_out, nb::arg("collider"), nb::arg("points"), nb::kw_only(), workers,
+    m.def("push_out", &push_out, nb::arg("collider").none(), nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def push_out(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> NDArray[numpy.float32]"),
           "The push-out displacement of each row of `points` (shape (n, 3)), as\n"
           "`collider.push_out(*row)` gives it: an (n, 3) float32 array, zero rows\n"
           "for points outside.");
-    m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider"), nb::arg("centers"),
-          nb::arg("radii"), nb::kw_only(), workers,
+    m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider").none(), nb::arg("centers").none(),
+          nb::arg("radii").none(), nb::kw_only(), workers,
           nb::sig("def sphere_overlaps(collider: _core.SdfCollider, centers: ArrayLike, radii: "
                   "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
           "For each sphere (`centers` of shape (n, 3), `radii` of shape (n,)),\n"
           "`collider.sphere_overlaps(*center, radius)`: an (n,) bool array.");
-    m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider"), nb::arg("mins"), nb::arg("maxs"),
+    m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider").none(), nb::arg("mins").none(), nb::arg("maxs").none(),
           nb::kw_only(), workers,
           nb::sig("def aabb_overlaps(collider: _core.SdfCollider, mins: ArrayLike, maxs: "
                   "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
           "For each box (`mins` and `maxs` of shape (n, 3)),\n"
           "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
-    m.def("sample_grid", &sample_grid, nb::arg("collider"), nb::arg("lo"), nb::arg("hi"),
-          nb::arg("shape"), nb::kw_only(), workers,
+    m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(), nb::arg("hi").none(),
+          nb::arg("shape").none(), nb::kw_only(), workers,
           nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
                   "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
                   "int, int], *, workers: int | None = None) -> NDArray[numpy.float32]"),

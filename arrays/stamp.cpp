@@ -64,12 +64,12 @@ int visit(dl_phdr_info* info, size_t, void* data) {
 
 }  // namespace
 
-void check_core_build() {
+nb::object checked_core() {
     nb::object core = nb::module_::import_("_core");
     const std::string file = nb::str(core.attr("__file__")).c_str();
     Search search{resolved(file.c_str())};
     dl_iterate_phdr(visit, &search);
-    if (search.found && search.id == kCoreBuildId) return;
+    if (search.found && search.id == kCoreBuildId) return core;
     const std::string message = "gfxcore.arrays cannot be used with the loaded _core (" + file +
                                 "): it was built with " + "another build of _core (build id " +
                                 kCoreBuildId + ", loaded " +

@@ -3,11 +3,13 @@
 // that _core is recorded at build time and compared with the loaded one.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 namespace core::arrays {
 
 extern const char* const kCoreBuildId;
 
-// Raises ImportError (as nb::python_error) when the loaded _core differs.
-void check_core_build();
+// The imported _core; ImportError when it is not that build.
+nanobind::object checked_core();
 
 }  // namespace core::arrays

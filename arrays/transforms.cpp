@@ -16,7 +16,7 @@ constexpr std::size_t kGrain = 1 << 15;
 
 template <Vec3 (Mat4x4::*Apply)(const Vec3&) const noexcept>
 nb::object transform(nb::handle m, nb::handle vectors, const char* arg,
-                     std::optional<int> workers) {
+                     nb::handle workers) {
     const Mat4x4 matrix = copy_of<Mat4x4>(m, "m");
     const FloatRows in(vectors, arg, 3);
     const int threads = checked_workers(workers);
@@ -41,21 +41,21 @@ nb::object transform(nb::handle m, nb::handle vectors, const char* arg,
 void register_transforms(nb::module_& m) {
     m.def(
         "transform_points",
-        [](nb::handle matrix, nb::handle points, std::optional<int> workers) {
+        [](nb::handle matrix, nb::handle points, nb::handle workers) {
             return transform<&Mat4x4::transform_point>(matrix, points, "points", workers);
         },
-        nb::arg("m"), nb::arg("points"), nb::kw_only(), nb::arg("workers") = nb::none(),
+        nb::arg("m").none(), nb::arg("points").none(), nb::kw_only(), nb::arg("workers").none() = nb::none(),
         nb::sig("def transform_points(m: _core.Mat4x4, points: ArrayLike, *, workers: int | None "
                 "= None) -> NDArray[numpy.float32]"),
         "Each row of `points` (shape (n, 3)) transformed by `m` as\n"
         "`m.transform_point(Vec3(*row))` does: an (n, 3) float32 array.");
     m.def(
         "transform_directions",
-        [](nb::handle matrix, nb::handle directions, std::optional<int> workers) {
+        [](nb::handle matrix, nb::handle directions, nb::handle workers) {
             return transform<&Mat4x4::transform_direction>(matrix, directions, "directions",
                                                            workers);
         },
-        nb::arg("m"), nb::arg("directions"), nb::kw_only(), nb::arg("workers") = nb::none(),
+        nb::arg("m").none(), nb::arg("directions").none(), nb::kw_only(), nb::arg("workers").none() = nb::none(),
         nb::sig("def transform_directions(m: _core.Mat4x4, directions: ArrayLike, *, workers: "
                 "int | None = None) -> NDArray[numpy.float32]"),
         "Each row of `directions` (shape (n, 3)) transformed by `m` as\n"

@@ -88,7 +88,7 @@ def test_scene_and_tiles_match_core():
         (
             lambda: arrays.tile_bytes(_core.TileCache(1), 2**31, 0),
             OverflowError,
-            "out of range integral type conversion attempted",
+            "argument 'x': out of range integral type conversion attempted",
         ),
         (
             lambda: arrays.put_tile(_core.TileCache(1), 0, "y", b""),

@@ -116,12 +116,15 @@ def test_raycasts_match_the_per_ray_calls_in_crowded_worlds():
         assert_same_f32(t, [x[0][1] if x else np.inf for x in want])
 
 
+HANDLES = "argument 'handles': "
+
+
 @pytest.mark.parametrize(
     "handles, error, message",
     [
-        (np.array([1, -1]), OverflowError, "out of range integral type conversion attempted"),
-        (np.array([1, 2**32]), OverflowError, "out of range integral type conversion attempted"),
-        (np.array([2**63], np.uint64), OverflowError, "Python int too large to convert to C long"),
+        (np.array([1, -1]), OverflowError, f"{HANDLES}out of range integral type conversion attempted"),
+        (np.array([1, 2**32]), OverflowError, f"{HANDLES}out of range integral type conversion attempted"),
+        (np.array([2**63], np.uint64), OverflowError, f"{HANDLES}Python int too large to convert to C long"),
         (
             np.array([1.0, 2.0]),
             TypeError,

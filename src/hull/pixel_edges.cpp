@@ -117,12 +117,28 @@ void OutlineBits::threshold(const ImageChannel& image, float threshold, std::siz
         const std::size_t n = std::min(kWordBits, width_ - x0);
         const unsigned char* p = image.base + static_cast<std::int64_t>(y) * image.row_step +
                                  static_cast<std::int64_t>(x0) * image.col_step;
-        if (image.f64) {
-            bits_[w] = threshold_strided<double>(p, image.col_step, n, threshold);
-        } else if (n == kWordBits && image.col_step == sizeof(float)) {
-            bits_[w] = threshold_64(p, threshold);
-        } else {
-            bits_[w] = threshold_strided<float>(p, image.col_step, n, threshold);
+        switch (image.format) {
+            case ImageChannel::Format::kFloat32:
+                bits_[w] = n == kWordBits && image.col_step == sizeof(float)
+                               ? threshold_64(p, threshold)
+                               : threshold_strided<float>(p, image.col_step, n, threshold);
+                break;
+            case ImageChannel::Format::kFloat64:
+                bits_[w] = threshold_strided<double>(p, image.col_step, n, threshold);
+                break;
+            case ImageChannel::Format::kUint8:
+                bits_[w] = threshold_strided<std::uint8_t>(p, image.col_step, n, threshold);
+                break;
+            case ImageChannel::Format::kOther: {
+                std::uint64_t bits = 0;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const float v = image.read(p + static_cast<std::int64_t>(i) * image.col_step,
+                                               image.context);
+                    bits |= static_cast<std::uint64_t>(v > threshold) << i;
+                }
+                bits_[w] = bits;
+                break;
+            }
         }
     }
 }

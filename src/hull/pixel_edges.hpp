@@ -17,15 +17,19 @@ std::vector<Point> pixel_edge_points(const std::vector<float>& pixel_data, uint6
                                      uint64_t stride_floats, uint64_t channel_offset_f32,
                                      float threshold, uint64_t width);
 
-// One channel of an image held in memory: pixel (x, y) is the float or
-// double at base + y * row_step + x * col_step bytes, compared as float32.
+// One channel of an image held in memory: pixel (x, y) is the element at
+// base + y * row_step + x * col_step bytes, compared as float32. Elements of
+// another kind are read by `read(p, context)`.
 struct ImageChannel {
+    enum class Format : std::uint8_t { kFloat32, kFloat64, kUint8, kOther };
     const unsigned char* base = nullptr;
     std::int64_t row_step = 0;
     std::int64_t col_step = 0;
     std::size_t height = 0;
     std::size_t width = 0;
-    bool f64 = false;
+    Format format = Format::kFloat32;
+    float (*read)(const unsigned char* p, const void* context) noexcept = nullptr;
+    const void* context = nullptr;
 };
 
 // A complete image thresholded into one bit a pixel, 64 to a word, each row

@@ -7,46 +7,6 @@
 
 namespace core::py {
 
-bool read_f64_slow(PyObject* o, double& out) noexcept {
-    double v = PyFloat_AsDouble(o);
-    if (v == -1.0 && PyErr_Occurred()) return false;
-    out = v;
-    return true;
-}
-
-namespace {
-
-bool read_c_long(PyObject* o, long& out) noexcept {
-    long v = PyLong_AsLong(o);
-    if (v == -1 && PyErr_Occurred()) return false;
-    out = v;
-    return true;
-}
-
-}  // namespace
-
-bool read_i32(PyObject* o, int32_t& out) noexcept {
-    long v;
-    if (!read_c_long(o, v)) return false;
-    if (v < INT32_MIN || v > INT32_MAX) {
-        raise_out_of_range();
-        return false;
-    }
-    out = static_cast<int32_t>(v);
-    return true;
-}
-
-bool read_u32(PyObject* o, uint32_t& out) noexcept {
-    long v;
-    if (!read_c_long(o, v)) return false;
-    if (v < 0 || v > static_cast<long>(UINT32_MAX)) {
-        raise_out_of_range();
-        return false;
-    }
-    out = static_cast<uint32_t>(v);
-    return true;
-}
-
 bool read_u64(PyObject* o, uint64_t& out) noexcept {
     unsigned long long v;
     if (PyLong_Check(o)) {
@@ -295,9 +255,7 @@ bool read_instance(PyObject* o, PyTypeObject* type, const char* name) noexcept {
         return false;
     }
     // The copy happens at once, so a shared borrow only has to be possible.
-    if (borrow_of(o).state < 0) {
-        return raise_already_mutably_borrowed();
-    }
+    if (can_copy(borrow_of(o)) != nullptr) return raise_already_mutably_borrowed();
     return true;
 }
 

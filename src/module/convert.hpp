@@ -25,9 +25,6 @@ namespace core::py {
 
 // ---- Python -> native ------------------------------------------------------
 
-bool read_f64_slow(PyObject* o, double& out) noexcept;
-bool read_i32(PyObject* o, int32_t& out) noexcept;
-bool read_u32(PyObject* o, uint32_t& out) noexcept;
 bool read_u64(PyObject* o, uint64_t& out) noexcept;
 bool read_bytes_view(PyObject* o, std::span<const uint8_t>& out) noexcept;
 bool read_byte_list(PyObject* o, std::vector<uint8_t>& out) noexcept;

@@ -6,29 +6,21 @@
 #include <new>
 #include <utility>
 
+#include "module/borrow.hpp"
 #include "module/raise.hpp"
 #include "module/python.hpp"
 
 namespace core::py {
 
-// 0 = free, n > 0 = shared by n readers, -1 = held by one writer.
-struct BorrowFlag {
-    int32_t state = 0;
-};
-
 inline bool acquire_shared(BorrowFlag& f) noexcept {
-    if (f.state < 0) return raise_already_mutably_borrowed();
-    ++f.state;
+    if (try_share(f) != nullptr) return raise_already_mutably_borrowed();
     return true;
 }
-inline void release_shared(BorrowFlag& f) noexcept { --f.state; }
 
 inline bool acquire_exclusive(BorrowFlag& f) noexcept {
-    if (f.state != 0) return raise_already_borrowed();
-    f.state = -1;
+    if (try_exclusive(f) != nullptr) return raise_already_borrowed();
     return true;
 }
-inline void release_exclusive(BorrowFlag& f) noexcept { f.state = 0; }
 
 // Holds a shared (Exclusive = false) or exclusive borrow for a scope.
 template <bool Exclusive>

@@ -1,11 +1,9 @@
 #include "module/raise.hpp"
 
 #include <cstdio>
-#include <new>
 #include <string>
 
-#include "common/errors.hpp"
-#include "common/interrupt.hpp"
+#include "module/borrow.hpp"
 
 namespace core::py {
 
@@ -54,58 +52,15 @@ PyObject* api_failed() noexcept {
     return nullptr;
 }
 
-void raise_from_cpp_exception() noexcept {
-    try {
-        throw;
-    } catch (const core::Interrupted&) {
-        // The signal handler's exception (KeyboardInterrupt) is already set.
-        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-    } catch (const core::ValueError& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const core::RuntimeError& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        raise_panic(e.what());
-    } catch (...) {
-        raise_panic("unknown internal fault");
-    }
-}
-
-void raise_cannot_convert(PyObject* value, const char* target) noexcept {
-    PyObject* qualname = PyType_GetQualName(Py_TYPE(value));
-    if (qualname == nullptr) return;
-    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname, target);
-    Py_DECREF(qualname);
-}
-
-void raise_out_of_range() noexcept {
-    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-}
-
-void prefix_argument_error(const char* name) noexcept {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-    PyObject* original = py::take_exception();
-    PyObject* text = PyObject_Str(original);
-    if (text == nullptr) {
-        Py_DECREF(original);
-        return;
-    }
-    PyObject* message = PyUnicode_FromFormat("argument '%s': %U", name, text);
-    Py_DECREF(text);
-    PyObject* cause = PyException_GetCause(original);
-    Py_DECREF(original);
-    raise_with_cause(PyExc_TypeError, message, cause);
-}
+void raise_from_cpp_exception() noexcept { raise_current_exception(&raise_panic); }
 
 bool raise_already_mutably_borrowed() noexcept {
-    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    PyErr_SetString(PyExc_RuntimeError, kAlreadyMutablyBorrowed);
     return false;
 }
 
 bool raise_already_borrowed() noexcept {
-    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+    PyErr_SetString(PyExc_RuntimeError, kAlreadyBorrowed);
     return false;
 }
 
@@ -117,17 +72,6 @@ bool raise_cannot_delete() noexcept {
 void raise_runtime_error_from(const std::string& message, PyObject* cause) noexcept {
     raise_with_cause(PyExc_RuntimeError,
                      PyUnicode_FromStringAndSize(message.data(), message.size()), cause);
-}
-
-void raise_with_cause(PyObject* type, PyObject* message, PyObject* cause) noexcept {
-    PyObject* error = message ? PyObject_CallOneArg(type, message) : nullptr;
-    Py_XDECREF(message);
-    if (error == nullptr) {
-        Py_XDECREF(cause);
-        return;
-    }
-    if (cause != nullptr) PyException_SetCause(error, cause);
-    py::restore_exception(error);
 }
 
 }  // namespace core::py

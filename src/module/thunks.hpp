@@ -253,7 +253,7 @@ struct member_traits<V C::*> {
 template <auto M>
 PyObject* field_getter(PyObject* self, void*) noexcept {
     using T = member_traits<decltype(M)>;
-    if (borrow_of(self).state < 0) [[unlikely]] {
+    if (can_copy(borrow_of(self)) != nullptr) [[unlikely]] {
         raise_already_mutably_borrowed();
         return nullptr;
     }

@@ -56,14 +56,14 @@ def layouts(values: np.ndarray):
 
 
 def assert_same_f32(got: np.ndarray, want) -> None:
-    """Same shape, dtype float32, and the same bits everywhere (any NaN
-    matches any NaN)."""
+    """Same shape, dtype float32, and the same bits everywhere: a NaN's sign
+    and payload included."""
     want = np.asarray(want, dtype=np.float32).reshape(got.shape)
     assert got.dtype == np.float32
-    same = (got.view(np.uint32) == want.view(np.uint32)) | (np.isnan(got) & np.isnan(want))
-    bad = np.argwhere(~same)
+    bad = np.argwhere(got.view(np.uint32) != want.view(np.uint32))
     assert bad.size == 0, (
-        f"{len(bad)} differ, first at {bad[0]}: {got[tuple(bad[0])]!r} != {want[tuple(bad[0])]!r}"
+        f"{len(bad)} differ, first at {bad[0]}: "
+        f"{got.view(np.uint32)[tuple(bad[0])]:#010x} != {want.view(np.uint32)[tuple(bad[0])]:#010x}"
     )
 
 
