@@ -2,7 +2,7 @@
 
 namespace core::arrays {
 
-nb::object numpy_empty(std::initializer_list<std::size_t> shape, const char* dtype, void** data) {
+nb::object numpy_empty(std::span<const std::size_t> shape, const char* dtype, void** data) {
     nb::list dims;
     for (std::size_t n : shape) dims.append(n);
     nb::object array =

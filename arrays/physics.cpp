@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,48 @@ std::vector<std::uint32_t> handle_list(nb::handle o, const char* arg) {
     std::vector<std::uint32_t> out(a.rows(0));
     for (std::size_t i = 0; i < out.size(); ++i)
         out[i] = handle_of(integer_at(a.data() + static_cast<std::int64_t>(i) * a.stride(0), d), arg);
+    return out;
+}
+
+// Handles of any shape, in C order, with that shape. A C-ordered uint32
+// array (the pairs of `step`) is taken as it lies: every value is a handle.
+struct HandleArray {
+    std::vector<std::uint32_t> values;
+    std::vector<std::size_t> shape;
+};
+
+HandleArray handle_array(nb::handle o, const char* arg) {
+    static constexpr const char* kExpected = "an integer array";
+    const ArrayArg a(o, arg, kExpected);
+    const Dtype d = a.dtype();
+    if (d.kind != Kind::kSigned && d.kind != Kind::kUnsigned && d.kind != Kind::kBool)
+        a.refuse_dtype(kExpected);
+    HandleArray out;
+    std::int64_t packed = d.size;
+    bool c_order = true;
+    for (std::size_t k = a.ndim(); k-- > 0;) {
+        out.shape.insert(out.shape.begin(), a.shape(k));
+        c_order = c_order && (a.shape(k) <= 1 || a.stride(k) == packed);
+        packed *= static_cast<std::int64_t>(a.shape(k));
+    }
+    out.values.resize(a.size());
+    if (c_order && d.native(Kind::kUnsigned, 4)) {
+        if (!out.values.empty())
+            std::memcpy(out.values.data(), a.data(), out.values.size() * sizeof(std::uint32_t));
+        return out;
+    }
+    // The byte offset of each element in C order, one axis at a time.
+    std::vector<std::size_t> at(a.ndim(), 0);
+    for (std::size_t i = 0; i < out.values.size(); ++i) {
+        std::int64_t offset = 0;
+        for (std::size_t k = 0; k < a.ndim(); ++k)
+            offset += static_cast<std::int64_t>(at[k]) * a.stride(k);
+        out.values[i] = handle_of(integer_at(a.data() + offset, d), arg);
+        for (std::size_t k = a.ndim(); k-- > 0;) {
+            if (++at[k] < a.shape(k)) break;
+            at[k] = 0;
+        }
+    }
     return out;
 }
 
@@ -97,6 +141,62 @@ nb::object step(nb::handle world, nb::handle dt_object) {
     return out.array;
 }
 
+nb::object add_bodies(nb::handle world, nb::handle masses_object, nb::handle positions_object,
+                      nb::handle velocities_object) {
+    ChangedWorld held(world, "world");
+    const FloatRows masses(masses_object, "masses", 0);
+    const std::size_t n = masses.rows();
+    const FloatRows at(positions_object, "positions", 3);
+    check_row_count(n, at.array(), 3, "masses has");
+    std::optional<FloatRows> moving;
+    if (!velocities_object.is_none()) {
+        moving.emplace(velocities_object, "velocities", 3);
+        check_row_count(n, moving->array(), 3, "masses has");
+    }
+    std::vector<RigidBody> bodies;
+    bodies.reserve(n);
+    masses.visit([&](auto mass) {
+        for (std::size_t i = 0; i < n; ++i) bodies.emplace_back(mass(i, 0));
+    });
+    at.visit([&](auto p) {
+        for (std::size_t i = 0; i < n; ++i) bodies[i].set_position(p(i, 0), p(i, 1), p(i, 2));
+    });
+    if (moving) {
+        moving->visit([&](auto v) {
+            for (std::size_t i = 0; i < n; ++i) bodies[i].set_velocity(v(i, 0), v(i, 1), v(i, 2));
+        });
+    }
+    NewArray<std::uint32_t> out = new_array<std::uint32_t>({n});
+    PhysicsWorld& w = held.get();
+    core_call(Length::kUnknown, [&] {
+        w.add_bodies(bodies, std::span(out.data, n));
+        return 0;
+    });
+    return out.array;
+}
+
+void remove_bodies(nb::handle world, nb::handle handles_object) {
+    ChangedWorld held(world, "world");
+    const HandleArray handles = handle_array(handles_object, "handles");
+    PhysicsWorld& w = held.get();
+    core_call(Length::kUnknown, [&] {
+        w.remove_bodies(handles.values);
+        return 0;
+    });
+}
+
+nb::object rows(nb::handle world, nb::handle handles_object) {
+    const World held(world, "world");
+    const HandleArray handles = handle_array(handles_object, "handles");
+    NewArray<std::int64_t> out = new_array<std::int64_t>(handles.shape);
+    const PhysicsWorld& w = held.get();
+    core_call(Length::kUnknown, [&] {
+        w.find_rows(handles.values, std::span(out.data, handles.values.size()));
+        return 0;
+    });
+    return out.array;
+}
+
 nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
                    nb::handle workers) {
     const World held(world, "world");
@@ -153,6 +253,29 @@ void register_physics(nb::module_& m) {
           "`world.step(dt)`, with its pairs as a (k, 2) uint32 array in the same\n"
           "order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as\n"
           "it was.");
+    m.def("add_bodies", &add_bodies, nb::arg("world").none(), nb::arg("masses").none(),
+          nb::arg("positions").none(), nb::arg("velocities").none() = nb::none(),
+          nb::sig("def add_bodies(world: _core.PhysicsWorld, masses: ArrayLike, positions: "
+                  "ArrayLike, velocities: ArrayLike | None = None) -> NDArray[numpy.uint32]"),
+          "Adds a body for each of `masses` (shape (n,)) at the row of\n"
+          "`positions` (shape (n, 3)) moving at the row of `velocities` (shape\n"
+          "(n, 3); at rest when None), as `RigidBody(mass)`, `set_position`,\n"
+          "`set_velocity` and `world.add_body` would one by one: an (n,) uint32\n"
+          "array of their handles, in order. A refused or stopped call adds\n"
+          "nothing.");
+    m.def("remove_bodies", &remove_bodies, nb::arg("world").none(), nb::arg("handles").none(),
+          nb::sig("def remove_bodies(world: _core.PhysicsWorld, handles: ArrayLike) -> None"),
+          "`world.remove_body(handle)` for each of `handles` (an integer array\n"
+          "of any shape, in C order), in order: unknown handles are skipped and\n"
+          "each removal moves the last body into the freed row. A refused or\n"
+          "stopped call removes nothing.");
+    m.def("rows", &rows, nb::arg("world").none(), nb::arg("handles").none(),
+          nb::sig("def rows(world: _core.PhysicsWorld, handles: ArrayLike) -> "
+                  "NDArray[numpy.int64]"),
+          "The row of `positions(world)` (and of `handles(world)`) holding each\n"
+          "of `handles` (an integer array of any shape, such as the pairs of\n"
+          "`step`): an int64 array of the same shape, -1 for a handle the world\n"
+          "does not hold.");
     m.def("raycasts", &raycasts, nb::arg("world").none(), nb::arg("origins").none(), nb::arg("directions").none(),
           nb::kw_only(), workers,
           nb::sig("def raycasts(world: _core.PhysicsWorld, origins: ArrayLike, directions: "

@@ -114,6 +114,31 @@ def step(world: _core.PhysicsWorld, dt: float) -> NDArray[numpy.uint32]:
     order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as
     it was."""
 
+def add_bodies(
+    world: _core.PhysicsWorld,
+    masses: ArrayLike,
+    positions: ArrayLike,
+    velocities: ArrayLike | None = None,
+) -> NDArray[numpy.uint32]:
+    """Adds a body for each of `masses` (shape (n,)) at the row of
+    `positions` (shape (n, 3)) moving at the row of `velocities` (shape
+    (n, 3); at rest when None), as `RigidBody(mass)`, `set_position`,
+    `set_velocity` and `world.add_body` would one by one: an (n,) uint32
+    array of their handles, in order. A refused or stopped call adds
+    nothing."""
+
+def remove_bodies(world: _core.PhysicsWorld, handles: ArrayLike) -> None:
+    """`world.remove_body(handle)` for each of `handles` (an integer array
+    of any shape, in C order), in order: unknown handles are skipped and
+    each removal moves the last body into the freed row. A refused or
+    stopped call removes nothing."""
+
+def rows(world: _core.PhysicsWorld, handles: ArrayLike) -> NDArray[numpy.int64]:
+    """The row of `positions(world)` (and of `handles(world)`) holding each
+    of `handles` (an integer array of any shape, such as the pairs of
+    `step`): an int64 array of the same shape, -1 for a handle the world
+    does not hold."""
+
 def raycasts(
     world: _core.PhysicsWorld,
     origins: ArrayLike,

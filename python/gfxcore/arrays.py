@@ -11,15 +11,16 @@ threads of the call's own. Ctrl-C stops a call with `KeyboardInterrupt`.
 A `_core` object is read under its shared borrow for the whole call: while
 the call runs, another thread calling one of the object's changing methods
 gets `RuntimeError: Already borrowed`. A call that changes an object
-(`set_positions`, `step`, `load_scene`, `tile_bytes`, `put_tile`) holds its
-exclusive borrow instead: any other call on the object meanwhile gets
-`RuntimeError: Already mutably borrowed`.
+(`set_positions`, `add_bodies`, `remove_bodies`, `step`, `load_scene`,
+`tile_bytes`, `put_tile`) holds its exclusive borrow instead: any other
+call on the object meanwhile gets `RuntimeError: Already mutably borrowed`.
 """
 
 from __future__ import annotations
 
 from ._arrays import (
     aabb_overlaps,
+    add_bodies,
     bounding_box,
     convex_hull,
     distances,
@@ -33,6 +34,8 @@ from ._arrays import (
     push_out,
     put_tile,
     raycasts,
+    remove_bodies,
+    rows,
     sample_grid,
     scene_bytes,
     set_positions,
@@ -45,6 +48,7 @@ from ._arrays import (
 
 __all__ = [
     "aabb_overlaps",
+    "add_bodies",
     "bounding_box",
     "convex_hull",
     "distances",
@@ -58,6 +62,8 @@ __all__ = [
     "push_out",
     "put_tile",
     "raycasts",
+    "remove_bodies",
+    "rows",
     "sample_grid",
     "scene_bytes",
     "set_positions",
