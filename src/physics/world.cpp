@@ -5,23 +5,9 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
-#include "common/seed.hpp"
 #include "physics/integrate.hpp"
 
 namespace core {
-
-namespace {
-
-const uint64_t kHandleSeed = process_seed();
-
-}  // namespace
-
-PhysicsWorld::HandleHash::HandleHash() noexcept : seed(kHandleSeed) {}
-
-std::size_t PhysicsWorld::HandleHash::operator()(uint32_t handle) const noexcept {
-    uint64_t state = handle + seed;
-    return static_cast<std::size_t>(splitmix64(state));
-}
 
 uint32_t PhysicsWorld::add_body(const RigidBody& body) {
     // Array indices are 32-bit; this many bodies cannot fit in memory anyway.
@@ -36,7 +22,7 @@ uint32_t PhysicsWorld::add_body(const RigidBody& body) {
     stored.handle = h;
     bodies_.push_back(stored);
     try {
-        index_.emplace(h, static_cast<uint32_t>(bodies_.size() - 1));
+        index_.put(h, static_cast<uint32_t>(bodies_.size() - 1));
     } catch (...) {
         bodies_.pop_back();  // a failed add leaves the world as it was
         throw;
@@ -47,25 +33,24 @@ uint32_t PhysicsWorld::add_body(const RigidBody& body) {
 }
 
 void PhysicsWorld::remove_body(uint32_t handle) {
-    const auto it = index_.find(handle);
-    if (it == index_.end()) return;
-    const uint32_t i = it->second;
+    const uint32_t i = index_.find(handle);
+    if (i == HandleIndex::kAbsent) return;
     assert(i < bodies_.size() && bodies_[i].handle == handle);
-    index_.erase(it);
+    index_.erase(handle);
     const uint32_t last = static_cast<uint32_t>(bodies_.size() - 1);
     if (i != last) {
         bodies_[i] = bodies_[last];
-        index_.find(bodies_[i].handle)->second = i;
+        index_.repoint(bodies_[i].handle, i);
     }
     bodies_.pop_back();
     assert(index_.size() == bodies_.size());
 }
 
 const RigidBody* PhysicsWorld::find(uint32_t handle) const {
-    const auto it = index_.find(handle);
-    if (it == index_.end()) return nullptr;
-    assert(it->second < bodies_.size() && bodies_[it->second].handle == handle);
-    return &bodies_[it->second];
+    const uint32_t i = index_.find(handle);
+    if (i == HandleIndex::kAbsent) return nullptr;
+    assert(i < bodies_.size() && bodies_[i].handle == handle);
+    return &bodies_[i];
 }
 
 std::optional<Float3> PhysicsWorld::get_position(uint32_t handle) const {
@@ -75,8 +60,8 @@ std::optional<Float3> PhysicsWorld::get_position(uint32_t handle) const {
 }
 
 void PhysicsWorld::set_position(uint32_t handle, float x, float y, float z) {
-    const auto it = index_.find(handle);
-    if (it != index_.end()) bodies_[it->second].set_position(x, y, z);
+    const uint32_t i = index_.find(handle);
+    if (i != HandleIndex::kAbsent) bodies_[i].set_position(x, y, z);
 }
 
 std::vector<HandlePair> PhysicsWorld::step(float dt) {
@@ -112,7 +97,7 @@ void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint3
             RigidBody stored = bodies[i];
             stored.handle = h;
             bodies_.push_back(stored);
-            index_.emplace(h, static_cast<uint32_t>(bodies_.size() - 1));
+            index_.put(h, static_cast<uint32_t>(bodies_.size() - 1));
             next_handle_ = h + 1;
             handles[i] = h;
         }
@@ -127,47 +112,43 @@ void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint3
 }
 
 void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
-    // What each removal took away, kept to put back in reverse order: the
-    // slot, the body and its index entry (extracted, so that putting it
-    // back allocates nothing and cannot fail).
+    // What each removal took away, kept to put back newest first: the slot
+    // and the body. The index keeps its room, so putting entries back
+    // cannot fail.
     struct Removed {
         uint32_t slot;
         RigidBody body;
     };
     std::vector<Removed> removed;
-    std::vector<decltype(index_)::node_type> entries;
     removed.reserve(handles.size());
-    entries.reserve(handles.size());
     try {
         InterruptPoll<(1u << 14)> poll;
         for (const uint32_t handle : handles) {
             poll.tick();
-            const auto it = index_.find(handle);
-            if (it == index_.end()) continue;
-            const uint32_t i = it->second;
-            entries.push_back(index_.extract(it));
+            const uint32_t i = index_.find(handle);
+            if (i == HandleIndex::kAbsent) continue;
+            index_.erase(handle);
             removed.push_back({i, bodies_[i]});
             const uint32_t last = static_cast<uint32_t>(bodies_.size() - 1);
             if (i != last) {
                 bodies_[i] = bodies_[last];
-                index_.find(bodies_[i].handle)->second = i;
+                index_.repoint(bodies_[i].handle, i);
             }
             bodies_.pop_back();
         }
     } catch (...) {
-        // Undo the swap-removals newest first; the array only shrank, so it
-        // grows back within its capacity.
+        // The array only shrank, so it grows back within its capacity.
         for (std::size_t k = removed.size(); k-- > 0;) {
             const uint32_t i = removed[k].slot;
             const auto end = static_cast<uint32_t>(bodies_.size());
             if (i != end) {
                 bodies_.push_back(bodies_[i]);
-                index_.find(bodies_[end].handle)->second = end;
+                index_.repoint(bodies_[end].handle, end);
                 bodies_[i] = removed[k].body;
             } else {
                 bodies_.push_back(removed[k].body);
             }
-            index_.insert(std::move(entries[k]));
+            index_.put(removed[k].body.handle, i);
         }
         throw;
     }
@@ -196,8 +177,8 @@ void PhysicsWorld::find_rows(std::span<const uint32_t> handles, std::span<int64_
     InterruptPoll<(1u << 16)> poll;
     for (std::size_t j = 0; j < handles.size(); ++j) {
         poll.tick();
-        const auto it = index_.find(handles[j]);
-        rows[j] = it == index_.end() ? -1 : static_cast<int64_t>(it->second);
+        const uint32_t i = index_.find(handles[j]);
+        rows[j] = i == HandleIndex::kAbsent ? -1 : static_cast<int64_t>(i);
     }
 }
 

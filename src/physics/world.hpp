@@ -7,11 +7,11 @@
 #include <optional>
 #include <span>
 #include <tuple>
-#include <unordered_map>
 #include <vector>
 
 #include "physics/body.hpp"
 #include "physics/broad_phase.hpp"
+#include "physics/handle_index.hpp"
 
 namespace core {
 
@@ -56,18 +56,9 @@ public:
     const RigidBody* find(uint32_t handle) const;
 
 private:
-    // Mixes the handle with a per-process random seed, kept in the world
-    // itself: the array module compiles this file again, with its own copy
-    // of the seed, and must find handles in worlds made by _core.
-    struct HandleHash {
-        HandleHash() noexcept;  // takes the seed of the module that makes the world
-        std::size_t operator()(uint32_t handle) const noexcept;
-        uint64_t seed;
-    };
-
     std::vector<RigidBody> bodies_;
     std::vector<RigidBody> stepped_;  // the next states during a step
-    std::unordered_map<uint32_t, uint32_t, HandleHash> index_;
+    HandleIndex index_;  // its seed is the making module's; handles are found from either
     uint32_t next_handle_ = 1;
     Float3 gravity_{0.0f, -980.0f, 0.0f};
     BroadPhase broad_phase_;

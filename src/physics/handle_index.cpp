@@ -1,0 +1,86 @@
+#include "physics/handle_index.hpp"
+
+#include "common/seed.hpp"
+
+namespace core {
+namespace {
+
+const uint64_t kHandleSeed = process_seed();
+
+// At most 7 of every 8 slots are used.
+constexpr std::size_t capacity_for(std::size_t n) noexcept {
+    std::size_t c = 16;
+    while (c - c / 8 < n) c *= 2;
+    return c;
+}
+
+}  // namespace
+
+HandleIndex::HandleIndex() noexcept : seed_(kHandleSeed) {}
+
+std::size_t HandleIndex::home(uint32_t handle) const noexcept {
+    uint64_t state = handle + seed_;
+    return static_cast<std::size_t>(splitmix64(state)) & mask_;
+}
+
+std::size_t HandleIndex::slot_of(uint32_t handle) const noexcept {
+    std::size_t s = home(handle);
+    while (slots_[s].index != kAbsent && slots_[s].handle != handle) s = (s + 1) & mask_;
+    return s;
+}
+
+uint32_t HandleIndex::find(uint32_t handle) const noexcept {
+    if (size_ == 0) return kAbsent;
+    return slots_[slot_of(handle)].index;
+}
+
+void HandleIndex::put(uint32_t handle, uint32_t index) {
+    if (slots_.empty() || size_ + 1 > slots_.size() - slots_.size() / 8)
+        rehash(capacity_for(size_ + 1 > size_ * 2 ? size_ + 1 : size_ * 2));
+    Slot& slot = slots_[slot_of(handle)];
+    if (slot.index == kAbsent) {
+        slot.handle = handle;
+        ++size_;
+    }
+    slot.index = index;
+}
+
+void HandleIndex::repoint(uint32_t handle, uint32_t index) noexcept {
+    slots_[slot_of(handle)].index = index;
+}
+
+bool HandleIndex::erase(uint32_t handle) noexcept {
+    if (size_ == 0) return false;
+    std::size_t hole = slot_of(handle);
+    if (slots_[hole].index == kAbsent) return false;
+    slots_[hole].index = kAbsent;
+    --size_;
+    // Later entries of the run move back into the hole when their home does
+    // not lie between the hole and themselves, so every entry stays
+    // reachable from its home without gaps.
+    for (std::size_t s = (hole + 1) & mask_; slots_[s].index != kAbsent; s = (s + 1) & mask_) {
+        const std::size_t h = home(slots_[s].handle);
+        const bool stays = hole <= s ? (hole < h && h <= s) : (hole < h || h <= s);
+        if (stays) continue;
+        slots_[hole] = slots_[s];
+        slots_[s].index = kAbsent;
+        hole = s;
+    }
+    return true;
+}
+
+void HandleIndex::reserve(std::size_t n) {
+    if (n > 0 && (slots_.empty() || n > slots_.size() - slots_.size() / 8)) rehash(capacity_for(n));
+}
+
+void HandleIndex::rehash(std::size_t capacity) {
+    std::vector<Slot> old(capacity, Slot{0, kAbsent});
+    old.swap(slots_);
+    mask_ = capacity - 1;
+    for (const Slot& slot : old) {
+        if (slot.index == kAbsent) continue;
+        slots_[slot_of(slot.handle)] = slot;
+    }
+}
+
+}  // namespace core
