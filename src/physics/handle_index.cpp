@@ -7,10 +7,11 @@ namespace {
 
 const uint64_t kHandleSeed = process_seed();
 
-// At most 7 of every 8 slots are used.
+// At most half the slots are used: short runs keep probes and removals
+// cheap.
 constexpr std::size_t capacity_for(std::size_t n) noexcept {
     std::size_t c = 16;
-    while (c - c / 8 < n) c *= 2;
+    while (c / 2 < n) c *= 2;
     return c;
 }
 
@@ -35,7 +36,7 @@ uint32_t HandleIndex::find(uint32_t handle) const noexcept {
 }
 
 void HandleIndex::put(uint32_t handle, uint32_t index) {
-    if (slots_.empty() || size_ + 1 > slots_.size() - slots_.size() / 8)
+    if (slots_.empty() || size_ + 1 > slots_.size() / 2)
         rehash(capacity_for(size_ + 1 > size_ * 2 ? size_ + 1 : size_ * 2));
     Slot& slot = slots_[slot_of(handle)];
     if (slot.index == kAbsent) {
@@ -49,15 +50,21 @@ void HandleIndex::repoint(uint32_t handle, uint32_t index) noexcept {
     slots_[slot_of(handle)].index = index;
 }
 
-bool HandleIndex::erase(uint32_t handle) noexcept {
-    if (size_ == 0) return false;
-    std::size_t hole = slot_of(handle);
-    if (slots_[hole].index == kAbsent) return false;
-    slots_[hole].index = kAbsent;
+uint32_t HandleIndex::take(uint32_t handle) noexcept {
+    if (size_ == 0) return kAbsent;
+    const std::size_t s = slot_of(handle);
+    const uint32_t index = slots_[s].index;
+    if (index == kAbsent) return kAbsent;
+    slots_[s].index = kAbsent;
     --size_;
-    // Later entries of the run move back into the hole when their home does
-    // not lie between the hole and themselves, so every entry stays
-    // reachable from its home without gaps.
+    close_gap(s);
+    return index;
+}
+
+// Later entries of the run move back into the hole when their home does not
+// lie between the hole and themselves, so every entry stays reachable from
+// its home without gaps.
+void HandleIndex::close_gap(std::size_t hole) noexcept {
     for (std::size_t s = (hole + 1) & mask_; slots_[s].index != kAbsent; s = (s + 1) & mask_) {
         const std::size_t h = home(slots_[s].handle);
         const bool stays = hole <= s ? (hole < h && h <= s) : (hole < h || h <= s);
@@ -66,11 +73,10 @@ bool HandleIndex::erase(uint32_t handle) noexcept {
         slots_[s].index = kAbsent;
         hole = s;
     }
-    return true;
 }
 
 void HandleIndex::reserve(std::size_t n) {
-    if (n > 0 && (slots_.empty() || n > slots_.size() - slots_.size() / 8)) rehash(capacity_for(n));
+    if (n > 0 && (slots_.empty() || n > slots_.size() / 2)) rehash(capacity_for(n));
 }
 
 void HandleIndex::rehash(std::size_t capacity) {

@@ -27,7 +27,9 @@ public:
     // Points an existing entry at `index`.
     void repoint(uint32_t handle, uint32_t index) noexcept;
     // Removes the entry; false when there was none.
-    bool erase(uint32_t handle) noexcept;
+    bool erase(uint32_t handle) noexcept { return take(handle) != kAbsent; }
+    // Removes the entry and gives its index, or kAbsent when there was none.
+    uint32_t take(uint32_t handle) noexcept;
     // Room for `n` entries without growing.
     void reserve(std::size_t n);
 
@@ -39,6 +41,7 @@ private:
 
     std::size_t home(uint32_t handle) const noexcept;
     std::size_t slot_of(uint32_t handle) const noexcept;  // its slot, or an empty one
+    void close_gap(std::size_t hole) noexcept;
     void rehash(std::size_t capacity);
 
     std::vector<Slot> slots_;

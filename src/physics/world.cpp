@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <utility>
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
@@ -33,10 +34,9 @@ uint32_t PhysicsWorld::add_body(const RigidBody& body) {
 }
 
 void PhysicsWorld::remove_body(uint32_t handle) {
-    const uint32_t i = index_.find(handle);
+    const uint32_t i = index_.take(handle);
     if (i == HandleIndex::kAbsent) return;
     assert(i < bodies_.size() && bodies_[i].handle == handle);
-    index_.erase(handle);
     const uint32_t last = static_cast<uint32_t>(bodies_.size() - 1);
     if (i != last) {
         bodies_[i] = bodies_[last];
@@ -112,46 +112,39 @@ void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint3
 }
 
 void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
-    // What each removal took away, kept to put back newest first: the slot
-    // and the body. The index keeps its room, so putting entries back
-    // cannot fail.
-    struct Removed {
-        uint32_t slot;
-        RigidBody body;
-    };
-    std::vector<Removed> removed;
-    removed.reserve(handles.size());
+    // A removed body is swapped to the end of the live part rather than
+    // overwritten, and the array is cut only once every removal is made: a
+    // stop puts them back, newest first, from the slots they were taken
+    // from. The index keeps its room, so putting entries back cannot fail.
+    std::vector<uint32_t> slots;
+    slots.reserve(handles.size());
+    std::size_t live = bodies_.size();
     try {
         InterruptPoll<(1u << 14)> poll;
         for (const uint32_t handle : handles) {
             poll.tick();
-            const uint32_t i = index_.find(handle);
+            const uint32_t i = index_.take(handle);
             if (i == HandleIndex::kAbsent) continue;
-            index_.erase(handle);
-            removed.push_back({i, bodies_[i]});
-            const uint32_t last = static_cast<uint32_t>(bodies_.size() - 1);
+            slots.push_back(i);
+            const auto last = static_cast<uint32_t>(--live);
             if (i != last) {
-                bodies_[i] = bodies_[last];
+                std::swap(bodies_[i], bodies_[last]);
                 index_.repoint(bodies_[i].handle, i);
             }
-            bodies_.pop_back();
         }
     } catch (...) {
-        // The array only shrank, so it grows back within its capacity.
-        for (std::size_t k = removed.size(); k-- > 0;) {
-            const uint32_t i = removed[k].slot;
-            const auto end = static_cast<uint32_t>(bodies_.size());
+        for (std::size_t k = slots.size(); k-- > 0;) {
+            const uint32_t i = slots[k];
+            const auto end = static_cast<uint32_t>(live++);
             if (i != end) {
-                bodies_.push_back(bodies_[i]);
+                std::swap(bodies_[i], bodies_[end]);
                 index_.repoint(bodies_[end].handle, end);
-                bodies_[i] = removed[k].body;
-            } else {
-                bodies_.push_back(removed[k].body);
             }
-            index_.put(removed[k].body.handle, i);
+            index_.put(bodies_[i].handle, i);
         }
         throw;
     }
+    bodies_.resize(live);
     assert(index_.size() == bodies_.size());
 }
 
