@@ -7,11 +7,13 @@ namespace {
 
 const uint64_t kHandleSeed = process_seed();
 
-// At most half the slots are used: short runs keep probes and removals
-// cheap.
+// At most three slots in four are used: runs stay short enough for cheap
+// probes and removals, and the table small enough to stay in cache.
+constexpr std::size_t room(std::size_t capacity) noexcept { return capacity - capacity / 4; }
+
 constexpr std::size_t capacity_for(std::size_t n) noexcept {
     std::size_t c = 16;
-    while (c / 2 < n) c *= 2;
+    while (room(c) < n) c *= 2;
     return c;
 }
 
@@ -36,7 +38,7 @@ uint32_t HandleIndex::find(uint32_t handle) const noexcept {
 }
 
 void HandleIndex::put(uint32_t handle, uint32_t index) {
-    if (slots_.empty() || size_ + 1 > slots_.size() / 2)
+    if (slots_.empty() || size_ + 1 > room(slots_.size()))
         rehash(capacity_for(size_ + 1 > size_ * 2 ? size_ + 1 : size_ * 2));
     Slot& slot = slots_[slot_of(handle)];
     if (slot.index == kAbsent) {
@@ -76,7 +78,7 @@ void HandleIndex::close_gap(std::size_t hole) noexcept {
 }
 
 void HandleIndex::reserve(std::size_t n) {
-    if (n > 0 && (slots_.empty() || n > slots_.size() / 2)) rehash(capacity_for(n));
+    if (n > 0 && (slots_.empty() || n > room(slots_.size()))) rehash(capacity_for(n));
 }
 
 void HandleIndex::rehash(std::size_t capacity) {
