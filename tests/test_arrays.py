@@ -34,7 +34,12 @@ def test_transforms_match_the_per_item_calls():
                 (arrays.transform_directions, m.transform_direction),
             ):
                 want = [(v.x, v.y, v.z) for v in (one(Vec3(*r)) for r in rows)]
-                assert_same_f32(fn(m, given), np.array(want, np.float32).reshape(-1, 3))
+                want = np.array(want, np.float32).reshape(-1, 3)
+                assert_same_f32(fn(m, given), want)
+                # Into the caller's arrays: packed, and every other row of a wider one.
+                for out in (np.empty_like(want), np.full((2 * len(want), 4), 7, np.float32)[::2, 1:]):
+                    assert fn(m, given, out=out) is out
+                    assert_same_f32(out, want)
 
 
 def test_results_do_not_depend_on_the_split():
@@ -80,6 +85,26 @@ def test_refusals_name_the_argument(call, error, message):
     with pytest.raises(error) as e:
         call(Mat4x4.identity())
     assert str(e.value) == message
+
+
+def test_out_is_refused_unless_it_fits_and_stands_alone():
+    m = Mat4x4.identity()
+    points = np.zeros((4, 3), np.float32)
+    read_only = np.zeros((4, 3), np.float32)
+    read_only.flags.writeable = False
+    for out, error, message in [
+        (np.zeros((3, 3), np.float32), ValueError, "expected shape (4, 3), got (3, 3)"),
+        (np.zeros((4, 3)), TypeError, "expected a writable float32 array, got dtype float64"),
+        ([[0.0] * 3] * 4, TypeError, "expected a writable float32 array, got 'list' object"),
+        (read_only, ValueError, "expected a writable float32 array, got a read-only one"),
+        (points, ValueError, "overlaps an input; give an array of its own"),
+        (points[::-1], ValueError, "overlaps an input; give an array of its own"),
+    ]:
+        before = points.copy()
+        with pytest.raises(error) as e:
+            arrays.transform_points(m, points, out=out)
+        assert str(e.value) == "argument 'out': " + message
+        assert_same_f32(points, before)
 
 
 def test_stubs_are_the_runtime_signatures_and_docstrings():

@@ -56,17 +56,26 @@ def sample_grid(
     A tuple corner is taken as `Vec3(*corner)` takes it."""
 
 def transform_points(
-    m: _core.Mat4x4, points: ArrayLike, *, workers: int | None = None
+    m: _core.Mat4x4,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """Each row of `points` (shape (n, 3)) transformed by `m` as
-    `m.transform_point(Vec3(*row))` does: an (n, 3) float32 array."""
+    `m.transform_point(Vec3(*row))` does: an (n, 3) float32 array, or
+    `out` filled and returned."""
 
 def transform_directions(
-    m: _core.Mat4x4, directions: ArrayLike, *, workers: int | None = None
+    m: _core.Mat4x4,
+    directions: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """Each row of `directions` (shape (n, 3)) transformed by `m` as
     `m.transform_direction(Vec3(*row))` does (translation ignored): an
-    (n, 3) float32 array."""
+    (n, 3) float32 array, or `out` filled and returned."""
 
 def convex_hull(points: ArrayLike, *, workers: int | None = None) -> NDArray[numpy.float32]:
     """The convex hull of the rows of `points` (shape (n, 2)), as
