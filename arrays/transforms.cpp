@@ -1,5 +1,6 @@
 // Mat4x4.transform_point / transform_direction over (n, 3) arrays.
 #include <optional>
+#include <type_traits>
 
 #include "core_object.hpp"
 #include "groups.hpp"
@@ -10,6 +11,8 @@
 
 namespace core::arrays {
 namespace {
+
+static_assert(sizeof(Vec3) == 3 * sizeof(float) && alignof(Vec3) == alignof(float));
 
 // A few nanoseconds an item: blocks big enough to outweigh their scheduling.
 constexpr std::size_t kGrain = 1 << 15;
@@ -26,7 +29,15 @@ nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::hand
         parallel_for(n, kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
             const Mat4x4 local = matrix;  // not aliased by the output: kept in registers
             for (std::size_t i = begin; i < end; ++i) {
-                const Vec3 r = (local.*Apply)({load(i, 0), load(i, 1), load(i, 2)});
+                Vec3 r;
+                if constexpr (std::is_same_v<decltype(load), PackedF32>) {
+                    // A packed row is a Vec3 where it lies: passed as is, it
+                    // is read at once rather than through three fresh
+                    // stores, which the wide load cannot take over.
+                    r = (local.*Apply)(*reinterpret_cast<const Vec3*>(load.p + 3 * i));
+                } else {
+                    r = (local.*Apply)({load(i, 0), load(i, 1), load(i, 2)});
+                }
                 out.data[3 * i] = r.x;
                 out.data[3 * i + 1] = r.y;
                 out.data[3 * i + 2] = r.z;

@@ -116,6 +116,11 @@ def cases():
     gone = rng.permutation(np.arange(1, 10_001))[:5_000]
     row_of = {h: i for i, h in enumerate(handles.tolist())}
     asked = rng.permutation(handles)
+    moved = rng.uniform(-10, 10, (10_000_000, 3)).astype(F)
+    into = np.empty_like(moved)
+    matrix = _core.Mat4x4.from_translation(_core.Vec3(1.0, 2.0, 3.0)).mul(
+        _core.Mat4x4.from_scale(_core.Vec3(2.0, 0.5, 1.0))
+    )
     one_mib = text_like(1 << 20)
     packed = lz4.block.compress(one_mib, store_size=True)
     env = {
@@ -137,6 +142,9 @@ def cases():
         "vxyz": vxyz,
         "lists": (masses.tolist(), xyz.tolist(), vxyz.tolist()),
         "row_of": row_of,
+        "moved": moved,
+        "into": into,
+        "matrix": matrix,
         "asked": asked,
         "asked_list": asked.tolist(),
         "x": one_mib,
@@ -192,6 +200,16 @@ def cases():
             work="10,000 bodies",
             check=lambda a, b: np.array_equal(a, np.array(b, F)),
             goal=0.02,
+        ),
+        Case(
+            "arrays.transform_points into out",
+            "arrays.transform_points(matrix, moved, out=into)",
+            "arrays.transform_points(matrix, moved)",
+            "a new array each call",
+            env,
+            work="10,000,000 float32 points",
+            check=np.array_equal,
+            goal=0.5,
         ),
         Case(
             "arrays.add_bodies",
