@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -105,8 +106,8 @@ public:
         if (data == nullptr) {
             std::size_t count = 1;
             for (const std::size_t n : shape) count *= n;
-            scratch_.resize(count);
-            data = scratch_.data();
+            scratch_ = std::make_unique<T[]>(count);  // never vector<bool>: bytes are written
+            data = scratch_.get();
         }
     }
     Output(nb::handle out, std::initializer_list<std::size_t> shape,
@@ -116,13 +117,13 @@ public:
     T* data = nullptr;
 
     nb::object finish() {
-        if (!scratch_.empty()) target_->copy_from(scratch_.data());
+        if (scratch_) target_->copy_from(scratch_.get());
         return std::move(array_);
     }
 
 private:
     std::optional<OutArray> target_;
-    std::vector<T> scratch_;
+    std::unique_ptr<T[]> scratch_;
     nb::object array_;
 };
 

@@ -7,19 +7,31 @@ from typing_extensions import Buffer
 import _core
 
 def distances(
-    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """The signed distance of the scene at each row of `points` (shape (n, 3)),
     as `collider.distance(*row)` gives it: an (n,) float32 array."""
 
 def normals(
-    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """The outward normal at each row of `points` (shape (n, 3)), as
     `collider.normal(*row)` gives it: an (n, 3) float32 array."""
 
 def push_out(
-    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """The push-out displacement of each row of `points` (shape (n, 3)), as
     `collider.push_out(*row)` gives it: an (n, 3) float32 array, zero rows
@@ -31,12 +43,18 @@ def sphere_overlaps(
     radii: ArrayLike,
     *,
     workers: int | None = None,
+    out: NDArray[numpy.bool_] | None = None,
 ) -> NDArray[numpy.bool_]:
     """For each sphere (`centers` of shape (n, 3), `radii` of shape (n,)),
     `collider.sphere_overlaps(*center, radius)`: an (n,) bool array."""
 
 def aabb_overlaps(
-    collider: _core.SdfCollider, mins: ArrayLike, maxs: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    mins: ArrayLike,
+    maxs: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.bool_] | None = None,
 ) -> NDArray[numpy.bool_]:
     """For each box (`mins` and `maxs` of shape (n, 3)),
     `collider.aabb_overlaps(*min, *max)`: an (n,) bool array."""
@@ -48,6 +66,7 @@ def sample_grid(
     shape: tuple[int, int, int],
     *,
     workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """The scene's distance on a grid of `shape = (nx, ny, nz)` samples from
     `lo` to `hi` (corners included): `out[i, j, k]` is the distance at
