@@ -91,7 +91,13 @@ template <class T>
 class Output {
 public:
     Output(nb::handle out, std::span<const std::size_t> shape,
-           std::initializer_list<const ArrayArg*> inputs = {}) {
+           std::initializer_list<const ArrayArg*> inputs = {})
+        : Output(out, shape, std::span<const ArrayArg* const>(inputs.begin(), inputs.size())) {}
+    Output(nb::handle out, std::initializer_list<std::size_t> shape,
+           std::initializer_list<const ArrayArg*> inputs = {})
+        : Output(out, std::span<const std::size_t>(shape.begin(), shape.size()), inputs) {}
+    Output(nb::handle out, std::span<const std::size_t> shape,
+           std::span<const ArrayArg* const> inputs) {
         static_assert(kNumpyName<T> != nullptr, "no numpy dtype for this element type");
         if (out.is_none()) {
             NewArray<T> made = new_array<T>(shape);
@@ -99,8 +105,7 @@ public:
             data = made.data;
             return;
         }
-        target_.emplace(out, shape, kNumpyName<T>, sizeof(T),
-                        std::span<const ArrayArg* const>(inputs.begin(), inputs.size()));
+        target_.emplace(out, shape, kNumpyName<T>, sizeof(T), inputs);
         array_ = target_->object();
         data = static_cast<T*>(target_->packed());
         if (data == nullptr) {
@@ -110,9 +115,6 @@ public:
             data = scratch_.get();
         }
     }
-    Output(nb::handle out, std::initializer_list<std::size_t> shape,
-           std::initializer_list<const ArrayArg*> inputs = {})
-        : Output(out, std::span<const std::size_t>(shape.begin(), shape.size()), inputs) {}
 
     T* data = nullptr;
 

@@ -2,6 +2,7 @@
 // order, positions set by handle, a step with its pairs as an array, and
 // many rays at once.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -44,12 +45,12 @@ struct HandleArray {
     std::vector<std::size_t> shape;
 };
 
-HandleArray handle_array(nb::handle o, const char* arg) {
-    static constexpr const char* kExpected = "an integer array";
-    const ArrayArg a(o, arg, kExpected);
+constexpr const char* kIntegers = "an integer array";
+
+HandleArray handle_array(const ArrayArg& a, const char* arg) {
     const Dtype d = a.dtype();
     if (d.kind != Kind::kSigned && d.kind != Kind::kUnsigned && d.kind != Kind::kBool)
-        a.refuse_dtype(kExpected);
+        a.refuse_dtype(kIntegers);
     HandleArray out;
     std::int64_t packed = d.size;
     bool c_order = true;
@@ -82,25 +83,25 @@ HandleArray handle_array(nb::handle o, const char* arg) {
 using World = Held<PhysicsWorld>;
 using ChangedWorld = Held<PhysicsWorld, true>;
 
-nb::object handles(nb::handle world) {
+nb::object handles(nb::handle world, nb::handle out_object) {
     const World held(world, "world");
     const auto bodies = held.get().bodies();
-    NewArray<std::uint32_t> out = new_array<std::uint32_t>({bodies.size()});
+    Output<std::uint32_t> out(out_object, {bodies.size()});
     parallel_for(bodies.size(), 1 << 15, 0, [&](std::size_t begin, std::size_t end) noexcept {
         for (std::size_t i = begin; i < end; ++i) out.data[i] = bodies[i].handle;
     });
-    return out.array;
+    return out.finish();
 }
 
-nb::object positions(nb::handle world) {
+nb::object positions(nb::handle world, nb::handle out_object) {
     const World held(world, "world");
     const auto bodies = held.get().bodies();
-    NewArray<float> out = new_array<float>({bodies.size(), 3});
+    Output<float> out(out_object, {bodies.size(), 3});
     parallel_for(bodies.size(), 1 << 15, 0, [&](std::size_t begin, std::size_t end) noexcept {
         for (std::size_t i = begin; i < end; ++i)
             for (int k = 0; k < 3; ++k) out.data[3 * i + k] = bodies[i].position[k];
     });
-    return out.array;
+    return out.finish();
 }
 
 void set_positions(nb::handle world, nb::handle handles_object, nb::handle xyz,
@@ -142,7 +143,7 @@ nb::object step(nb::handle world, nb::handle dt_object) {
 }
 
 nb::object add_bodies(nb::handle world, nb::handle masses_object, nb::handle positions_object,
-                      nb::handle velocities_object) {
+                      nb::handle velocities_object, nb::handle out_object) {
     ChangedWorld held(world, "world");
     const FloatRows masses(masses_object, "masses", 0);
     const std::size_t n = masses.rows();
@@ -166,18 +167,21 @@ nb::object add_bodies(nb::handle world, nb::handle masses_object, nb::handle pos
             for (std::size_t i = 0; i < n; ++i) bodies[i].set_velocity(v(i, 0), v(i, 1), v(i, 2));
         });
     }
-    NewArray<std::uint32_t> out = new_array<std::uint32_t>({n});
+    std::vector<const ArrayArg*> inputs = {&masses.array(), &at.array()};
+    if (moving) inputs.push_back(&moving->array());
+    Output<std::uint32_t> out(out_object, std::span<const std::size_t>(&n, 1), inputs);
     PhysicsWorld& w = held.get();
     core_call(Length::kUnknown, [&] {
         w.add_bodies(bodies, std::span(out.data, n));
         return 0;
     });
-    return out.array;
+    return out.finish();
 }
 
 void remove_bodies(nb::handle world, nb::handle handles_object) {
     ChangedWorld held(world, "world");
-    const HandleArray handles = handle_array(handles_object, "handles");
+    const ArrayArg given(handles_object, "handles", kIntegers);
+    const HandleArray handles = handle_array(given, "handles");
     PhysicsWorld& w = held.get();
     core_call(Length::kUnknown, [&] {
         w.remove_bodies(handles.values);
@@ -185,20 +189,31 @@ void remove_bodies(nb::handle world, nb::handle handles_object) {
     });
 }
 
-nb::object rows(nb::handle world, nb::handle handles_object) {
+nb::object rows(nb::handle world, nb::handle handles_object, nb::handle out_object) {
     const World held(world, "world");
-    const HandleArray handles = handle_array(handles_object, "handles");
-    NewArray<std::int64_t> out = new_array<std::int64_t>(handles.shape);
+    const ArrayArg given(handles_object, "handles", kIntegers);
+    const HandleArray handles = handle_array(given, "handles");
+    Output<std::int64_t> out(out_object, handles.shape, {&given});
     const PhysicsWorld& w = held.get();
     core_call(Length::kUnknown, [&] {
         w.find_rows(handles.values, std::span(out.data, handles.values.size()));
         return 0;
     });
-    return out.array;
+    return out.finish();
+}
+
+// out= of raycasts: None, or a tuple of three, each None or an array.
+std::array<nb::handle, 3> three_outs(nb::handle o) {
+    std::array<nb::handle, 3> outs{nb::none(), nb::none(), nb::none()};
+    if (o.is_none()) return outs;
+    if (!PyTuple_Check(o.ptr()) || PyTuple_GET_SIZE(o.ptr()) != 3)
+        throw nb::type_error("argument 'out': expected None or a tuple of 3 arrays (or Nones)");
+    for (int k = 0; k < 3; ++k) outs[k] = PyTuple_GET_ITEM(o.ptr(), k);
+    return outs;
 }
 
 nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
-                   nb::handle workers) {
+                   nb::handle workers, nb::handle out_object) {
     const World held(world, "world");
     const FloatRows o(origins, "origins", 3);
     const FloatRows d(directions, "directions", 3);
@@ -206,10 +221,11 @@ nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
     const int threads = checked_workers(workers);
     const PhysicsWorld& w = held.get();
     const std::size_t n = o.rows();
-    NewArray<bool> hit = new_array<bool>({n});
-    NewArray<std::uint32_t> handle = new_array<std::uint32_t>({n});
-    NewArray<float> t = new_array<float>({n});
-    if (n == 0) return nb::make_tuple(hit.array, handle.array, t.array);
+    const auto outs = three_outs(out_object);
+    Output<bool> hit(outs[0], {n}, {&o.array(), &d.array()});
+    Output<std::uint32_t> handle(outs[1], {n}, {&o.array(), &d.array()});
+    Output<float> t(outs[2], {n}, {&o.array(), &d.array()});
+    if (n == 0) return nb::make_tuple(hit.finish(), handle.finish(), t.finish());
     const auto bodies = w.bodies();
     const RayIndex index = core_call(Length::kUnknown, [&] { return RayIndex(bodies); });
     o.visit([&](auto po) {
@@ -225,19 +241,22 @@ nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
             });
         });
     });
-    return nb::make_tuple(hit.array, handle.array, t.array);
+    return nb::make_tuple(hit.finish(), handle.finish(), t.finish());
 }
 
 }  // namespace
 
 void register_physics(nb::module_& m) {
     const auto workers = (nb::arg("workers").none() = nb::none());
-    m.def("handles", &handles, nb::arg("world").none(),
-          nb::sig("def handles(world: _core.PhysicsWorld) -> NDArray[numpy.uint32]"),
+    const auto out = (nb::arg("out").none() = nb::none());
+    m.def("handles", &handles, nb::arg("world").none(), nb::kw_only(), out,
+          nb::sig("def handles(world: _core.PhysicsWorld, *, out: NDArray[numpy.uint32] | None = "
+                  "None) -> NDArray[numpy.uint32]"),
           "The handle of every body of `world` in its array order (the order\n"
           "`step` and `raycast` report in): an (n,) uint32 array.");
-    m.def("positions", &positions, nb::arg("world").none(),
-          nb::sig("def positions(world: _core.PhysicsWorld) -> NDArray[numpy.float32]"),
+    m.def("positions", &positions, nb::arg("world").none(), nb::kw_only(), out,
+          nb::sig("def positions(world: _core.PhysicsWorld, *, out: NDArray[numpy.float32] | None "
+                  "= None) -> NDArray[numpy.float32]"),
           "The position of every body of `world` in its array order (that of\n"
           "`handles(world)`): an (n, 3) float32 array.");
     m.def("set_positions", &set_positions, nb::arg("world").none(), nb::arg("handles").none(), nb::arg("xyz").none(),
@@ -254,9 +273,11 @@ void register_physics(nb::module_& m) {
           "order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as\n"
           "it was.");
     m.def("add_bodies", &add_bodies, nb::arg("world").none(), nb::arg("masses").none(),
-          nb::arg("positions").none(), nb::arg("velocities").none() = nb::none(),
+          nb::arg("positions").none(), nb::arg("velocities").none() = nb::none(), nb::kw_only(),
+          out,
           nb::sig("def add_bodies(world: _core.PhysicsWorld, masses: ArrayLike, positions: "
-                  "ArrayLike, velocities: ArrayLike | None = None) -> NDArray[numpy.uint32]"),
+                  "ArrayLike, velocities: ArrayLike | None = None, *, out: NDArray[numpy.uint32] "
+                  "| None = None) -> NDArray[numpy.uint32]"),
           "Adds a body for each of `masses` (shape (n,)) at the row of\n"
           "`positions` (shape (n, 3)) moving at the row of `velocities` (shape\n"
           "(n, 3); at rest when None), as `RigidBody(mass)`, `set_position`,\n"
@@ -269,18 +290,20 @@ void register_physics(nb::module_& m) {
           "of any shape, in C order), in order: unknown handles are skipped and\n"
           "each removal moves the last body into the freed row. A refused or\n"
           "stopped call removes nothing.");
-    m.def("rows", &rows, nb::arg("world").none(), nb::arg("handles").none(),
-          nb::sig("def rows(world: _core.PhysicsWorld, handles: ArrayLike) -> "
-                  "NDArray[numpy.int64]"),
+    m.def("rows", &rows, nb::arg("world").none(), nb::arg("handles").none(), nb::kw_only(), out,
+          nb::sig("def rows(world: _core.PhysicsWorld, handles: ArrayLike, *, out: "
+                  "NDArray[numpy.int64] | None = None) -> NDArray[numpy.int64]"),
           "The row of `positions(world)` (and of `handles(world)`) holding each\n"
           "of `handles` (an integer array of any shape, such as the pairs of\n"
           "`step`): an int64 array of the same shape, -1 for a handle the world\n"
           "does not hold.");
     m.def("raycasts", &raycasts, nb::arg("world").none(), nb::arg("origins").none(), nb::arg("directions").none(),
-          nb::kw_only(), workers,
+          nb::kw_only(), workers, nb::arg("out").none() = nb::none(),
           nb::sig("def raycasts(world: _core.PhysicsWorld, origins: ArrayLike, directions: "
-                  "ArrayLike, *, workers: int | None = None) -> tuple[NDArray[numpy.bool_], "
-                  "NDArray[numpy.uint32], NDArray[numpy.float32]]"),
+                  "ArrayLike, *, workers: int | None = None, out: tuple[NDArray[numpy.bool_] | "
+                  "None, NDArray[numpy.uint32] | None, NDArray[numpy.float32] | None] | None = "
+                  "None) -> tuple[NDArray[numpy.bool_], NDArray[numpy.uint32], "
+                  "NDArray[numpy.float32]]"),
           "The nearest hit of each ray (rows of `origins` and `directions`, shape\n"
           "(n, 3)): `(hit, handle, t)`, (n,) arrays of bool, uint32 and float32\n"
           "holding entry 0 of `world.raycast(*origin, *direction)`, or (False, 0,\n"

@@ -107,6 +107,40 @@ def test_out_is_refused_unless_it_fits_and_stands_alone():
         assert_same_f32(points, before)
 
 
+def test_out_gets_the_same_result_packed_or_strided():
+    import _core
+
+    rng = np.random.default_rng(23)
+    c, _ = big_collider(40)
+    w = _core.PhysicsWorld()
+    arrays.add_bodies(w, rng.choice([0.0, 1.0], 30), hostile(rng, (30, 3), scale=3.0))
+    points = hostile(rng, (50, 3), scale=20.0)
+    calls = [
+        lambda **o: arrays.distances(c, points, **o),
+        lambda **o: arrays.normals(c, points, **o),
+        lambda **o: arrays.push_out(c, points, **o),
+        lambda **o: arrays.sphere_overlaps(c, points, np.ones(50), **o),
+        lambda **o: arrays.aabb_overlaps(c, points, points + 1, **o),
+        lambda **o: arrays.sample_grid(c, (-1, -1, -1), (30, 1, 1), (5, 4, 3), **o),
+        lambda **o: arrays.handles(w, **o),
+        lambda **o: arrays.positions(w, **o),
+        lambda **o: arrays.rows(w, arrays.step(w, 0.0), **o),
+        lambda **o: arrays.add_bodies(_core.PhysicsWorld(), np.ones(4), np.zeros((4, 3)), **o),
+    ]
+    for call in calls:
+        want = call()
+        wide = np.zeros(want.shape[:-1] + (2 * want.shape[-1],), want.dtype)
+        for out in (np.empty_like(want), wide[..., ::2], wide[..., 1::2]):
+            assert call(out=out) is out
+            assert out.tobytes() == want.tobytes()
+    want = arrays.raycasts(w, points, points[::-1])
+    outs = tuple(np.empty(50, a.dtype)[::-1] for a in want)
+    got = arrays.raycasts(w, points, points[::-1], out=(outs[0], None, outs[2]))
+    assert got[0] is outs[0] and got[2] is outs[2]
+    for a, b in zip(got, want):
+        assert a.tobytes() == b.tobytes()
+
+
 def test_stubs_are_the_runtime_signatures_and_docstrings():
     import ast
     import pathlib

@@ -117,11 +117,15 @@ def pixel_edge_points(
     in row-major order; a (k, 2) float32 array, the points
     `_core.pixel_edge_points` gives for the flattened image."""
 
-def handles(world: _core.PhysicsWorld) -> NDArray[numpy.uint32]:
+def handles(
+    world: _core.PhysicsWorld, *, out: NDArray[numpy.uint32] | None = None
+) -> NDArray[numpy.uint32]:
     """The handle of every body of `world` in its array order (the order
     `step` and `raycast` report in): an (n,) uint32 array."""
 
-def positions(world: _core.PhysicsWorld) -> NDArray[numpy.float32]:
+def positions(
+    world: _core.PhysicsWorld, *, out: NDArray[numpy.float32] | None = None
+) -> NDArray[numpy.float32]:
     """The position of every body of `world` in its array order (that of
     `handles(world)`): an (n, 3) float32 array."""
 
@@ -147,6 +151,8 @@ def add_bodies(
     masses: ArrayLike,
     positions: ArrayLike,
     velocities: ArrayLike | None = None,
+    *,
+    out: NDArray[numpy.uint32] | None = None,
 ) -> NDArray[numpy.uint32]:
     """Adds a body for each of `masses` (shape (n,)) at the row of
     `positions` (shape (n, 3)) moving at the row of `velocities` (shape
@@ -161,7 +167,12 @@ def remove_bodies(world: _core.PhysicsWorld, handles: ArrayLike) -> None:
     each removal moves the last body into the freed row. A refused or
     stopped call removes nothing."""
 
-def rows(world: _core.PhysicsWorld, handles: ArrayLike) -> NDArray[numpy.int64]:
+def rows(
+    world: _core.PhysicsWorld,
+    handles: ArrayLike,
+    *,
+    out: NDArray[numpy.int64] | None = None,
+) -> NDArray[numpy.int64]:
     """The row of `positions(world)` (and of `handles(world)`) holding each
     of `handles` (an integer array of any shape, such as the pairs of
     `step`): an int64 array of the same shape, -1 for a handle the world
@@ -173,6 +184,10 @@ def raycasts(
     directions: ArrayLike,
     *,
     workers: int | None = None,
+    out: tuple[
+        NDArray[numpy.bool_] | None, NDArray[numpy.uint32] | None, NDArray[numpy.float32] | None
+    ]
+    | None = None,
 ) -> tuple[NDArray[numpy.bool_], NDArray[numpy.uint32], NDArray[numpy.float32]]:
     """The nearest hit of each ray (rows of `origins` and `directions`, shape
     (n, 3)): `(hit, handle, t)`, (n,) arrays of bool, uint32 and float32

@@ -8,6 +8,14 @@ interpreter lock is released while the native work runs, and work over a few
 thousand items is split over the shared worker pool, or over `workers`
 threads of the call's own. Ctrl-C stops a call with `KeyboardInterrupt`.
 
+A function whose result's shape follows from its arguments also takes
+`out=`, as numpy's functions do: an array of that shape and dtype, any
+strides, filled and returned (`raycasts` takes a tuple of three, any of them
+None). It must share no memory with an input (ValueError naming `out`).
+Results whose length depends on the data (`convex_hull`,
+`pixel_edge_points`, `step`) come back in new arrays, as numpy's `nonzero`
+does.
+
 A `_core` object is read under its shared borrow for the whole call: while
 the call runs, another thread calling one of the object's changing methods
 gets `RuntimeError: Already borrowed`. A call that changes an object
