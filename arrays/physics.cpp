@@ -65,6 +65,19 @@ HandleArray handle_array(const ArrayArg& a, const char* arg) {
             std::memcpy(out.values.data(), a.data(), out.values.size() * sizeof(std::uint32_t));
         return out;
     }
+    if (c_order && d.native(Kind::kSigned, 8)) {
+        // numpy's default integers: checked in one pass, the first one out
+        // of range raising as the general path would.
+        const std::uint8_t* p = a.data();
+        for (std::size_t i = 0; i < out.values.size(); ++i) {
+            std::int64_t v;
+            std::memcpy(&v, p + 8 * i, sizeof v);
+            if (v < 0 || v > std::int64_t{UINT32_MAX})
+                out.values[i] = handle_of(integer_at(p + 8 * i, d), arg);
+            out.values[i] = static_cast<std::uint32_t>(v);
+        }
+        return out;
+    }
     // The byte offset of each element in C order, one axis at a time.
     std::vector<std::size_t> at(a.ndim(), 0);
     for (std::size_t i = 0; i < out.values.size(); ++i) {

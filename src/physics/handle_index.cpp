@@ -81,6 +81,11 @@ void HandleIndex::reserve(std::size_t n) {
     if (n > 0 && (slots_.empty() || n > room(slots_.size()))) rehash(capacity_for(n));
 }
 
+void HandleIndex::clear() noexcept {
+    for (Slot& slot : slots_) slot.index = kAbsent;
+    size_ = 0;
+}
+
 void HandleIndex::rehash(std::size_t capacity) {
     std::vector<Slot> old(capacity, Slot{0, kAbsent});
     old.swap(slots_);

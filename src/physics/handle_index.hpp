@@ -32,6 +32,8 @@ public:
     uint32_t take(uint32_t handle) noexcept;
     // Room for `n` entries without growing.
     void reserve(std::size_t n);
+    // Drops every entry and keeps the room.
+    void clear() noexcept;
 
 private:
     struct Slot {

@@ -111,11 +111,29 @@ void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint3
     assert(index_.size() == bodies_.size());
 }
 
+// Handles are mostly small and dense: a table from handle to row made for
+// one call answers far faster than the hash index, when making it costs less
+// than the lookups it saves. Empty when it would not.
+std::vector<uint32_t> PhysicsWorld::row_table(std::size_t lookups) const {
+    uint32_t top = 0;
+    for (const RigidBody& b : bodies_) top = std::max(top, b.handle);
+    const uint64_t size = uint64_t{top} + 1;
+    std::vector<uint32_t> table;
+    if (size + bodies_.size() > 16 * uint64_t{lookups}) return table;
+    table.assign(size, HandleIndex::kAbsent);
+    for (std::size_t i = 0; i < bodies_.size(); ++i) table[bodies_[i].handle] = static_cast<uint32_t>(i);
+    return table;
+}
+
 void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
     // A removed body is swapped to the end of the live part rather than
     // overwritten, and the array is cut only once every removal is made: a
     // stop puts them back, newest first, from the slots they were taken
-    // from. The index keeps its room, so putting entries back cannot fail.
+    // from. With a table of rows the index is left alone until the end and
+    // then made again from the array; without one it follows each removal
+    // and keeps its room, so putting entries back cannot fail.
+    std::vector<uint32_t> table = row_table(handles.size());
+    const bool tabled = !table.empty();
     std::vector<uint32_t> slots;
     slots.reserve(handles.size());
     std::size_t live = bodies_.size();
@@ -123,13 +141,23 @@ void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
         InterruptPoll<(1u << 14)> poll;
         for (const uint32_t handle : handles) {
             poll.tick();
-            const uint32_t i = index_.take(handle);
-            if (i == HandleIndex::kAbsent) continue;
+            uint32_t i;
+            if (tabled) {
+                if (handle >= table.size() || table[handle] == HandleIndex::kAbsent) continue;
+                i = std::exchange(table[handle], HandleIndex::kAbsent);
+            } else {
+                i = index_.take(handle);
+                if (i == HandleIndex::kAbsent) continue;
+            }
             slots.push_back(i);
             const auto last = static_cast<uint32_t>(--live);
             if (i != last) {
                 std::swap(bodies_[i], bodies_[last]);
-                index_.repoint(bodies_[i].handle, i);
+                if (tabled) {
+                    table[bodies_[i].handle] = i;
+                } else {
+                    index_.repoint(bodies_[i].handle, i);
+                }
             }
         }
     } catch (...) {
@@ -138,39 +166,30 @@ void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
             const auto end = static_cast<uint32_t>(live++);
             if (i != end) {
                 std::swap(bodies_[i], bodies_[end]);
-                index_.repoint(bodies_[end].handle, end);
+                if (!tabled) index_.repoint(bodies_[end].handle, end);
             }
-            index_.put(bodies_[i].handle, i);
+            if (!tabled) index_.put(bodies_[i].handle, i);
         }
         throw;
     }
     bodies_.resize(live);
+    if (tabled && !slots.empty()) {
+        index_.clear();
+        for (std::size_t i = 0; i < live; ++i) index_.put(bodies_[i].handle, static_cast<uint32_t>(i));
+    }
     assert(index_.size() == bodies_.size());
 }
 
 void PhysicsWorld::find_rows(std::span<const uint32_t> handles, std::span<int64_t> rows) const {
     assert(handles.size() == rows.size());
-    // Handles are mostly small and dense: a table from handle to row, made
-    // for this call, answers far faster than the hash index when making it
-    // costs less than the lookups it saves.
-    uint32_t top = 0;
-    for (const RigidBody& b : bodies_) top = std::max(top, b.handle);
-    const uint64_t table_size = uint64_t{top} + 1;
-    if (table_size + bodies_.size() <= 16 * uint64_t{handles.size()}) {
-        std::vector<int64_t> table(table_size, -1);
-        for (std::size_t i = 0; i < bodies_.size(); ++i)
-            table[bodies_[i].handle] = static_cast<int64_t>(i);
-        InterruptPoll<(1u << 20)> poll;
-        for (std::size_t j = 0; j < handles.size(); ++j) {
-            poll.tick();
-            rows[j] = handles[j] < table_size ? table[handles[j]] : -1;
-        }
-        return;
-    }
+    const std::vector<uint32_t> table = row_table(handles.size());
     InterruptPoll<(1u << 16)> poll;
     for (std::size_t j = 0; j < handles.size(); ++j) {
         poll.tick();
-        const uint32_t i = index_.find(handles[j]);
+        const uint32_t h = handles[j];
+        const uint32_t i = table.empty() ? index_.find(h)
+                           : h < table.size() ? table[h]
+                                              : HandleIndex::kAbsent;
         rows[j] = i == HandleIndex::kAbsent ? -1 : static_cast<int64_t>(i);
     }
 }

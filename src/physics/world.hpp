@@ -56,6 +56,8 @@ public:
     const RigidBody* find(uint32_t handle) const;
 
 private:
+    std::vector<uint32_t> row_table(std::size_t lookups) const;
+
     std::vector<RigidBody> bodies_;
     std::vector<RigidBody> stepped_;  // the next states during a step
     HandleIndex index_;  // its seed is the making module's; handles are found from either
