@@ -87,13 +87,20 @@ void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint3
     const uint32_t old_next = next_handle_;
     bodies_.reserve(old_size + bodies.size());
     index_.reserve(old_size + bodies.size());
+    // When every live handle lies below the counter and the new ones do not
+    // wrap, none of them can be in use and the search for a free one is
+    // skipped.
+    uint32_t top = 0;
+    for (const RigidBody& b : bodies_) top = std::max(top, b.handle);
+    const bool fresh = (bodies_.empty() || top < next_handle_) &&
+                       uint64_t{next_handle_} + bodies.size() <= uint64_t{UINT32_MAX} + 1;
     try {
         InterruptPoll<(1u << 14)> poll;
         for (std::size_t i = 0; i < bodies.size(); ++i) {
             poll.tick();
             // As add_body: a handle still in use is skipped.
             uint32_t h = next_handle_;
-            while (index_.contains(h)) ++h;
+            while (!fresh && index_.contains(h)) ++h;
             RigidBody stored = bodies[i];
             stored.handle = h;
             bodies_.push_back(stored);
