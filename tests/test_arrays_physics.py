@@ -191,6 +191,41 @@ def test_refused_bulk_calls_change_nothing(call, error, message):
     assert w.add_body(_core.RigidBody(1.0)) == 6  # the counter did not move
 
 
+BULK_CHILD = """
+import numpy as np
+import _core
+from gfxcore import arrays
+n = 3_000_000
+w = _core.PhysicsWorld()
+arrays.add_bodies(w, np.ones(n), np.arange(3 * n, dtype=np.float32).reshape(n, 3))
+before = arrays.handles(w)
+call, args = {call}
+print("ready", flush=True)
+try:
+    call(*args)
+    print("finished", end=" ")
+except KeyboardInterrupt:
+    print("interrupted", end=" ")
+print(np.array_equal(arrays.handles(w), before), w.body_count(), w.add_body(_core.RigidBody(1.0)))
+"""
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        "arrays.remove_bodies, (w, np.random.default_rng(1).permutation(before))",
+        "arrays.add_bodies, (w, np.ones(n), np.zeros((n, 3), np.float32))",
+    ],
+)
+def test_ctrl_c_stops_bulk_calls_and_changes_nothing(call):
+    # Removals in random order swap bodies all over a large world: the call
+    # runs far longer than the 0.05 s of work after which the signal comes.
+    from conftest import ctrl_c_child
+
+    out = ctrl_c_child(BULK_CHILD.replace("{call}", call), delay=0.05)
+    assert out == "interrupted True 3000000 3000001\n"
+
+
 HANDLES = "argument 'handles': "
 
 
