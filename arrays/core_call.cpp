@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <oneapi/tbb/task_arena.h>
@@ -46,8 +47,9 @@ constexpr auto kPollPeriod = std::chrono::milliseconds(20);
 // again on a thread of its own.
 constexpr auto kFirstTry = std::chrono::milliseconds(20);
 
-// Raises `error` as _core's binding layer raises the cores' exceptions.
-[[noreturn]] void raise_core_error(std::exception_ptr error) {
+}  // namespace
+
+void raise_core_error(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (...) {
@@ -56,7 +58,45 @@ constexpr auto kFirstTry = std::chrono::milliseconds(20);
     throw nb::python_error();
 }
 
-}  // namespace
+bool run_detached(const std::shared_ptr<DetachedJob>& job) {
+    (void)kHooked;
+    // The thread keeps its own reference: it may outlive this call.
+    try {
+        std::thread([job]() noexcept {
+            job->run();
+            std::unique_lock lock(job->mutex);
+            job->done = true;
+            const bool orphan = job->abandoned;
+            job->finished.notify_one();
+            lock.unlock();
+            if (orphan) job->orphaned();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the work is done here, to its end.
+        nb::gil_scoped_release unlocked;
+        job->run();
+        job->done = true;
+        return true;
+    }
+    bool signalled = false;
+    PyThreadState* state = PyEval_SaveThread();
+    {
+        std::unique_lock lock(job->mutex);
+        while (!job->finished.wait_for(lock, kPollPeriod, [&] { return job->done; })) {
+            lock.unlock();
+            PyEval_RestoreThread(state);
+            signalled = PyErr_CheckSignals() != 0;
+            state = PyEval_SaveThread();
+            lock.lock();
+            if (signalled) {
+                job->abandoned = !job->done;
+                break;
+            }
+        }
+    }
+    PyEval_RestoreThread(state);
+    return !signalled;
+}
 
 void run_core_call(Length length, int workers, void (*fn)(void*), void* context) {
     (void)kHooked;
@@ -104,12 +144,18 @@ void run_core_call(Length length, int workers, void (*fn)(void*), void* context)
         bool done = false;
         PyThreadState* state = PyEval_SaveThread();
         const Stop watched{&stop, {}};
-        std::thread worker([&]() noexcept {
-            guarded(&watched);
-            const std::lock_guard lock(mutex);
-            done = true;
-            finished.notify_one();
-        });
+        std::thread worker;
+        try {
+            worker = std::thread([&]() noexcept {
+                guarded(&watched);
+                const std::lock_guard lock(mutex);
+                done = true;
+                finished.notify_one();
+            });
+        } catch (...) {
+            PyEval_RestoreThread(state);
+            throw;
+        }
         std::unique_lock lock(mutex);
         while (!finished.wait_for(lock, kPollPeriod, [&] { return done; })) {
             if (signalled) continue;

@@ -31,8 +31,8 @@ void take(nb::handle core) {
     }
     if (!ok) {
         const std::string message =
-            std::string("gfxcore.arrays cannot be used with the loaded _core: its class ") +
-            name + " is not the one this build reads";
+            std::string("gfxcore.arrays cannot be used with the loaded _core: its class ") + name +
+            " is not the one this build reads";
         throw nb::import_error(message.c_str());
     }
     g_types[static_cast<int>(CoreClass<T>::kId)] =

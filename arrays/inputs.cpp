@@ -136,13 +136,14 @@ float half_to_float(std::uint16_t h) noexcept {
         if (mantissa == 0) {
             magnitude = INFINITY;
         } else {
-            // The payload moves to the top of float's mantissa, as a widening
-            // conversion keeps it.
-            const std::uint32_t bits = 0x7f800000u | (mantissa << 13);
+            // The payload moves to the top of float's mantissa, quieted, as
+            // the float64 a Python float holds comes out when narrowed.
+            const std::uint32_t bits = 0x7fc00000u | (mantissa << 13);
             return std::bit_cast<float>(bits | (sign << 31));
         }
     } else {
-        magnitude = std::ldexp(static_cast<float>(mantissa | 1024), static_cast<int>(exponent) - 25);
+        magnitude =
+            std::ldexp(static_cast<float>(mantissa | 1024), static_cast<int>(exponent) - 25);
     }
     return sign ? -magnitude : magnitude;
 }
@@ -159,8 +160,13 @@ ArrayArg::ArrayArg(nb::handle o, const char* arg, const char* expected) : object
     if (PyObject_CheckBuffer(p)) {
         if (PyObject_GetBuffer(p, &view_, PyBUF_RECORDS_RO) == 0) {
             has_view_ = true;
+        } else if (PyErr_ExceptionMatches(PyExc_TypeError) ||
+                   PyErr_ExceptionMatches(PyExc_ValueError) ||
+                   PyErr_ExceptionMatches(PyExc_BufferError) ||
+                   PyErr_ExceptionMatches(PyExc_NotImplementedError)) {
+            PyErr_Clear();  // no buffer of this kind: DLPack may do
         } else {
-            PyErr_Clear();
+            throw nb::python_error();  // Ctrl-C, no memory: not a refusal
         }
     }
     if (has_view_) {
@@ -168,9 +174,11 @@ ArrayArg::ArrayArg(nb::handle o, const char* arg, const char* expected) : object
         dtype_ = parse_format(view_.format, view_.itemsize);
         const auto itemsize = static_cast<std::int64_t>(view_.itemsize);
         if (view_.shape == nullptr) {  // a plain run of bytes
-            shape_.push_back(static_cast<std::size_t>(view_.len / std::max<Py_ssize_t>(1, view_.itemsize)));
+            shape_.push_back(
+                static_cast<std::size_t>(view_.len / std::max<Py_ssize_t>(1, view_.itemsize)));
         } else {
-            for (int k = 0; k < view_.ndim; ++k) shape_.push_back(static_cast<std::size_t>(view_.shape[k]));
+            for (int k = 0; k < view_.ndim; ++k)
+                shape_.push_back(static_cast<std::size_t>(view_.shape[k]));
         }
         strides_.resize(shape_.size());
         if (view_.strides != nullptr && view_.shape != nullptr) {
@@ -197,6 +205,7 @@ ArrayArg::ArrayArg(nb::handle o, const char* arg, const char* expected) : object
         return;
     }
     PyErr_Clear();
+    if (dlpack) refuse_device(expected);
     if (PyObject_HasAttrString(p, "dtype") == 1) refuse_dtype(expected);
     PyErr_Clear();
     const std::string message = prefix(arg) + "expected " + expected + ", got " + object_text(o);
@@ -238,12 +247,27 @@ void ArrayArg::refuse_dtype(const char* expected) const {
     PyErr_Clear();
     if (name.empty()) {
         name = has_view_ && view_.format != nullptr ? std::string("'") + view_.format + "'"
-                                                   : std::string("unknown");
+                                                    : std::string("unknown");
         name = "format " + name;
     } else {
         name = "dtype " + name;
     }
     const std::string message = prefix(arg_) + "expected " + expected + ", got " + name;
+    throw nb::type_error(message.c_str());
+}
+
+void ArrayArg::refuse_device(const char* expected) const {
+    // DLPack's device type: 1 is the CPU, anything else memory this module
+    // cannot read.
+    nb::object device = nb::steal(PyObject_CallMethod(object_.ptr(), "__dlpack_device__", nullptr));
+    long type = -1;
+    if (device.is_valid() && PyTuple_Check(device.ptr()) && PyTuple_GET_SIZE(device.ptr()) >= 1)
+        type = PyLong_AsLong(PyTuple_GET_ITEM(device.ptr(), 0));
+    PyErr_Clear();
+    if (type == -1 || type == 1) return;
+    const std::string message = prefix(arg_) + "expected " + expected +
+                                " in CPU memory, got an array on DLPack device type " +
+                                std::to_string(type);
     throw nb::type_error(message.c_str());
 }
 
@@ -260,6 +284,13 @@ std::size_t ArrayArg::rows(std::size_t cols) const {
         refuse_shape(expected.c_str());
     }
     return shape(0);
+}
+
+bool ArrayArg::take_view(Py_buffer& out) noexcept {
+    if (!has_view_) return false;
+    out = view_;
+    has_view_ = false;
+    return true;
 }
 
 float number_at(const std::uint8_t* p, Dtype d) noexcept {
@@ -285,8 +316,9 @@ float number_at(const std::uint8_t* p, Dtype d) noexcept {
         case Kind::kBool: {
             const Integer v = integer_at(p, d);
             // Through float64, as a Python int is narrowed.
-            return v.negative ? static_cast<float>(static_cast<double>(static_cast<std::int64_t>(v.bits)))
-                              : static_cast<float>(static_cast<double>(v.bits));
+            return v.negative
+                       ? static_cast<float>(static_cast<double>(static_cast<std::int64_t>(v.bits)))
+                       : static_cast<float>(static_cast<double>(v.bits));
         }
         default:
             return NAN;
@@ -316,8 +348,7 @@ Integer integer_at(const std::uint8_t* p, Dtype d) noexcept {
     return {static_cast<std::uint64_t>(v), v < 0};
 }
 
-void check_row_count(std::size_t want, const ArrayArg& got, std::size_t cols,
-                     const char* rows_of) {
+void check_row_count(std::size_t want, const ArrayArg& got, std::size_t cols, const char* rows_of) {
     if (want == got.shape(0)) return;
     const std::string expected = "(" + std::to_string(want) +
                                  (cols == 0 ? ",)" : ", " + std::to_string(cols) + ")") +
@@ -342,7 +373,8 @@ FloatRows::FloatRows(nb::handle o, const char* arg, std::size_t cols)
 ByteInput::ByteInput(nb::handle o, const char* arg)
     : array_(o, arg, "a bytes-like object or a uint8 array") {
     const Dtype d = array_.dtype();
-    if (d.size != 1 || (d.kind != Kind::kUnsigned && d.kind != Kind::kSigned && d.kind != Kind::kChar))
+    if (d.size != 1 ||
+        (d.kind != Kind::kUnsigned && d.kind != Kind::kSigned && d.kind != Kind::kChar))
         array_.refuse_dtype("a bytes-like object or a uint8 array");
     size_ = array_.size();
     data_ = array_.data();
@@ -368,6 +400,16 @@ ByteInput::ByteInput(nb::handle o, const char* arg)
         }
     }
     data_ = copy_.data();
+}
+
+void ByteInput::hand_over(Owned& to) {
+    if (copy_.empty() && size_ > 0 && array_.take_view(to.view)) {
+        to.has_view = true;
+        to.bytes = {data_, size_};
+        return;
+    }
+    to.copy.assign(data_, data_ + size_);
+    to.bytes = {to.copy.data(), to.copy.size()};
 }
 
 }  // namespace core::arrays

@@ -63,8 +63,18 @@ public:
     [[noreturn]] void refuse_dtype(const char* expected) const;
     [[noreturn]] void refuse_shape(const char* expected) const;
 
+private:
+    // TypeError for an array in memory other than the CPU's; returns when
+    // it is not one.
+    void refuse_device(const char* expected) const;
+
+public:
     // Checks that the shape is (n, cols), or (n,) for cols == 0, and gives n.
     std::size_t rows(std::size_t cols) const;
+
+    // Moves the held buffer (if any) to `out`, whose owner must release it
+    // with the lock held; the data stays valid until then.
+    bool take_view(Py_buffer& out) noexcept;
 
 private:
     nb::handle object_;
@@ -91,8 +101,7 @@ Integer integer_at(const std::uint8_t* p, Dtype dtype) noexcept;
 
 // ValueError "argument 'arg': expected shape (want, cols), as many rows as
 // <rows_of>, got ..." unless got == want; (want,) for cols == 0.
-void check_row_count(std::size_t want, const ArrayArg& got, std::size_t cols,
-                     const char* rows_of);
+void check_row_count(std::size_t want, const ArrayArg& got, std::size_t cols, const char* rows_of);
 
 // Element (row, column) loaders: one per memory layout, so a kernel's loop
 // sees a plain load for the common float32 and float64 arrays.
@@ -168,6 +177,17 @@ public:
     ByteInput(nb::handle o, const char* arg);
 
     std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
+
+    // The bytes made independent of this object, for work that may outlive
+    // the call: the buffer itself (`view`, released by its new owner with
+    // the lock held) or else a copy (`copy`).
+    struct Owned {
+        Py_buffer view{};
+        bool has_view = false;
+        std::vector<std::uint8_t> copy;
+        std::span<const std::uint8_t> bytes;
+    };
+    void hand_over(Owned& to);
 
 private:
     ArrayArg array_;

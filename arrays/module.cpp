@@ -3,10 +3,14 @@
 //
 // Adding a function (one group = one source file with register_<group>,
 // declared in groups.hpp and called below):
-//  - Inputs: take every argument as nb::handle and convert it yourself, so a
-//    refusal names the argument: FloatRows (inputs.hpp) for float32/float64
-//    (n, k) arrays, import_array + rows_of/refuse_dtype for other dtypes.
-//    Check all arguments before changing anything.
+//  - Inputs: take every argument as nb::handle, declared with .none(), and
+//    convert it yourself, so a refusal names the argument (None included):
+//    FloatRows (inputs.hpp) for (n, k) arrays of numbers, ArrayArg for
+//    other arrays, ByteInput for bytes, scalars.hpp for numbers, handles
+//    and indices. Check all arguments before changing anything.
+//  - Rules shared with _core's binding layer (borrows, refusal texts, number
+//    conversion, C++ exceptions) come from src/module's borrow.hpp and
+//    refusals.hpp: never restate one here.
 //  - _core objects: Held<T> (core_object.hpp) for a shared borrow (reading),
 //    Held<T, true> for the exclusive one (changing), copy_of<T> for values
 //    such as Mat4x4. Take it with the lock held, keep it across the work.
@@ -22,7 +26,8 @@
 //    interrupt.cpp) reads the stop flag of the call a thread works for and
 //    never calls Python: a core call that runs as a whole (a step, a hull)
 //    goes through core_call (core_call.hpp), which watches for Ctrl-C.
-//  - Keyword `workers` (int | None, keyword-only) on every function that splits.
+//  - Keyword `workers` (int | None, keyword-only, checked_workers) on every
+//    function that splits.
 //  - Stubs in python/gfxcore/_arrays.pyi (signatures as in nb::sig and
 //    docstrings as here: a test compares), the name in python/gfxcore/
 //    arrays.py's __all__.

@@ -52,7 +52,8 @@ private:
 
 int checked_workers(nb::handle workers) {
     if (workers.is_none()) return 0;
-    const long asked = index_arg(workers, "workers", 1, kMostWorkers, "None or an int from 1 to 256");
+    const long asked =
+        index_arg(workers, "workers", 1, kMostWorkers, "None or an int from 1 to 256");
     static const int kMachine = std::max(1, tbb::info::default_concurrency());
     return static_cast<int>(std::min<long>(asked, kMachine));
 }

@@ -23,20 +23,52 @@
 namespace core::arrays {
 namespace {
 
-// An integer (or bool) array of shape (n,), each value converted as _core
-// converts the same Python int to a handle: the first one outside
-// 0..2**32-1 raises its OverflowError, naming the argument.
-std::vector<std::uint32_t> handle_list(nb::handle o, const char* arg) {
+// An integer (or bool) array of shape (n,) of handles.
+class HandleArg {
+public:
+    HandleArg(nb::handle o, const char* arg) : array_(o, arg, kExpected), arg_(arg) {
+        const Dtype d = array_.dtype();
+        if (d.kind != Kind::kSigned && d.kind != Kind::kUnsigned && d.kind != Kind::kBool)
+            array_.refuse_dtype(kExpected);
+        rows_ = array_.rows(0);
+    }
+
+    std::size_t rows() const noexcept { return rows_; }
+    const ArrayArg& array() const noexcept { return array_; }
+
+    // Each value converted as _core converts the same Python int to a
+    // handle: the first one outside 0..2**32-1 raises its OverflowError,
+    // naming the argument.
+    std::vector<std::uint32_t> values(int threads) const {
+        std::vector<std::uint32_t> out(rows_);
+        std::atomic<std::size_t> first_bad{rows_};
+        parallel_for(rows_, 1 << 16, threads, [&](std::size_t begin, std::size_t end) noexcept {
+            for (std::size_t i = begin; i < end; ++i) {
+                const Integer v = at(i);
+                if (v.negative || v.bits > UINT32_MAX) {
+                    std::size_t seen = first_bad.load();
+                    while (i < seen && !first_bad.compare_exchange_weak(seen, i)) {}
+                    return;
+                }
+                out[i] = static_cast<std::uint32_t>(v.bits);
+            }
+        });
+        if (first_bad.load() < rows_) handle_of(at(first_bad.load()), arg_);
+        return out;
+    }
+
+private:
     static constexpr const char* kExpected = "an integer array";
-    const ArrayArg a(o, arg, kExpected);
-    const Dtype d = a.dtype();
-    if (d.kind != Kind::kSigned && d.kind != Kind::kUnsigned && d.kind != Kind::kBool)
-        a.refuse_dtype(kExpected);
-    std::vector<std::uint32_t> out(a.rows(0));
-    for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = handle_of(integer_at(a.data() + static_cast<std::int64_t>(i) * a.stride(0), d), arg);
-    return out;
-}
+
+    Integer at(std::size_t i) const noexcept {
+        return integer_at(array_.data() + static_cast<std::int64_t>(i) * array_.stride(0),
+                          array_.dtype());
+    }
+
+    ArrayArg array_;
+    const char* arg_;
+    std::size_t rows_ = 0;
+};
 
 // Handles of any shape, in C order, with that shape. A C-ordered uint32
 // array (the pairs of `step`) is taken as it lies: every value is a handle.
@@ -120,7 +152,9 @@ nb::object positions(nb::handle world, nb::handle out_object) {
 void set_positions(nb::handle world, nb::handle handles_object, nb::handle xyz,
                    nb::handle workers) {
     ChangedWorld held(world, "world");
-    const std::vector<std::uint32_t> handles = handle_list(handles_object, "handles");
+    // Checked in order, as _core converts arguments: every handle first (on
+    // the calling thread, still interruptible).
+    const std::vector<std::uint32_t> handles = HandleArg(handles_object, "handles").values(1);
     const FloatRows in(xyz, "xyz", 3);
     check_row_count(handles.size(), in.array(), 3, "handles has");
     const int threads = checked_workers(workers);
@@ -272,8 +306,8 @@ void register_physics(nb::module_& m) {
                   "= None) -> NDArray[numpy.float32]"),
           "The position of every body of `world` in its array order (that of\n"
           "`handles(world)`): an (n, 3) float32 array.");
-    m.def("set_positions", &set_positions, nb::arg("world").none(), nb::arg("handles").none(), nb::arg("xyz").none(),
-          nb::kw_only(), workers,
+    m.def("set_positions", &set_positions, nb::arg("world").none(), nb::arg("handles").none(),
+          nb::arg("xyz").none(), nb::kw_only(), workers,
           nb::sig("def set_positions(world: _core.PhysicsWorld, handles: ArrayLike, xyz: "
                   "ArrayLike, *, workers: int | None = None) -> None"),
           "`world.set_position(handle, *row)` for each of `handles` (an integer\n"
@@ -310,8 +344,8 @@ void register_physics(nb::module_& m) {
           "of `handles` (an integer array of any shape, such as the pairs of\n"
           "`step`): an int64 array of the same shape, -1 for a handle the world\n"
           "does not hold.");
-    m.def("raycasts", &raycasts, nb::arg("world").none(), nb::arg("origins").none(), nb::arg("directions").none(),
-          nb::kw_only(), workers, nb::arg("out").none() = nb::none(),
+    m.def("raycasts", &raycasts, nb::arg("world").none(), nb::arg("origins").none(),
+          nb::arg("directions").none(), nb::kw_only(), workers, nb::arg("out").none() = nb::none(),
           nb::sig("def raycasts(world: _core.PhysicsWorld, origins: ArrayLike, directions: "
                   "ArrayLike, *, workers: int | None = None, out: tuple[NDArray[numpy.bool_] | "
                   "None, NDArray[numpy.uint32] | None, NDArray[numpy.float32] | None] | None = "

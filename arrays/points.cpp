@@ -50,9 +50,16 @@ nb::object convex_hull(nb::handle points, nb::handle workers) {
                                  [&] { return core::convex_hull(std::move(list)); }));
 }
 
+// From this many points a box takes a millisecond or more, in one piece: it
+// runs detached, so that Ctrl-C answers at once.
+constexpr std::size_t kLongBox = 1 << 20;
+
 nb::tuple bounding_box(nb::handle points, nb::handle workers) {
-    const std::vector<Point> list = point_list(points, workers);
-    const auto box = core_call(Length::kShort, [&] { return core::bounding_box(list); });
+    std::vector<Point> list = point_list(points, workers);
+    const auto box =
+        list.size() >= kLongBox
+            ? detached_call([list = std::move(list)] { return core::bounding_box(list); })
+            : core_call(Length::kShort, [&] { return core::bounding_box(list); });
     return nb::make_tuple(box[0], box[1], box[2], box[3]);
 }
 
@@ -148,15 +155,17 @@ void register_points(nb::module_& m) {
                   "NDArray[numpy.float32]"),
           "The convex hull of the rows of `points` (shape (n, 2)), as\n"
           "`_core.convex_hull` gives it for the list of rows: a (k, 2) float32\n"
-          "array, counter-clockwise from the lowest point; the same ValueError\n"
-          "for a NaN or an orientation it cannot decide.");
+          "array, counter-clockwise from the lowest point (the scan's result when it\n"
+          "is convex and contains every point, else the exact hull, as there); the\n"
+          "same ValueError for a NaN, an infinite coordinate or coordinates too large\n"
+          "for the orientation test that make an orientation undefined.");
     m.def("bounding_box", &bounding_box, nb::arg("points").none(), nb::kw_only(), workers,
           nb::sig("def bounding_box(points: ArrayLike, *, workers: int | None = None) -> "
                   "tuple[float, float, float, float]"),
           "`(min_x, min_y, max_x, max_y)` of the rows of `points` (shape (n, 2)),\n"
           "as `_core.bounding_box` gives it for the list of rows.");
-    m.def("pixel_edge_points", &pixel_edge_points, nb::arg("image").none(), nb::arg("threshold").none(),
-          nb::arg("channel").none() = 0, nb::kw_only(), workers,
+    m.def("pixel_edge_points", &pixel_edge_points, nb::arg("image").none(),
+          nb::arg("threshold").none(), nb::arg("channel").none() = 0, nb::kw_only(), workers,
           nb::sig("def pixel_edge_points(image: ArrayLike, threshold: float, channel: int = 0, "
                   "*, workers: int | None = None) -> NDArray[numpy.float32]"),
           "The outline pixels of `image` (shape (h, w), or (h, w, c) read at\n"

@@ -21,10 +21,10 @@ namespace {
 
 // Points per block of work: about a million point-record evaluations (a
 // few milliseconds), so that blocks balance over the threads and a stop
-// request is seen soon even in a large scene.
+// request is seen soon even in a large scene (down to one point a block).
 std::size_t grain(const SdfCollider& s, std::size_t evaluations_per_point = 1) {
     const std::size_t work = evaluations_per_point * (s.prim_count() + 1);
-    return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 16, 1024);
+    return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 1, 1024);
 }
 
 // Points gathered at a time into coordinate columns for the field.
@@ -300,36 +300,37 @@ void register_sdf(nb::module_& m) {
                   "None = None, out: NDArray[numpy.float32] | None = None) -> "
                   "NDArray[numpy.float32]"),
           kDistancesDoc);
-    m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider").none(), nb::arg("points").none(),
-          nb::kw_only(), workers, out,
+    m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider").none(),
+          nb::arg("points").none(), nb::kw_only(), workers, out,
           nb::sig("def normals(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None, out: NDArray[numpy.float32] | None = None) -> "
                   "NDArray[numpy.float32]"),
           "The outward normal at each row of `points` (shape (n, 3)), as\n"
           "`collider.normal(*row)` gives it: an (n, 3) float32 array.");
-    m.def("push_out", &push_out, nb::arg("collider").none(), nb::arg("points").none(), nb::kw_only(), workers, out,
+    m.def("push_out", &push_out, nb::arg("collider").none(), nb::arg("points").none(),
+          nb::kw_only(), workers, out,
           nb::sig("def push_out(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None, out: NDArray[numpy.float32] | None = None) -> "
                   "NDArray[numpy.float32]"),
           "The push-out displacement of each row of `points` (shape (n, 3)), as\n"
           "`collider.push_out(*row)` gives it: an (n, 3) float32 array, zero rows\n"
           "for points outside.");
-    m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider").none(), nb::arg("centers").none(),
-          nb::arg("radii").none(), nb::kw_only(), workers, out,
+    m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider").none(),
+          nb::arg("centers").none(), nb::arg("radii").none(), nb::kw_only(), workers, out,
           nb::sig("def sphere_overlaps(collider: _core.SdfCollider, centers: ArrayLike, radii: "
                   "ArrayLike, *, workers: int | None = None, out: NDArray[numpy.bool_] | None = None) -> "
                   "NDArray[numpy.bool_]"),
           "For each sphere (`centers` of shape (n, 3), `radii` of shape (n,)),\n"
           "`collider.sphere_overlaps(*center, radius)`: an (n,) bool array.");
-    m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider").none(), nb::arg("mins").none(), nb::arg("maxs").none(),
-          nb::kw_only(), workers, out,
+    m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider").none(), nb::arg("mins").none(),
+          nb::arg("maxs").none(), nb::kw_only(), workers, out,
           nb::sig("def aabb_overlaps(collider: _core.SdfCollider, mins: ArrayLike, maxs: "
                   "ArrayLike, *, workers: int | None = None, out: NDArray[numpy.bool_] | None = None) -> "
                   "NDArray[numpy.bool_]"),
           "For each box (`mins` and `maxs` of shape (n, 3)),\n"
           "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
-    m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(), nb::arg("hi").none(),
-          nb::arg("shape").none(), nb::kw_only(), workers, out,
+    m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(),
+          nb::arg("hi").none(), nb::arg("shape").none(), nb::kw_only(), workers, out,
           nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
                   "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
                   "int, int], *, workers: int | None = None, out: NDArray[numpy.float32] | None = "
@@ -338,7 +339,8 @@ void register_sdf(nb::module_& m) {
           "`lo` to `hi` (corners included): `out[i, j, k]` is the distance at\n"
           "`(x_i, y_j, z_k)`, `x_i = lo.x + (hi.x - lo.x) * i / (nx - 1)` computed in\n"
           "float64 and then narrowed to float32 (`x_0 = lo.x` when `nx` is 1).\n"
-          "A tuple corner is taken as `Vec3(*corner)` takes it.");
+          "A corner of three numbers (a tuple, list or array) is taken as\n"
+          "`Vec3(*corner)` takes them; `shape` may be any sequence of three ints.");
 }
 
 }  // namespace core::arrays

@@ -1,13 +1,17 @@
-"""convex_hull against scipy (qhull) and shapely (GEOS), pixel_edge_points
-against a numpy version, solve_ik against FABRIK in pure Python. Every anchor
-starts from the same plain Python lists that ours takes."""
+"""convex_hull against scipy (qhull), shapely (GEOS) and OpenCV,
+pixel_edge_points against a numpy version, solve_ik against FABRIK in pure
+Python. The `_core` rows start every anchor from the same plain Python lists
+that ours takes; the array rows time the native calls alone, one thread each,
+on the same float32 points (scipy gets them widened to float64 beforehand)."""
 
 import math
 import random
 
+import cv2
 import numpy as np
 import scipy.spatial
 import shapely
+from gfxcore import arrays
 
 import _core
 from common import Case
@@ -27,12 +31,58 @@ def disc(n, seed=1):
     return out
 
 
-def covers_vertices(ours, other):
-    """Every vertex the anchor finds is in our hull. Not equality: at this
-    density the float32 scan keeps some points that are not hull vertices
-    (rounding in its orientation tests, see the README), while the anchors
-    work in float64."""
-    return {tuple(map(float, p)) for p in other} <= set(ours)
+def same_vertices(ours, other):
+    """Our hull holds each vertex the anchor finds, once, and no other."""
+    theirs = {tuple(map(float, p)) for p in other}
+    ours = [tuple(map(float, p)) for p in ours]
+    return len(ours) == len(theirs) and set(ours) == theirs
+
+
+def dense_cloud(kind, n, seed=9):
+    rng = np.random.default_rng(seed)
+    if kind == "disc":
+        r, a = np.sqrt(rng.random(n)), rng.random(n) * (2 * np.pi)
+        pts = np.column_stack([r * np.cos(a), r * np.sin(a)])
+    elif kind == "square":
+        pts = rng.random((n, 2))
+    else:
+        pts = rng.standard_normal((n, 2))
+    return np.ascontiguousarray(pts.astype(np.float32))
+
+
+def array_hull_cases():
+    cv2.setNumThreads(1)
+    out = []
+    for n in (1_000_000, 10_000_000):
+        for kind in ("disc", "square", "gaussian"):
+            f32 = dense_cloud(kind, n)
+            env = dict(arrays=arrays, scipy=scipy, cv2=cv2, P=f32, P64=f32.astype(np.float64))
+            name = f"arrays.convex_hull {n // 1_000_000}M {kind}"
+            work = f"{n:,} float32 points, 1 thread"
+            ours = "arrays.convex_hull(P, workers=1)"
+            out += [
+                Case(
+                    name,
+                    ours,
+                    "scipy.spatial.ConvexHull(P64)",
+                    "scipy ConvexHull",
+                    env,
+                    work,
+                    check=lambda a, b: same_vertices(a, b.points[b.vertices]),
+                    goal=0.5,
+                ),
+                Case(
+                    name,
+                    ours,
+                    "cv2.convexHull(P)",
+                    "OpenCV convexHull",
+                    env,
+                    work,
+                    check=lambda a, b: same_vertices(a, b.reshape(-1, 2)),
+                    goal=1.0,
+                ),
+            ]
+    return out
 
 
 def shapely_vertices(geom):
@@ -123,7 +173,7 @@ def cases():
             "scipy ConvexHull",
             env,
             hull_work,
-            check=lambda a, b: covers_vertices(a, b.points[b.vertices]),
+            check=lambda a, b: same_vertices(a, b.points[b.vertices]),
         ),
         Case(
             "convex_hull",
@@ -132,7 +182,7 @@ def cases():
             "shapely",
             env,
             hull_work,
-            check=lambda a, b: covers_vertices(a, shapely_vertices(b)),
+            check=lambda a, b: same_vertices(a, shapely_vertices(b)),
         ),
         Case(
             "pixel_edge_points",
@@ -153,4 +203,4 @@ def cases():
             check=close_chains,
             goal=0.02,
         ),
-    ]
+    ] + array_hull_cases()

@@ -9,7 +9,7 @@ import threading
 import numpy as np
 import pytest
 from gfxcore import _arrays, arrays
-from models.arrays import assert_same_f32, hostile, layouts
+from models.arrays import assert_same_f32, hostile, layouts, number_layouts
 
 from _core import Mat4x4, Quaternion, SdfCollider, SdfPrimitive, SdfScene, Vec3
 
@@ -251,3 +251,229 @@ def test_readme_section_runs_and_shows_its_results():
             expr, _, shown = line.partition("  # ")
             if shown.startswith("array("):
                 assert repr(eval(expr, names)) == shown, line
+
+
+def test_every_number_dtype_reads_as_the_per_item_call():
+    rng = np.random.default_rng(23)
+    m = random_matrix(rng)
+    for rows in (0, 1, 57):
+        for given, values in number_layouts(rng, rows, 3):
+            want = [m.transform_point(Vec3(*r)) for r in values]
+            want = np.array([(v.x, v.y, v.z) for v in want], np.float32).reshape(-1, 3)
+            assert_same_f32(arrays.transform_points(m, given), want)
+
+
+def valid_calls():
+    """One valid call of every function: name -> arguments."""
+    from _core import PhysicsWorld, TileCache
+
+    c, m, w = SdfCollider(), Mat4x4.identity(), PhysicsWorld()
+    p3, p2 = np.zeros((2, 3)), np.zeros((2, 2))
+    return {
+        "distances": (c, p3),
+        "normals": (c, p3),
+        "push_out": (c, p3),
+        "sphere_overlaps": (c, p3, np.ones(2)),
+        "aabb_overlaps": (c, p3, p3),
+        "sample_grid": (c, (0, 0, 0), (1, 1, 1), (2, 2, 2)),
+        "transform_points": (m, p3),
+        "transform_directions": (m, p3),
+        "convex_hull": (p2,),
+        "bounding_box": (p2,),
+        "pixel_edge_points": (np.zeros((2, 2)), 0.5, 0),
+        "handles": (w,),
+        "positions": (w,),
+        "set_positions": (w, np.zeros(0, int), np.zeros((0, 3))),
+        "step": (w, 0.1),
+        "raycasts": (w, p3, p3),
+        "add_bodies": (w, np.ones(2), p3, p3),
+        "remove_bodies": (w, np.zeros(0, int)),
+        "rows": (w, np.zeros(0, int)),
+        "lz4_compress": (b"",),
+        "lz4_decompress": (arrays.lz4_compress(b"abc"),),
+        "scene_bytes": (SdfScene(),),
+        "load_scene": (c, b""),
+        "tile_bytes": (TileCache(2), 0, 0),
+        "put_tile": (TileCache(2), 0, 0, b""),
+    }
+
+
+def parameters():
+    """Each function's parameter names, from its runtime signature."""
+    import ast
+
+    names = {}
+    for name in arrays.__all__:
+        signature = getattr(_arrays, name).__doc__.split("\n", 1)[0]
+        f = ast.parse("def " + signature + ": ...").body[0]
+        names[name] = [a.arg for a in f.args.args], [a.arg for a in f.args.kwonlyargs]
+    return names
+
+
+@pytest.mark.parametrize("bad", [None, "x", object(), np.zeros(2, complex), 2**70, -1])
+def test_every_refusal_names_its_argument(bad):
+    calls, names = valid_calls(), parameters()
+    assert sorted(calls) == sorted(arrays.__all__)
+    for name, args in calls.items():
+        fn = getattr(arrays, name)
+        fn(*args)
+        positional, keywords = names[name]
+        for i, arg in enumerate(positional):
+            if isinstance(bad, int) and arg in ("dt", "threshold", "x", "y"):
+                continue  # a value there (2**70 a float, -1 a tile)
+            if bad is None and arg == "velocities":
+                continue  # at rest
+            with pytest.raises((TypeError, ValueError, OverflowError)) as e:
+                fn(*args[:i], bad, *args[i + 1 :])
+            assert str(e.value).startswith(f"argument '{arg}': "), (name, str(e.value))
+        for arg in keywords:
+            with pytest.raises((TypeError, ValueError)) as e:
+                fn(*args, **{arg: bad if bad is not None else "x"})
+            assert str(e.value).startswith(f"argument '{arg}': "), (name, str(e.value))
+
+
+@pytest.mark.parametrize(
+    "given, said",
+    [
+        (np.zeros((2, 3), object), "dtype object"),
+        (np.zeros((2, 3), np.complex64), "dtype complex64"),
+        (np.zeros((2, 3), "datetime64[s]"), "dtype datetime64[s]"),
+        (np.zeros((2, 3), "U2"), "dtype <U2"),
+        (np.zeros((2, 3), "S2"), "dtype |S2"),
+        (memoryview(np.zeros((2, 3), complex)), "format 'Zd'"),
+    ],
+)
+def test_arrays_without_a_number_meaning_say_their_dtype(given, said):
+    with pytest.raises(TypeError) as e:
+        arrays.transform_points(Mat4x4.identity(), given)
+    assert str(e.value) == f"argument 'points': expected an array of numbers, got {said}"
+
+
+def run_script(code: str) -> subprocess.CompletedProcess:
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        cwd=__file__.rsplit("/", 1)[0],
+    )
+
+
+def test_core_classes_are_the_ones_found_at_import():
+    out = run_script(
+        """
+        import sys
+        import numpy as np
+        import _core
+        from gfxcore import arrays
+        c = _core.SdfCollider()
+        want = c.distance(0.0, 0.0, 0.0)
+        for other in (list, dict, int, str, bytearray, None):
+            sys.modules["_core"] = other
+            print(arrays.distances(c, np.zeros((1, 3))).tolist() == [want], end=" ")
+            try:
+                arrays.distances(other, np.zeros((1, 3)))
+            except TypeError as e:
+                print(e)
+        """
+    )
+    assert out.returncode == 0, out.stderr
+    for line in out.stdout.splitlines():
+        assert line.startswith("True argument 'collider': '"), line
+        assert line.endswith("' object cannot be converted to 'SdfCollider'"), line
+
+
+def test_workers_beyond_the_machine_run_on_its_threads_silently():
+    out = run_script(
+        """
+        import numpy as np
+        from gfxcore import arrays
+        from test_arrays import random_matrix
+        m = random_matrix(np.random.default_rng(3))
+        points = np.random.default_rng(4).normal(size=(300_000, 3))
+        one = arrays.transform_points(m, points, workers=1)
+        for workers in (2, 255, 256):
+            same = arrays.transform_points(m, points, workers=workers).tobytes() == one.tobytes()
+            print(same, end=" ")
+        for workers in (257, 2**31 - 1, 10**6):
+            try:
+                arrays.transform_points(m, points, workers=workers)
+            except ValueError as e:
+                print(e)
+        """
+    )
+    assert out.stderr == ""
+    assert out.stdout.split("\n") == [
+        f"True True True argument 'workers': expected None or an int from 1 to 256, got {n}"
+        if i == 0
+        else f"argument 'workers': expected None or an int from 1 to 256, got {n}"
+        for i, n in enumerate((257, 2**31 - 1, 10**6))
+    ] + [""]
+
+
+def test_core_keeps_its_own_messages_beside_the_shared_rules():
+    # The rules are one source for both modules, but only _core's TypeErrors
+    # carry the argument's name; the array module names it everywhere.
+    from _core import PhysicsWorld, TileCache, convex_hull
+
+    cache, world = TileCache(1), PhysicsWorld()
+    cases = [
+        (
+            lambda: cache.get(2**31, 0),
+            OverflowError,
+            "out of range integral type conversion attempted",
+        ),
+        (lambda: cache.get(2**70, 0), OverflowError, "Python int too large to convert to C long"),
+        (
+            lambda: world.set_position(-1, 0, 0, 0),
+            OverflowError,
+            "out of range integral type conversion attempted",
+        ),
+        (
+            lambda: convex_hull([(1.0, 2.0, 3.0)]),
+            ValueError,
+            "expected tuple of length 2, but got tuple of length 3",
+        ),
+        (
+            lambda: cache.get(None, 0),
+            TypeError,
+            "argument 'tile_x': 'NoneType' object cannot be interpreted as an integer",
+        ),
+        (
+            lambda: Vec3(1, 2, 3).add(Mat4x4.identity()),
+            TypeError,
+            "argument 'other': 'Mat4x4' object cannot be converted to 'Vec3'",
+        ),
+        (
+            lambda: arrays.tile_bytes(cache, 2**70, 0),
+            OverflowError,
+            "argument 'x': Python int too large to convert to C long",
+        ),
+        (
+            lambda: arrays.set_positions(world, np.array([-1]), np.zeros((1, 3))),
+            OverflowError,
+            "argument 'handles': out of range integral type conversion attempted",
+        ),
+    ]
+    for call, error, message in cases:
+        with pytest.raises(error) as e:
+            call()
+        assert type(e.value) is error and str(e.value) == message
+
+
+def test_an_array_in_other_memory_is_refused_by_its_device():
+    class OnDevice:  # as a GPU array offers itself
+        dtype = "float32"
+
+        def __dlpack__(self, **kwargs):
+            raise BufferError("not on the CPU")
+
+        def __dlpack_device__(self):
+            return (2, 0)
+
+    with pytest.raises(TypeError) as e:
+        arrays.distances(SdfCollider(), OnDevice())
+    assert str(e.value) == (
+        "argument 'points': expected an array of numbers in CPU memory, "
+        "got an array on DLPack device type 2"
+    )

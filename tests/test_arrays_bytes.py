@@ -1,9 +1,11 @@
 """gfxcore.arrays' byte group against _core's list-of-ints calls."""
 
 import array
+import ctypes
 
 import numpy as np
 import pytest
+from conftest import ctrl_c_child
 from gfxcore import arrays
 from models.arrays import assert_same_outcome, outcome
 
@@ -21,6 +23,9 @@ def buffers(data: bytes):
         array.array("B", data),
         np.frombuffer(data, np.int8),
         wide[::2],
+        (ctypes.c_uint8 * len(data)).from_buffer_copy(data),
+        (ctypes.c_char * len(data)).from_buffer_copy(data),
+        np.frombuffer(data, np.uint8).reshape(1, -1, 1)[:, ::-1][:, ::-1],
     ]
 
 
@@ -106,3 +111,62 @@ def test_refusals(call, error, message):
     with pytest.raises(error) as e:
         call()
     assert str(e.value) == message
+
+
+LOAD_CHILD = """
+import _core
+from gfxcore import arrays
+c = _core.SdfCollider()
+one = bytes(_core.SdfPrimitive.sphere(0, 0, 0, 1).to_bytes())
+c.load_bytes(one)
+data = one * 3_000_000
+print("ready", flush=True)
+try:
+    arrays.load_scene(c, data)
+    print("finished", end=" ")
+except KeyboardInterrupt:
+    print("stopped", end=" ")
+print(c.prim_count(), c.distance(0, 0, 0))
+"""
+
+
+def test_a_stopped_load_keeps_the_old_scene():
+    # The decode of 3M records takes most of a second, in one piece.
+    assert ctrl_c_child(LOAD_CHILD, delay=0.02) == "stopped 1 -1.0\n"
+
+
+LZ4_CHILD = """
+import time
+import numpy as np
+from gfxcore import arrays
+data = bytearray(np.random.default_rng(0).integers(0, 4, 256 << 20).astype(np.uint8))
+print("ready", flush=True)
+try:
+    arrays.lz4_compress(data)
+    print("finished")
+except KeyboardInterrupt:
+    # Stopped at once: the abandoned work still reads `data`, which stays
+    # held (not resizable) until its end gives it back.
+    def held():
+        try:
+            data.append(0)
+            return False
+        except BufferError:
+            return True
+    print("stopped", held(), end=" ")
+    deadline = time.monotonic() + 60
+    while held() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    print("given back", not held())
+"""
+
+
+def test_a_long_lz4_call_stops_at_once_and_gives_its_buffers_back():
+    assert ctrl_c_child(LZ4_CHILD) == "stopped True given back True\n"
+
+
+def test_a_large_lz4_call_matches_core():
+    data = np.random.default_rng(73).integers(0, 8, 9 << 20).astype(np.uint8)
+    packed = arrays.lz4_compress(data)
+    assert packed == bytes(_core.lz4_compress(data.tobytes()))
+    assert arrays.lz4_decompress(bytearray(packed)) == data.tobytes()

@@ -232,9 +232,21 @@ HANDLES = "argument 'handles': "
 @pytest.mark.parametrize(
     "handles, error, message",
     [
-        (np.array([1, -1]), OverflowError, f"{HANDLES}out of range integral type conversion attempted"),
-        (np.array([1, 2**32]), OverflowError, f"{HANDLES}out of range integral type conversion attempted"),
-        (np.array([2**63], np.uint64), OverflowError, f"{HANDLES}Python int too large to convert to C long"),
+        (
+            np.array([1, -1]),
+            OverflowError,
+            f"{HANDLES}out of range integral type conversion attempted",
+        ),
+        (
+            np.array([1, 2**32]),
+            OverflowError,
+            f"{HANDLES}out of range integral type conversion attempted",
+        ),
+        (
+            np.array([2**63], np.uint64),
+            OverflowError,
+            f"{HANDLES}Python int too large to convert to C long",
+        ),
         (
             np.array([1.0, 2.0]),
             TypeError,

@@ -96,3 +96,30 @@ def test_refusals(call, error, message):
     with pytest.raises(error) as e:
         call()
     assert str(e.value) == message
+
+
+def test_integer_images_and_coordinates_match_core():
+    # A uint8 channel compares in its own units; np.nonzero's int64
+    # coordinates go straight into the hull.
+    rng = np.random.default_rng(54)
+    for _ in range(30):
+        h, w = (int(k) for k in rng.integers(1, 12, 2))
+        image = rng.integers(0, 256, (h, w, 2)).astype(np.uint8)
+        threshold = float(rng.choice([0, 127, 127.5, 254, 255, -1]))
+        for given in (image, image.astype(">i2"), image[:, :, 1] > 127):
+            flat = given.reshape(h * w, -1)
+            want = _core.pixel_edge_points(
+                flat.ravel().tolist(), h * w, flat.shape[1], 0, threshold, w
+            )
+            same_rows(arrays.pixel_edge_points(given, threshold), want)
+        ys, xs = np.nonzero(image[:, :, 0] > threshold)
+        want = outcome(_core.convex_hull, list(zip(xs.tolist(), ys.tolist())))
+        assert_same_outcome(lambda: arrays.convex_hull(np.column_stack([xs, ys])), want, same_rows)
+
+
+def test_a_large_box_matches_core():
+    # A million points and more take the detached path.
+    points = np.random.default_rng(55).normal(size=((1 << 20) + 3, 2))
+    points[7] = np.nan
+    want = _core.bounding_box(list(map(tuple, points.astype(np.float32).tolist())))
+    assert arrays.bounding_box(points) == want

@@ -5,6 +5,7 @@ import random
 import struct
 
 import numpy as np
+from conftest import ctrl_c_child
 from gfxcore import arrays
 from models.arrays import assert_same_f32, hostile, layouts
 from test_sdf_collision import hostile_scene, raw_field
@@ -49,4 +50,38 @@ def test_sdf_queries_match_the_per_item_calls():
             for a, b, count in zip((lo.x, lo.y, lo.z), (hi.x, hi.y, hi.z), shape)
         ]
         want = [[[c.distance(x, y, z) for z in axes[2]] for y in axes[1]] for x in axes[0]]
-        assert_same_f32(arrays.sample_grid(c, lo, hi, shape), np.array(want).reshape(shape))
+        want = np.array(want).reshape(shape)
+        assert_same_f32(arrays.sample_grid(c, lo, hi, shape), want)
+        # Corners as numbers in an array or list, the shape as numpy integers.
+        as_array = np.array([lo.x, lo.y, lo.z], np.float32)
+        shape_ints = np.array(shape, np.int64)
+        assert_same_f32(arrays.sample_grid(c, as_array, [hi.x, hi.y, hi.z], shape_ints), want)
+
+
+GRID_CHILD = """
+import _core
+from gfxcore import arrays
+scene = _core.SdfScene()
+for i in range(20_000):
+    scene.add(_core.SdfPrimitive.sphere(i * 0.01, 0.0, 0.0, 0.5))
+c = _core.SdfCollider()
+c.load_bytes(scene.to_gpu_bytes())
+print("ready", flush=True)
+try:
+    # One row of 16M samples: minutes of work, were a row one block.
+    arrays.sample_grid(c, (0, 0, 0), (1, 1, 1), (1, 1, 16_000_000))
+except KeyboardInterrupt:
+    print("stopped")
+"""
+
+
+def test_ctrl_c_stops_a_grid_of_one_long_row():
+    assert ctrl_c_child(GRID_CHILD) == "stopped\n"
+
+
+def test_a_grid_with_a_zero_in_its_shape_is_empty_at_once():
+    # Any shape with a zero gives an empty result without walking the others
+    # (2**40 rows would never end).
+    c = SdfCollider()
+    for shape in ((2**20, 2**20, 0), (0, 2**40, 2**20), (2**40, 0, 2**20)):
+        assert arrays.sample_grid(c, (0, 0, 0), (1, 1, 1), np.array(shape)).shape == shape

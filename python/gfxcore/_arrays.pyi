@@ -72,7 +72,8 @@ def sample_grid(
     `lo` to `hi` (corners included): `out[i, j, k]` is the distance at
     `(x_i, y_j, z_k)`, `x_i = lo.x + (hi.x - lo.x) * i / (nx - 1)` computed in
     float64 and then narrowed to float32 (`x_0 = lo.x` when `nx` is 1).
-    A tuple corner is taken as `Vec3(*corner)` takes it."""
+    A corner of three numbers (a tuple, list or array) is taken as
+    `Vec3(*corner)` takes them; `shape` may be any sequence of three ints."""
 
 def transform_points(
     m: _core.Mat4x4,
@@ -99,8 +100,10 @@ def transform_directions(
 def convex_hull(points: ArrayLike, *, workers: int | None = None) -> NDArray[numpy.float32]:
     """The convex hull of the rows of `points` (shape (n, 2)), as
     `_core.convex_hull` gives it for the list of rows: a (k, 2) float32
-    array, counter-clockwise from the lowest point; the same ValueError
-    for a NaN or an orientation it cannot decide."""
+    array, counter-clockwise from the lowest point (the scan's result when it
+    is convex and contains every point, else the exact hull, as there); the
+    same ValueError for a NaN, an infinite coordinate or coordinates too large
+    for the orientation test that make an orientation undefined."""
 
 def bounding_box(
     points: ArrayLike, *, workers: int | None = None
@@ -197,11 +200,11 @@ def raycasts(
 def lz4_compress(data: Buffer) -> bytes:
     """`_core.lz4_compress(data)` as bytes, for any bytes-like `data` (bytes,
     bytearray, memoryview, a uint8 array): a 4-byte little-endian length,
-    then one LZ4 block. One library call: Ctrl-C waits for it."""
+    then one LZ4 block."""
 
 def lz4_decompress(data: Buffer) -> bytes:
     """`_core.lz4_decompress(data)` as bytes, for any bytes-like `data`, with
-    its RuntimeErrors. One library call: Ctrl-C waits for it."""
+    its RuntimeErrors."""
 
 def scene_bytes(scene: _core.SdfScene) -> bytes:
     """`scene.to_gpu_bytes()` as bytes."""

@@ -2,8 +2,9 @@
 DLPack) arrays, computed by the same C++ cores, bit for bit the per-item
 calls.
 
-Inputs are float32 or float64 arrays (float64 narrowed to float32 as `_core`
-narrows a Python float), C-ordered or strided; results are numpy arrays. The
+Inputs are arrays of any number dtype, each value taken as `_core` takes the
+same Python number (a float narrowed to float32, an integer through float64),
+C-ordered or strided; results are numpy arrays. The
 interpreter lock is released while the native work runs, and work over a few
 thousand items is split over the shared worker pool, or over `workers`
 threads of the call's own. Ctrl-C stops a call with `KeyboardInterrupt`.
@@ -20,8 +21,9 @@ A `_core` object is read under its shared borrow for the whole call: while
 the call runs, another thread calling one of the object's changing methods
 gets `RuntimeError: Already borrowed`. A call that changes an object
 (`set_positions`, `add_bodies`, `remove_bodies`, `step`, `load_scene`,
-`tile_bytes`, `put_tile`) holds its exclusive borrow instead: any other
-call on the object meanwhile gets `RuntimeError: Already mutably borrowed`.
+`tile_bytes`, `put_tile`) holds its exclusive borrow instead: another
+changing call on the object meanwhile gets `RuntimeError: Already
+borrowed`, a reading one `RuntimeError: Already mutably borrowed`.
 """
 
 from __future__ import annotations

@@ -1,5 +1,6 @@
 #include "hull/convex_hull.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -8,6 +9,8 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
+#include "hull/exact_hull.hpp"
+#include "hull/inner_points.hpp"
 #include "hull/stable_sort.hpp"
 
 namespace core {
@@ -97,6 +100,133 @@ std::vector<Point> graham(std::vector<Point>& points, bool has_infinite) {
     return hull;
 }
 
+// ---- judging the scan's result ------------------------------------------------
+
+// cross(u, v) as the scan and the angular order compute it, taken as "not to
+// the right" when it is above minus the collinearity tolerance plus a margin
+// for the rounding of the two products (2^-20 of their sum, a few units in
+// their last place). A NaN or overflowing cross is never accepted.
+inline bool not_right(float ux, float uy, float vx, float vy) {
+    const float left = ux * vy;
+    const float right = uy * vx;
+    const float c = left - right;
+    const float tolerance = kCollinear + (std::fabs(left) + std::fabs(right)) * 0x1p-20f;
+    return c > -tolerance;
+}
+
+// Whether q lies on the inner side of the edge a -> b (or on it), judged as
+// the scan judges a turn (below a, top b).
+inline bool inside_edge(const Point& a, const Point& b, const Point& q) {
+    return not_right(b[0] - a[0], b[1] - a[1], q[0] - a[0], q[1] - a[1]);
+}
+
+// Judged as the angular order judges it: u and v from the pivot.
+inline bool inside_from_pivot(const Point& p, const Point& u, const Point& v) {
+    return not_right(u[0] - p[0], u[1] - p[1], v[0] - p[0], v[1] - p[1]);
+}
+
+inline bool same(const Point& a, const Point& b) { return a[0] == b[0] && a[1] == b[1]; }
+
+inline float distance2(const Point& p, const Point& q) {
+    const float dx = q[0] - p[0], dy = q[1] - p[1];
+    return dx * dx + dy * dy;
+}
+
+// 0 for an edge heading up (or right along a level line), 1 otherwise.
+inline int half(const Point& a, const Point& b) {
+    return (b[1] > a[1] || (b[1] == a[1] && b[0] > a[0])) ? 0 : 1;
+}
+
+// Whether the angular order takes every pair of points as collinear with the
+// pivot (a set within about 2e-5 of it): it then orders them by distance
+// alone, which is consistent, whatever the scan makes of them.
+bool all_collinear(const std::vector<Point>& points) {
+    const Point& p = points[0];
+    float reach = 0.0f;
+    for (const Point& q : points) {
+        reach = std::fmax(reach, std::fmax(std::fabs(q[0] - p[0]), std::fabs(q[1] - p[1])));
+    }
+    return reach * reach < 4.9e-10f;
+}
+
+// When the angular order is not consistent (dense clouds, nearly collinear
+// runs), or its rounding misplaces points whose magnitudes lie far apart, the
+// stack can wind twice or cut deep into the set. The scan's result stands
+// when it is a convex polygon that contains every point, both judged by the
+// scan's own float32 tests and tolerance: whatever the tolerance and the
+// rounding decide on consistent input is kept as it is.
+bool accepted(const std::vector<Point>& hull, const std::vector<Point>& points) {
+    const std::size_t k = hull.size();
+    const Point& p = hull[0];
+    InterruptPoll<> poll;
+    if (k == 2) {
+        // Every point collinear with the two and no farther from the pivot,
+        // as the angular order measures them.
+        const Point& h = hull[1];
+        const float reach = distance2(p, h);
+        for (const Point& q : points) {
+            poll.tick();
+            if (!inside_from_pivot(p, h, q) || !inside_from_pivot(p, q, h)) return false;
+            if (!(distance2(p, q) <= reach)) return false;
+        }
+        return true;
+    }
+    // Convex: the scan made every inner turn a left one; the two turns that
+    // close the polygon are judged like the angular order, and the edges must
+    // rise and then fall exactly once, pivot being the lowest point.
+    int rises_then_falls = 0;
+    for (std::size_t i = 0; i < k; ++i) {
+        const Point& a = hull[i];
+        const Point& b = hull[(i + 1) % k];
+        if (same(a, b)) return false;
+        if (i + 1 < k && half(a, b) == 0 && half(b, hull[(i + 2) % k]) == 1) ++rises_then_falls;
+    }
+    if (rises_then_falls != 1 || half(p, hull[1]) != 0 || half(hull[k - 1], p) != 1) return false;
+    if (!inside_from_pivot(p, hull[k - 2], hull[k - 1])) return false;
+    if (!inside_from_pivot(p, hull[1], hull[k - 1])) return false;
+    // Contains every point: each is judged against the edge facing it from
+    // the pivot.
+    for (const Point& q : points) {
+        poll.tick();
+        if (same(q, p)) continue;
+        bool inside;
+        if (orientation(p, hull[1], q) < 0) {
+            inside = inside_from_pivot(p, hull[1], q);
+        } else if (orientation(p, hull[k - 1], q) > 0) {
+            inside = inside_from_pivot(p, q, hull[k - 1]);
+        } else {
+            std::size_t lo = 1, hi = k - 1;
+            while (hi - lo > 1) {
+                const std::size_t mid = lo + (hi - lo) / 2;
+                if (orientation(p, hull[mid], q) >= 0) {
+                    lo = mid;
+                } else {
+                    hi = mid;
+                }
+            }
+            inside = inside_edge(hull[lo], hull[hi], q);
+        }
+        if (!inside) return false;
+    }
+    return true;
+}
+
+// The exact hull in the scan's form: the pivot first (its own bits), a single
+// distinct point twice.
+std::vector<Point> exact_hull_from(std::vector<Point> points, const Point& pivot) {
+    std::vector<Point> hull = exact_hull(std::move(points));
+    if (hull.size() == 1) return {pivot, pivot};
+    std::rotate(
+        hull.begin(),
+        std::find_if(hull.begin(), hull.end(), [&](const Point& q) { return same(q, pivot); }),
+        hull.end());
+    hull[0] = pivot;
+    return hull;
+}
+
+// Below this many points the scan runs on all of them.
+constexpr std::size_t kDropFrom = 1024;
+
 }  // namespace
 
 std::vector<Point> convex_hull(std::vector<Point> points) {
@@ -112,7 +242,17 @@ std::vector<Point> convex_hull(std::vector<Point> points) {
         has_infinite = has_infinite || std::isinf(x) || std::isinf(y);
     }
     std::swap(points[0], points[lowest(points)]);
-    return bounded ? graham<false>(points, false) : graham<true>(points, has_infinite);
+    // With an infinite coordinate neither judging nor an exact hull has a
+    // meaning: the scan's result stands as it comes.
+    if (has_infinite) return graham<true>(points, true);
+    const bool one_line = all_collinear(points);
+    if (bounded && !one_line && points.size() >= kDropFrom) {
+        if (drop_inner_points(points, 8) && points.size() >= kDropFrom)
+            drop_inner_points(points, 64);
+    }
+    std::vector<Point> hull = bounded ? graham<false>(points, false) : graham<true>(points, false);
+    if (one_line || accepted(hull, points)) return hull;
+    return exact_hull_from(std::move(points), hull[0]);
 }
 
 }  // namespace core

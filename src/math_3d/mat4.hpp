@@ -69,13 +69,27 @@ struct Mat4x4 {
     }
 
     // self * (x, y, z, 1) without the fourth row: no division by w.
-    // Compiled once (mat4.cpp) for every caller: a compiler may order the
-    // operands of a sum differently where it inlines, and a NaN operand
-    // then picks another NaN's sign, so every caller runs the same code.
+    // Compiled once (mat4.cpp) for every caller: where a compiler inlines
+    // the sums it may order their operands otherwise, and a NaN result then
+    // takes the other NaN operand's sign and payload.
     Vec3 transform_point(const Vec3& v) const noexcept;
 
     // self * (x, y, z, 0): translation ignored. Compiled once, as above.
     Vec3 transform_direction(const Vec3& v) const noexcept;
+
+    // The same arithmetic inline, for loops over many points: the same
+    // values, except that which NaN a NaN component is may differ; such a
+    // row is made again with the function above.
+    Vec3 transform_point_inline(const Vec3& v) const noexcept {
+        return {m[12] + ((v.x * m[0] + v.y * m[4]) + v.z * m[8]),
+                m[13] + ((v.x * m[1] + v.y * m[5]) + v.z * m[9]),
+                m[14] + ((v.x * m[2] + v.y * m[6]) + v.z * m[10])};
+    }
+
+    Vec3 transform_direction_inline(const Vec3& v) const noexcept {
+        return {(v.x * m[0] + v.y * m[4]) + v.z * m[8], (v.x * m[1] + v.y * m[5]) + v.z * m[9],
+                (v.x * m[2] + v.y * m[6]) + v.z * m[10]};
+    }
 
     Mat4x4 transpose() const noexcept {
         Mat4x4 t;

@@ -1,6 +1,7 @@
 // Raising Python exceptions from the binding layer: the messages every
 // function shares, the internal-fault exception and the translation of C++
-// exceptions at the boundary.
+// exceptions at the boundary. The rules gfxcore's array module raises the
+// same way are in refusals.hpp (and borrow.hpp), compiled into both.
 #pragma once
 
 #include <string>
@@ -23,7 +24,7 @@ PyObject* api_failed() noexcept;
 // Call inside `catch (...)`: sets the Python exception for the C++ exception
 // in flight: an interrupt keeps the signal handler's exception (normally
 // KeyboardInterrupt), then ValueError, RuntimeError, MemoryError, else
-// PanicException.
+// PanicException (raise_current_exception with raise_panic).
 void raise_from_cpp_exception() noexcept;
 
 // RuntimeError "Already mutably borrowed" / "Already borrowed": the texts
