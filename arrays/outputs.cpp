@@ -46,8 +46,8 @@ std::string shape_text(const Py_ssize_t* shape, std::size_t ndim) {
 // its size: what a buffer of that dtype reports.
 bool same_dtype(const char* format, std::size_t itemsize, const char* dtype, std::size_t size) {
     if (itemsize != size) return false;
-    if (*format == '@' || *format == '=' || (*format == '<' && std::endian::native == std::endian::little))
-        ++format;
+    const bool little = std::endian::native == std::endian::little;
+    if (*format == '@' || *format == '=' || (*format == '<' && little)) ++format;
     const std::string f = format;
     const std::string d = dtype;
     if (d == "float32") return f == "f";
@@ -106,10 +106,12 @@ OutArray::OutArray(nb::handle out, std::span<const std::size_t> shape, const cha
             same_shape = static_cast<std::size_t>(view_.shape[k]) == shape[k];
         if (!same_shape) {
             std::vector<Py_ssize_t> wanted(shape.begin(), shape.end());
-            refuse_out(PyExc_ValueError, "expected shape " + shape_text(wanted.data(), wanted.size()) +
-                                             ", got " + shape_text(view_.shape, ndim));
+            refuse_out(PyExc_ValueError, "expected shape " +
+                                             shape_text(wanted.data(), wanted.size()) + ", got " +
+                                             shape_text(view_.shape, ndim));
         }
-        if (view_.readonly) refuse_out(PyExc_ValueError, "expected " + want + ", got a read-only one");
+        if (view_.readonly)
+            refuse_out(PyExc_ValueError, "expected " + want + ", got a read-only one");
         std::vector<std::int64_t> strides(ndim);
         std::int64_t packed = static_cast<std::int64_t>(itemsize);
         bool c_order = true;

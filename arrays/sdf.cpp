@@ -318,15 +318,15 @@ void register_sdf(nb::module_& m) {
     m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider").none(),
           nb::arg("centers").none(), nb::arg("radii").none(), nb::kw_only(), workers, out,
           nb::sig("def sphere_overlaps(collider: _core.SdfCollider, centers: ArrayLike, radii: "
-                  "ArrayLike, *, workers: int | None = None, out: NDArray[numpy.bool_] | None = None) -> "
-                  "NDArray[numpy.bool_]"),
+                  "ArrayLike, *, workers: int | None = None, out: NDArray[numpy.bool_] | None = "
+                  "None) -> NDArray[numpy.bool_]"),
           "For each sphere (`centers` of shape (n, 3), `radii` of shape (n,)),\n"
           "`collider.sphere_overlaps(*center, radius)`: an (n,) bool array.");
     m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider").none(), nb::arg("mins").none(),
           nb::arg("maxs").none(), nb::kw_only(), workers, out,
           nb::sig("def aabb_overlaps(collider: _core.SdfCollider, mins: ArrayLike, maxs: "
-                  "ArrayLike, *, workers: int | None = None, out: NDArray[numpy.bool_] | None = None) -> "
-                  "NDArray[numpy.bool_]"),
+                  "ArrayLike, *, workers: int | None = None, out: NDArray[numpy.bool_] | None = "
+                  "None) -> NDArray[numpy.bool_]"),
           "For each box (`mins` and `maxs` of shape (n, 3)),\n"
           "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
     m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(),

@@ -161,7 +161,8 @@ std::uint64_t OutlineBits::outline(std::size_t w) const noexcept {
 
 std::size_t OutlineBits::count(std::size_t begin, std::size_t end) const noexcept {
     std::size_t n = 0;
-    for (std::size_t w = begin; w < end; ++w) n += static_cast<std::size_t>(std::popcount(outline(w)));
+    for (std::size_t w = begin; w < end; ++w)
+        n += static_cast<std::size_t>(std::popcount(outline(w)));
     return n;
 }
 

@@ -128,7 +128,8 @@ std::vector<uint32_t> PhysicsWorld::row_table(std::size_t lookups) const {
     std::vector<uint32_t> table;
     if (size + bodies_.size() > 16 * uint64_t{lookups}) return table;
     table.assign(size, HandleIndex::kAbsent);
-    for (std::size_t i = 0; i < bodies_.size(); ++i) table[bodies_[i].handle] = static_cast<uint32_t>(i);
+    for (std::size_t i = 0; i < bodies_.size(); ++i)
+        table[bodies_[i].handle] = static_cast<uint32_t>(i);
     return table;
 }
 
@@ -182,7 +183,8 @@ void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
     bodies_.resize(live);
     if (tabled && !slots.empty()) {
         index_.clear();
-        for (std::size_t i = 0; i < live; ++i) index_.put(bodies_[i].handle, static_cast<uint32_t>(i));
+        for (std::size_t i = 0; i < live; ++i)
+            index_.put(bodies_[i].handle, static_cast<uint32_t>(i));
     }
     assert(index_.size() == bodies_.size());
 }
