@@ -2,10 +2,11 @@
 // order, positions set by handle, a step with its pairs as an array, and
 // many rays at once.
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <cmath>
 #include <cstring>
-#include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "inputs.hpp"
 #include "outputs.hpp"
 #include "parallel.hpp"
+#include "physics/ray_index.hpp"
 #include "physics/world.hpp"
 #include "scalars.hpp"
 
@@ -68,28 +70,83 @@ private:
     std::size_t rows_ = 0;
 };
 
+// Handles of any shape, in C order, with that shape. A C-ordered uint32
+// array (the pairs of `step`) is taken as it lies: every value is a handle.
+struct HandleArray {
+    std::vector<std::uint32_t> values;
+    std::vector<std::size_t> shape;
+};
+
+constexpr const char* kIntegers = "an integer array";
+
+HandleArray handle_array(const ArrayArg& a, const char* arg) {
+    const Dtype d = a.dtype();
+    if (d.kind != Kind::kSigned && d.kind != Kind::kUnsigned && d.kind != Kind::kBool)
+        a.refuse_dtype(kIntegers);
+    HandleArray out;
+    std::int64_t packed = d.size;
+    bool c_order = true;
+    for (std::size_t k = a.ndim(); k-- > 0;) {
+        out.shape.insert(out.shape.begin(), a.shape(k));
+        c_order = c_order && (a.shape(k) <= 1 || a.stride(k) == packed);
+        packed *= static_cast<std::int64_t>(a.shape(k));
+    }
+    out.values.resize(a.size());
+    if (c_order && d.native(Kind::kUnsigned, 4)) {
+        if (!out.values.empty())
+            std::memcpy(out.values.data(), a.data(), out.values.size() * sizeof(std::uint32_t));
+        return out;
+    }
+    if (c_order && d.native(Kind::kSigned, 8)) {
+        // numpy's default integers: checked in one pass, the first one out
+        // of range raising as the general path would.
+        const std::uint8_t* p = a.data();
+        for (std::size_t i = 0; i < out.values.size(); ++i) {
+            std::int64_t v;
+            std::memcpy(&v, p + 8 * i, sizeof v);
+            if (v < 0 || v > std::int64_t{UINT32_MAX})
+                out.values[i] = handle_of(integer_at(p + 8 * i, d), arg);
+            out.values[i] = static_cast<std::uint32_t>(v);
+        }
+        return out;
+    }
+    // The byte offset of each element in C order, one axis at a time.
+    std::vector<std::size_t> at(a.ndim(), 0);
+    for (std::size_t i = 0; i < out.values.size(); ++i) {
+        std::int64_t offset = 0;
+        for (std::size_t k = 0; k < a.ndim(); ++k)
+            offset += static_cast<std::int64_t>(at[k]) * a.stride(k);
+        out.values[i] = handle_of(integer_at(a.data() + offset, d), arg);
+        for (std::size_t k = a.ndim(); k-- > 0;) {
+            if (++at[k] < a.shape(k)) break;
+            at[k] = 0;
+        }
+    }
+    return out;
+}
+
 using World = Held<PhysicsWorld>;
 using ChangedWorld = Held<PhysicsWorld, true>;
 
-nb::object handles(nb::handle world) {
+nb::object handles(nb::handle world, nb::handle out_object) {
     const World held(world, "world");
     const auto bodies = held.get().bodies();
-    NewArray<std::uint32_t> out = new_array<std::uint32_t>({bodies.size()});
+    Output<std::uint32_t> out(out_object, {bodies.size()});
     parallel_for(bodies.size(), 1 << 15, 0, [&](std::size_t begin, std::size_t end) noexcept {
         for (std::size_t i = begin; i < end; ++i) out.data[i] = bodies[i].handle;
     });
-    return out.array;
+    return out.finish();
 }
 
-nb::object positions(nb::handle world) {
+nb::object positions(nb::handle world, nb::handle out_object) {
     const World held(world, "world");
     const auto bodies = held.get().bodies();
-    NewArray<float> out = new_array<float>({bodies.size(), 3});
+    Output<float> out(out_object, {bodies.size(), 3});
     parallel_for(bodies.size(), 1 << 15, 0, [&](std::size_t begin, std::size_t end) noexcept {
         for (std::size_t i = begin; i < end; ++i)
             for (int k = 0; k < 3; ++k) out.data[3 * i + k] = bodies[i].position[k];
     });
-    return out.array;
+    return out.finish();
 }
 
 void set_positions(nb::handle world, nb::handle handles_object, nb::handle xyz,
@@ -132,8 +189,78 @@ nb::object step(nb::handle world, nb::handle dt_object) {
     return out.array;
 }
 
+nb::object add_bodies(nb::handle world, nb::handle masses_object, nb::handle positions_object,
+                      nb::handle velocities_object, nb::handle out_object) {
+    ChangedWorld held(world, "world");
+    const FloatRows masses(masses_object, "masses", 0);
+    const std::size_t n = masses.rows();
+    const FloatRows at(positions_object, "positions", 3);
+    check_row_count(n, at.array(), 3, "masses has");
+    std::optional<FloatRows> moving;
+    if (!velocities_object.is_none()) {
+        moving.emplace(velocities_object, "velocities", 3);
+        check_row_count(n, moving->array(), 3, "masses has");
+    }
+    std::vector<RigidBody> bodies;
+    bodies.reserve(n);
+    masses.visit([&](auto mass) {
+        for (std::size_t i = 0; i < n; ++i) bodies.emplace_back(mass(i, 0));
+    });
+    at.visit([&](auto p) {
+        for (std::size_t i = 0; i < n; ++i) bodies[i].set_position(p(i, 0), p(i, 1), p(i, 2));
+    });
+    if (moving) {
+        moving->visit([&](auto v) {
+            for (std::size_t i = 0; i < n; ++i) bodies[i].set_velocity(v(i, 0), v(i, 1), v(i, 2));
+        });
+    }
+    std::vector<const ArrayArg*> inputs = {&masses.array(), &at.array()};
+    if (moving) inputs.push_back(&moving->array());
+    Output<std::uint32_t> out(out_object, std::span<const std::size_t>(&n, 1), inputs);
+    PhysicsWorld& w = held.get();
+    core_call(Length::kUnknown, [&] {
+        w.add_bodies(bodies, std::span(out.data, n));
+        return 0;
+    });
+    return out.finish();
+}
+
+void remove_bodies(nb::handle world, nb::handle handles_object) {
+    ChangedWorld held(world, "world");
+    const ArrayArg given(handles_object, "handles", kIntegers);
+    const HandleArray handles = handle_array(given, "handles");
+    PhysicsWorld& w = held.get();
+    core_call(Length::kUnknown, [&] {
+        w.remove_bodies(handles.values);
+        return 0;
+    });
+}
+
+nb::object rows(nb::handle world, nb::handle handles_object, nb::handle out_object) {
+    const World held(world, "world");
+    const ArrayArg given(handles_object, "handles", kIntegers);
+    const HandleArray handles = handle_array(given, "handles");
+    Output<std::int64_t> out(out_object, handles.shape, {&given});
+    const PhysicsWorld& w = held.get();
+    core_call(Length::kUnknown, [&] {
+        w.find_rows(handles.values, std::span(out.data, handles.values.size()));
+        return 0;
+    });
+    return out.finish();
+}
+
+// out= of raycasts: None, or a tuple of three, each None or an array.
+std::array<nb::handle, 3> three_outs(nb::handle o) {
+    std::array<nb::handle, 3> outs{nb::none(), nb::none(), nb::none()};
+    if (o.is_none()) return outs;
+    if (!PyTuple_Check(o.ptr()) || PyTuple_GET_SIZE(o.ptr()) != 3)
+        throw nb::type_error("argument 'out': expected None or a tuple of 3 arrays (or Nones)");
+    for (int k = 0; k < 3; ++k) outs[k] = PyTuple_GET_ITEM(o.ptr(), k);
+    return outs;
+}
+
 nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
-                   nb::handle workers) {
+                   nb::handle workers, nb::handle out_object) {
     const World held(world, "world");
     const FloatRows o(origins, "origins", 3);
     const FloatRows d(directions, "directions", 3);
@@ -141,43 +268,42 @@ nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
     const int threads = checked_workers(workers);
     const PhysicsWorld& w = held.get();
     const std::size_t n = o.rows();
-    NewArray<bool> hit = new_array<bool>({n});
-    NewArray<std::uint32_t> handle = new_array<std::uint32_t>({n});
-    NewArray<float> t = new_array<float>({n});
-    // Each ray tests every body: a few rays a block in a big world.
-    const std::size_t grain = std::max<std::size_t>(1, (1 << 16) / (w.body_count() + 1));
-    std::atomic<bool> failed{false};
+    const auto outs = three_outs(out_object);
+    Output<bool> hit(outs[0], {n}, {&o.array(), &d.array()});
+    Output<std::uint32_t> handle(outs[1], {n}, {&o.array(), &d.array()});
+    Output<float> t(outs[2], {n}, {&o.array(), &d.array()});
+    if (n == 0) return nb::make_tuple(hit.finish(), handle.finish(), t.finish());
+    const auto bodies = w.bodies();
+    const RayIndex index = core_call(Length::kUnknown, [&] { return RayIndex(bodies); });
     o.visit([&](auto po) {
         d.visit([&](auto pd) {
-            parallel_for(n, grain, threads, [&](std::size_t begin, std::size_t end) noexcept {
-                try {
-                    for (std::size_t i = begin; i < end; ++i) {
-                        const auto hits =
-                            w.raycast(po(i, 0), po(i, 1), po(i, 2), pd(i, 0), pd(i, 1), pd(i, 2));
-                        hit.data[i] = !hits.empty();
-                        handle.data[i] = hits.empty() ? 0 : std::get<0>(hits[0]);
-                        t.data[i] = hits.empty() ? INFINITY : std::get<1>(hits[0]);
-                    }
-                } catch (...) {
-                    failed.store(true);
+            parallel_for(n, 64, threads, [&](std::size_t begin, std::size_t end) noexcept {
+                for (std::size_t i = begin; i < end; ++i) {
+                    const Ray ray({po(i, 0), po(i, 1), po(i, 2)}, {pd(i, 0), pd(i, 1), pd(i, 2)});
+                    const NearestHit best = index.nearest(ray);
+                    hit.data[i] = best.hit;
+                    handle.data[i] = best.hit ? bodies[best.index].handle : 0;
+                    t.data[i] = best.t;
                 }
             });
         });
     });
-    if (failed.load()) throw std::bad_alloc();
-    return nb::make_tuple(hit.array, handle.array, t.array);
+    return nb::make_tuple(hit.finish(), handle.finish(), t.finish());
 }
 
 }  // namespace
 
 void register_physics(nb::module_& m) {
     const auto workers = (nb::arg("workers").none() = nb::none());
-    m.def("handles", &handles, nb::arg("world").none(),
-          nb::sig("def handles(world: _core.PhysicsWorld) -> NDArray[numpy.uint32]"),
+    const auto out = (nb::arg("out").none() = nb::none());
+    m.def("handles", &handles, nb::arg("world").none(), nb::kw_only(), out,
+          nb::sig("def handles(world: _core.PhysicsWorld, *, out: NDArray[numpy.uint32] | None = "
+                  "None) -> NDArray[numpy.uint32]"),
           "The handle of every body of `world` in its array order (the order\n"
           "`step` and `raycast` report in): an (n,) uint32 array.");
-    m.def("positions", &positions, nb::arg("world").none(),
-          nb::sig("def positions(world: _core.PhysicsWorld) -> NDArray[numpy.float32]"),
+    m.def("positions", &positions, nb::arg("world").none(), nb::kw_only(), out,
+          nb::sig("def positions(world: _core.PhysicsWorld, *, out: NDArray[numpy.float32] | None "
+                  "= None) -> NDArray[numpy.float32]"),
           "The position of every body of `world` in its array order (that of\n"
           "`handles(world)`): an (n, 3) float32 array.");
     m.def("set_positions", &set_positions, nb::arg("world").none(), nb::arg("handles").none(),
@@ -193,11 +319,38 @@ void register_physics(nb::module_& m) {
           "`world.step(dt)`, with its pairs as a (k, 2) uint32 array in the same\n"
           "order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as\n"
           "it was.");
+    m.def("add_bodies", &add_bodies, nb::arg("world").none(), nb::arg("masses").none(),
+          nb::arg("positions").none(), nb::arg("velocities").none() = nb::none(), nb::kw_only(),
+          out,
+          nb::sig("def add_bodies(world: _core.PhysicsWorld, masses: ArrayLike, positions: "
+                  "ArrayLike, velocities: ArrayLike | None = None, *, out: NDArray[numpy.uint32] "
+                  "| None = None) -> NDArray[numpy.uint32]"),
+          "Adds a body for each of `masses` (shape (n,)) at the row of\n"
+          "`positions` (shape (n, 3)) moving at the row of `velocities` (shape\n"
+          "(n, 3); at rest when None), as `RigidBody(mass)`, `set_position`,\n"
+          "`set_velocity` and `world.add_body` would one by one: an (n,) uint32\n"
+          "array of their handles, in order. A refused or stopped call adds\n"
+          "nothing.");
+    m.def("remove_bodies", &remove_bodies, nb::arg("world").none(), nb::arg("handles").none(),
+          nb::sig("def remove_bodies(world: _core.PhysicsWorld, handles: ArrayLike) -> None"),
+          "`world.remove_body(handle)` for each of `handles` (an integer array\n"
+          "of any shape, in C order), in order: unknown handles are skipped and\n"
+          "each removal moves the last body into the freed row. A refused or\n"
+          "stopped call removes nothing.");
+    m.def("rows", &rows, nb::arg("world").none(), nb::arg("handles").none(), nb::kw_only(), out,
+          nb::sig("def rows(world: _core.PhysicsWorld, handles: ArrayLike, *, out: "
+                  "NDArray[numpy.int64] | None = None) -> NDArray[numpy.int64]"),
+          "The row of `positions(world)` (and of `handles(world)`) holding each\n"
+          "of `handles` (an integer array of any shape, such as the pairs of\n"
+          "`step`): an int64 array of the same shape, -1 for a handle the world\n"
+          "does not hold.");
     m.def("raycasts", &raycasts, nb::arg("world").none(), nb::arg("origins").none(),
-          nb::arg("directions").none(), nb::kw_only(), workers,
+          nb::arg("directions").none(), nb::kw_only(), workers, nb::arg("out").none() = nb::none(),
           nb::sig("def raycasts(world: _core.PhysicsWorld, origins: ArrayLike, directions: "
-                  "ArrayLike, *, workers: int | None = None) -> tuple[NDArray[numpy.bool_], "
-                  "NDArray[numpy.uint32], NDArray[numpy.float32]]"),
+                  "ArrayLike, *, workers: int | None = None, out: tuple[NDArray[numpy.bool_] | "
+                  "None, NDArray[numpy.uint32] | None, NDArray[numpy.float32] | None] | None = "
+                  "None) -> tuple[NDArray[numpy.bool_], NDArray[numpy.uint32], "
+                  "NDArray[numpy.float32]]"),
           "The nearest hit of each ray (rows of `origins` and `directions`, shape\n"
           "(n, 3)): `(hit, handle, t)`, (n,) arrays of bool, uint32 and float32\n"
           "holding entry 0 of `world.raycast(*origin, *direction)`, or (False, 0,\n"

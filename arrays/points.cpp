@@ -1,9 +1,7 @@
 // The point-set functions (convex_hull, bounding_box) over (n, 2) arrays,
 // and the outline pixels of an image array.
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "groups.hpp"
 #include "hull/bounding_box.hpp"
 #include "hull/convex_hull.hpp"
+#include "hull/pixel_edges.hpp"
 #include "inputs.hpp"
 #include "outputs.hpp"
 #include "parallel.hpp"
@@ -71,28 +70,34 @@ public:
     Image(nb::handle o, nb::handle channel_object) : array_(o, "image", kExpected) {
         if (!is_number(array_.dtype())) array_.refuse_dtype(kExpected);
         if (array_.ndim() != 2 && array_.ndim() != 3) array_.refuse_shape("(h, w) or (h, w, c)");
-        height = array_.shape(0);
-        width = array_.shape(1);
+        view.height = array_.shape(0);
+        view.width = array_.shape(1);
         const std::size_t channels = array_.ndim() == 3 ? array_.shape(2) : 1;
         const long channel = channel_arg(channel_object, channels);
-        row_step_ = array_.stride(0);
-        col_step_ = array_.stride(1);
-        base_ = array_.data();
-        if (array_.ndim() == 3) base_ += channel * array_.stride(2);
+        view.row_step = array_.stride(0);
+        view.col_step = array_.stride(1);
+        view.base = array_.data();
+        if (array_.ndim() == 3) view.base += channel * array_.stride(2);
         dtype_ = array_.dtype();
+        using Format = ImageChannel::Format;
+        if (dtype_.native(Kind::kFloat, 4)) {
+            view.format = Format::kFloat32;
+        } else if (dtype_.native(Kind::kFloat, 8)) {
+            view.format = Format::kFloat64;
+        } else if (dtype_.native(Kind::kUnsigned, 1)) {
+            view.format = Format::kUint8;
+        } else {
+            view.format = Format::kOther;
+            view.read = [](const unsigned char* p, const void* dtype) noexcept {
+                return number_at(p, *static_cast<const Dtype*>(dtype));
+            };
+            view.context = &dtype_;
+        }
     }
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
 
-    std::size_t height = 0, width = 0;
-
-    // Whether each pixel of row y is active (value > threshold).
-    void active_row(std::size_t y, float threshold, std::uint8_t* out) const noexcept {
-        const std::uint8_t* p = base_ + static_cast<std::int64_t>(y) * row_step_;
-        if (dtype_.native(Kind::kFloat, 4)) return read_row<float>(p, threshold, out);
-        if (dtype_.native(Kind::kFloat, 8)) return read_row<double>(p, threshold, out);
-        if (dtype_.native(Kind::kUnsigned, 1)) return read_row<std::uint8_t>(p, threshold, out);
-        for (std::size_t x = 0; x < width; ++x)
-            out[x] = number_at(p + static_cast<std::int64_t>(x) * col_step_, dtype_) > threshold;
-    }
+    ImageChannel view;
 
 private:
     static constexpr const char* kExpected = "an array of numbers";
@@ -103,27 +108,7 @@ private:
         return index_arg(o, "channel", 0, most, expected.c_str());
     }
 
-    // float32 and float64 read as they are, uint8 exactly as float32.
-    template <class T>
-    void read_row(const std::uint8_t* p, float threshold, std::uint8_t* out) const noexcept {
-        if (col_step_ == static_cast<std::int64_t>(sizeof(T))) {
-            for (std::size_t x = 0; x < width; ++x) {
-                T v;
-                std::memcpy(&v, p + x * sizeof(T), sizeof v);
-                out[x] = static_cast<float>(v) > threshold;
-            }
-            return;
-        }
-        for (std::size_t x = 0; x < width; ++x) {
-            T v;
-            std::memcpy(&v, p + static_cast<std::int64_t>(x) * col_step_, sizeof v);
-            out[x] = static_cast<float>(v) > threshold;
-        }
-    }
-
     ArrayArg array_;
-    const std::uint8_t* base_ = nullptr;
-    std::int64_t row_step_ = 0, col_step_ = 0;
     Dtype dtype_;
 };
 
@@ -135,56 +120,29 @@ nb::object pixel_edge_points(nb::handle image, nb::handle threshold_object,
     const Image img(image, channel_object);
     const float threshold = float_arg(threshold_object, "threshold");
     const int threads = checked_workers(workers);
-    const std::size_t h = img.height, w = img.width;
-    if (h == 0 || w == 0) return point_array({});
+    if (img.view.height == 0 || img.view.width == 0) return point_array({});
 
-    // Rows in blocks of about 8k pixels; each block keeps its own edges.
-    const std::size_t rows = std::max<std::size_t>(1, (1 << 13) / w);
-    const std::size_t blocks = (h + rows - 1) / rows;
-    std::vector<std::vector<Point>> found(blocks);
-    std::atomic<bool> failed{false};
-    parallel_for(blocks, 8, threads, [&](std::size_t begin, std::size_t end) noexcept {
-        try {
-            std::vector<std::uint8_t> above(w), here(w), below(w);
-            std::vector<Point> scratch(rows * w);
-            for (std::size_t b = begin; b < end; ++b) {
-                const std::size_t y0 = b * rows, y1 = std::min(h, y0 + rows);
-                // Room for every pixel of the block; each is written and
-                // kept or not without a branch (half the pixels of a noisy
-                // image are edges, at random).
-                std::size_t kept = 0;
-                if (y0 > 0) img.active_row(y0 - 1, threshold, above.data());
-                img.active_row(y0, threshold, here.data());
-                for (std::size_t y = y0; y < y1; ++y) {
-                    const bool inner_row = y > 0 && y + 1 < h;
-                    if (y + 1 < h) img.active_row(y + 1, threshold, below.data());
-                    const float fy = static_cast<float>(y);
-                    for (std::size_t x = 0; x < w; ++x) {
-                        const bool inner = inner_row && x > 0 && x + 1 < w;
-                        const bool enclosed =
-                            inner & (here[x - inner] & here[x + inner] & above[x] & below[x]);
-                        scratch[kept] = {static_cast<float>(x), fy};
-                        kept += here[x] & !enclosed;
-                    }
-                    std::swap(above, here);
-                    std::swap(here, below);
-                }
-                found[b].assign(scratch.begin(), scratch.begin() + kept);
-            }
-        } catch (...) {
-            failed.store(true);
-        }
+    // Every step works on ranges of words (64 pixels of a row), so a block
+    // is bounded whatever the image's shape and Ctrl-C is seen in time.
+    constexpr std::size_t kChunk = 1024;
+    OutlineBits bits(img.view.height, img.view.width);
+    const std::size_t words = bits.words();
+    const std::size_t chunks = (words + kChunk - 1) / kChunk;
+    parallel_for(words, kChunk, threads, [&](std::size_t begin, std::size_t end) noexcept {
+        bits.threshold(img.view, threshold, begin, end);
     });
-    if (failed.load()) throw std::bad_alloc();
-    std::size_t total = 0;
-    for (const auto& edges : found) total += edges.size();
-    NewArray<float> out = new_array<float>({total, 2});
-    float* at = out.data;
-    for (const auto& edges : found) {
-        if (edges.empty()) continue;
-        std::memcpy(at, edges.data(), edges.size() * sizeof(Point));
-        at += 2 * edges.size();
-    }
+    std::vector<std::size_t> offsets(chunks + 1, 0);
+    parallel_for(chunks, 4, threads, [&](std::size_t begin, std::size_t end) noexcept {
+        for (std::size_t c = begin; c < end; ++c)
+            offsets[c + 1] = bits.count(c * kChunk, std::min(words, (c + 1) * kChunk));
+    });
+    for (std::size_t c = 0; c < chunks; ++c) offsets[c + 1] += offsets[c];
+    NewArray<float> out = new_array<float>({offsets[chunks], 2});
+    Point* points = reinterpret_cast<Point*>(out.data);
+    parallel_for(chunks, 4, threads, [&](std::size_t begin, std::size_t end) noexcept {
+        for (std::size_t c = begin; c < end; ++c)
+            bits.emit(c * kChunk, std::min(words, (c + 1) * kChunk), points + offsets[c]);
+    });
     return out.array;
 }
 

@@ -80,12 +80,16 @@ void each_distance(const SdfCollider& s, const FloatRows& in, int threads, const
 template <void (SceneField::*Query)(const float*, const float*, const float*, std::size_t, float*)
               const noexcept,
           std::size_t Width, std::size_t Evaluations>
-nb::object per_point(nb::handle collider, nb::handle points, nb::handle workers) {
+nb::object per_point(nb::handle collider, nb::handle points, nb::handle workers,
+                     nb::handle out_object) {
     const Collider held(collider, "collider");
     const FloatRows in(points, "points", 3);
     const int threads = checked_workers(workers);
-    NewArray<float> out =
-        Width == 1 ? new_array<float>({in.rows()}) : new_array<float>({in.rows(), Width});
+    const std::size_t rows_only[] = {in.rows()}, rows_wide[] = {in.rows(), Width};
+    Output<float> out(out_object,
+                      Width == 1 ? std::span<const std::size_t>(rows_only)
+                                 : std::span<const std::size_t>(rows_wide),
+                      {&in.array()});
     const SceneField& field = held.get().field();
     in.visit([&](auto p) {
         parallel_for(in.rows(), grain(held.get(), Evaluations), threads,
@@ -96,16 +100,17 @@ nb::object per_point(nb::handle collider, nb::handle points, nb::handle workers)
                                    });
                      });
     });
-    return out.array;
+    return out.finish();
 }
 
 // As SdfCollider::push_out: the normal times the depth for points inside,
 // zero elsewhere; normals are taken for the inside points only.
-nb::object push_out(nb::handle collider, nb::handle points, nb::handle workers) {
+nb::object push_out(nb::handle collider, nb::handle points, nb::handle workers,
+                    nb::handle out_object) {
     const Collider held(collider, "collider");
     const FloatRows in(points, "points", 3);
     const int threads = checked_workers(workers);
-    NewArray<float> out = new_array<float>({in.rows(), 3});
+    Output<float> out(out_object, {in.rows(), 3}, {&in.array()});
     const SceneField& field = held.get().field();
     each_distance(held.get(), in, threads,
                   [&](std::size_t i, std::size_t m, const Columns& c, const float* d) {
@@ -128,17 +133,17 @@ nb::object push_out(nb::handle collider, nb::handle points, nb::handle workers) 
                           for (std::size_t a = 0; a < 3; ++a) row[a] = n[3 * q + a] * depth;
                       }
                   });
-    return out.array;
+    return out.finish();
 }
 
 nb::object sphere_overlaps(nb::handle collider, nb::handle centers, nb::handle radii,
-                           nb::handle workers) {
+                           nb::handle workers, nb::handle out_object) {
     const Collider held(collider, "collider");
     const FloatRows c(centers, "centers", 3);
     const FloatRows r(radii, "radii", 0);
     check_row_count(c.rows(), r.array(), 0, "centers");
     const int threads = checked_workers(workers);
-    NewArray<bool> out = new_array<bool>({c.rows()});
+    Output<bool> out(out_object, {c.rows()}, {&c.array(), &r.array()});
     r.visit([&](auto radius) {
         each_distance(held.get(), c, threads,
                       [&](std::size_t i, std::size_t m, const Columns&, const float* d) {
@@ -146,19 +151,19 @@ nb::object sphere_overlaps(nb::handle collider, nb::handle centers, nb::handle r
                               out.data[i + j] = d[j] < radius(i + j, 0);
                       });
     });
-    return out.array;
+    return out.finish();
 }
 
 // As SdfCollider::aabb_overlaps: inside at one of the eight corners or at the
 // centre. Every sample is taken (the answer is the same as stopping early).
 nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
-                         nb::handle workers) {
+                         nb::handle workers, nb::handle out_object) {
     const Collider held(collider, "collider");
     const FloatRows lo(mins, "mins", 3);
     const FloatRows hi(maxs, "maxs", 3);
     check_row_count(lo.rows(), hi.array(), 3, "mins");
     const int threads = checked_workers(workers);
-    NewArray<bool> out = new_array<bool>({lo.rows()});
+    Output<bool> out(out_object, {lo.rows()}, {&lo.array(), &hi.array()});
     const SceneField& field = held.get().field();
     lo.visit([&](auto a) {
         hi.visit([&](auto b) {
@@ -191,7 +196,7 @@ nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
                          });
         });
     });
-    return out.array;
+    return out.finish();
 }
 
 // Items of a sequence argument (tuple, list, array; not str) of `n`
@@ -257,7 +262,7 @@ float sample_at(float lo, float hi, std::size_t i, std::size_t count) noexcept {
 // so blocks put together are the one-call grid, bit for bit.
 nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_object,
                        nb::handle shape_object, nb::handle offset_object, nb::handle block_object,
-                       nb::handle workers) {
+                       nb::handle workers, nb::handle out_object) {
     const Collider held(collider, "collider");
     const Vec3 lo = corner(lo_object, "lo"), hi = corner(hi_object, "hi");
     // Plain names, not a structured binding: the block lambda captures them.
@@ -279,8 +284,8 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
     const std::size_t i0 = offset[0], j0 = offset[1], k0 = offset[2];
     const std::size_t by = block[1], bz = block[2];
     const int threads = checked_workers(workers);
-    NewArray<float> out = new_array<float>({block[0], by, bz});  // numpy refuses a size too large
-    if (block[0] == 0 || by == 0 || bz == 0) return out.array;
+    Output<float> out(out_object, {block[0], by, bz});  // numpy refuses a size too large
+    if (block[0] == 0 || by == 0 || bz == 0) return out.finish();
     const SdfCollider& s = held.get();
     const SceneField& field = s.field();
     // Blocks of samples in C order, whatever the shape: a long row is split
@@ -302,50 +307,56 @@ nb::object sample_grid(nb::handle collider, nb::handle lo_object, nb::handle hi_
                          i += m;
                      }
                  });
-    return out.array;
+    return out.finish();
 }
 
 }  // namespace
 
 void register_sdf(nb::module_& m) {
     const auto workers = nb::arg("workers").none() = nb::none();
+    const auto out = nb::arg("out").none() = nb::none();
     m.def("distances", &per_point<&SceneField::distances, 1, 1>, nb::arg("collider").none(),
-          nb::arg("points").none(), nb::kw_only(), workers,
+          nb::arg("points").none(), nb::kw_only(), workers, out,
           nb::sig("def distances(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
-                  "None = None) -> NDArray[numpy.float32]"),
+                  "None = None, out: NDArray[numpy.float32] | None = None) -> "
+                  "NDArray[numpy.float32]"),
           kDistancesDoc);
     m.def("normals", &per_point<&SceneField::normals, 3, 6>, nb::arg("collider").none(),
-          nb::arg("points").none(), nb::kw_only(), workers,
+          nb::arg("points").none(), nb::kw_only(), workers, out,
           nb::sig("def normals(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
-                  "None = None) -> NDArray[numpy.float32]"),
+                  "None = None, out: NDArray[numpy.float32] | None = None) -> "
+                  "NDArray[numpy.float32]"),
           "The outward normal at each row of `points` (shape (n, 3)), as\n"
           "`collider.normal(*row)` gives it: an (n, 3) float32 array.");
     m.def("push_out", &push_out, nb::arg("collider").none(), nb::arg("points").none(),
-          nb::kw_only(), workers,
+          nb::kw_only(), workers, out,
           nb::sig("def push_out(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
-                  "None = None) -> NDArray[numpy.float32]"),
+                  "None = None, out: NDArray[numpy.float32] | None = None) -> "
+                  "NDArray[numpy.float32]"),
           "The push-out displacement of each row of `points` (shape (n, 3)), as\n"
           "`collider.push_out(*row)` gives it: an (n, 3) float32 array, zero rows\n"
           "for points outside.");
     m.def("sphere_overlaps", &sphere_overlaps, nb::arg("collider").none(),
-          nb::arg("centers").none(), nb::arg("radii").none(), nb::kw_only(), workers,
+          nb::arg("centers").none(), nb::arg("radii").none(), nb::kw_only(), workers, out,
           nb::sig("def sphere_overlaps(collider: _core.SdfCollider, centers: ArrayLike, radii: "
-                  "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
+                  "ArrayLike, *, workers: int | None = None, out: NDArray[numpy.bool_] | None = "
+                  "None) -> NDArray[numpy.bool_]"),
           "For each sphere (`centers` of shape (n, 3), `radii` of shape (n,)),\n"
           "`collider.sphere_overlaps(*center, radius)`: an (n,) bool array.");
     m.def("aabb_overlaps", &aabb_overlaps, nb::arg("collider").none(), nb::arg("mins").none(),
-          nb::arg("maxs").none(), nb::kw_only(), workers,
+          nb::arg("maxs").none(), nb::kw_only(), workers, out,
           nb::sig("def aabb_overlaps(collider: _core.SdfCollider, mins: ArrayLike, maxs: "
-                  "ArrayLike, *, workers: int | None = None) -> NDArray[numpy.bool_]"),
+                  "ArrayLike, *, workers: int | None = None, out: NDArray[numpy.bool_] | None = "
+                  "None) -> NDArray[numpy.bool_]"),
           "For each box (`mins` and `maxs` of shape (n, 3)),\n"
           "`collider.aabb_overlaps(*min, *max)`: an (n,) bool array.");
     m.def("sample_grid", &sample_grid, nb::arg("collider").none(), nb::arg("lo").none(),
           nb::arg("hi").none(), nb::arg("shape").none(), nb::kw_only(),
-          nb::arg("offset").none() = nb::none(), nb::arg("block").none() = nb::none(), workers,
+          nb::arg("offset").none() = nb::none(), nb::arg("block").none() = nb::none(), workers, out,
           nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
                   "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
                   "int, int], *, offset: tuple[int, int, int] | None = None, block: tuple[int, "
-                  "int, int] | None = None, workers: int | None = None) -> "
+                  "int, int] | None = None, workers: int | None = None, out: NDArray[numpy.float32] | None = None) -> "
                   "NDArray[numpy.float32]"),
           "The scene's distance on a grid of `shape = (nx, ny, nz)` samples from\n"
           "`lo` to `hi` (corners included): `out[i, j, k]` is the distance at\n"

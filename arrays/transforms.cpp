@@ -1,5 +1,6 @@
 // Mat4x4.transform_point / transform_direction over (n, 3) arrays.
 #include <cmath>
+#include <optional>
 
 #include "core_object.hpp"
 #include "groups.hpp"
@@ -18,12 +19,13 @@ constexpr std::size_t kGrain = 1 << 15;
 // NaN made again by the one compiled copy _core calls, for its NaN bits.
 template <Vec3 (Mat4x4::*Inline)(const Vec3&) const noexcept,
           Vec3 (Mat4x4::*Apply)(const Vec3&) const noexcept>
-nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::handle workers) {
+nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::handle workers,
+                     nb::handle out_object) {
     const Mat4x4 matrix = copy_of<Mat4x4>(m, "m");
     const FloatRows in(vectors, arg, 3);
     const int threads = checked_workers(workers);
     const std::size_t n = in.rows();
-    NewArray<float> out = new_array<float>({n, 3});
+    Output<float> out(out_object, {n, 3}, {&in.array()});
     in.visit([&](auto load) {
         parallel_for(n, kGrain, threads, [&](std::size_t begin, std::size_t end) noexcept {
             const Mat4x4 local = matrix;  // not aliased by the output: kept in registers
@@ -47,7 +49,7 @@ nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::hand
             }
         });
     });
-    return out.array;
+    return out.finish();
 }
 
 }  // namespace
@@ -55,29 +57,31 @@ nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::hand
 void register_transforms(nb::module_& m) {
     m.def(
         "transform_points",
-        [](nb::handle matrix, nb::handle points, nb::handle workers) {
+        [](nb::handle matrix, nb::handle points, nb::handle workers, nb::handle out) {
             return transform<&Mat4x4::transform_point_inline, &Mat4x4::transform_point>(
-                matrix, points, "points", workers);
+                matrix, points, "points", workers, out);
         },
         nb::arg("m").none(), nb::arg("points").none(), nb::kw_only(),
-        nb::arg("workers").none() = nb::none(),
+        nb::arg("workers").none() = nb::none(), nb::arg("out").none() = nb::none(),
         nb::sig("def transform_points(m: _core.Mat4x4, points: ArrayLike, *, workers: int | None "
-                "= None) -> NDArray[numpy.float32]"),
+                "= None, out: NDArray[numpy.float32] | None = None) -> NDArray[numpy.float32]"),
         "Each row of `points` (shape (n, 3)) transformed by `m` as\n"
-        "`m.transform_point(Vec3(*row))` does: an (n, 3) float32 array.");
+        "`m.transform_point(Vec3(*row))` does: an (n, 3) float32 array, or\n"
+        "`out` filled and returned.");
     m.def(
         "transform_directions",
-        [](nb::handle matrix, nb::handle directions, nb::handle workers) {
+        [](nb::handle matrix, nb::handle directions, nb::handle workers, nb::handle out) {
             return transform<&Mat4x4::transform_direction_inline, &Mat4x4::transform_direction>(
-                matrix, directions, "directions", workers);
+                matrix, directions, "directions", workers, out);
         },
         nb::arg("m").none(), nb::arg("directions").none(), nb::kw_only(),
-        nb::arg("workers").none() = nb::none(),
+        nb::arg("workers").none() = nb::none(), nb::arg("out").none() = nb::none(),
         nb::sig("def transform_directions(m: _core.Mat4x4, directions: ArrayLike, *, workers: "
-                "int | None = None) -> NDArray[numpy.float32]"),
+                "int | None = None, out: NDArray[numpy.float32] | None = None) -> "
+                "NDArray[numpy.float32]"),
         "Each row of `directions` (shape (n, 3)) transformed by `m` as\n"
         "`m.transform_direction(Vec3(*row))` does (translation ignored): an\n"
-        "(n, 3) float32 array.");
+        "(n, 3) float32 array, or `out` filled and returned.");
 }
 
 }  // namespace core::arrays

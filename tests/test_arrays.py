@@ -34,7 +34,12 @@ def test_transforms_match_the_per_item_calls():
                 (arrays.transform_directions, m.transform_direction),
             ):
                 want = [(v.x, v.y, v.z) for v in (one(Vec3(*r)) for r in rows)]
-                assert_same_f32(fn(m, given), np.array(want, np.float32).reshape(-1, 3))
+                want = np.array(want, np.float32).reshape(-1, 3)
+                assert_same_f32(fn(m, given), want)
+                # Into the caller's arrays: packed, and every other row of a wider one.
+                for out in (np.empty_like(want), np.full((2 * len(want), 4), 7, np.float32)[::2, 1:]):
+                    assert fn(m, given, out=out) is out
+                    assert_same_f32(out, want)
 
 
 def test_results_do_not_depend_on_the_split():
@@ -80,6 +85,60 @@ def test_refusals_name_the_argument(call, error, message):
     with pytest.raises(error) as e:
         call(Mat4x4.identity())
     assert str(e.value) == message
+
+
+def test_out_is_refused_unless_it_fits_and_stands_alone():
+    m = Mat4x4.identity()
+    points = np.zeros((4, 3), np.float32)
+    read_only = np.zeros((4, 3), np.float32)
+    read_only.flags.writeable = False
+    for out, error, message in [
+        (np.zeros((3, 3), np.float32), ValueError, "expected shape (4, 3), got (3, 3)"),
+        (np.zeros((4, 3)), TypeError, "expected a writable float32 array, got dtype float64"),
+        ([[0.0] * 3] * 4, TypeError, "expected a writable float32 array, got 'list' object"),
+        (read_only, ValueError, "expected a writable float32 array, got a read-only one"),
+        (points, ValueError, "overlaps an input; give an array of its own"),
+        (points[::-1], ValueError, "overlaps an input; give an array of its own"),
+    ]:
+        before = points.copy()
+        with pytest.raises(error) as e:
+            arrays.transform_points(m, points, out=out)
+        assert str(e.value) == "argument 'out': " + message
+        assert_same_f32(points, before)
+
+
+def test_out_gets_the_same_result_packed_or_strided():
+    import _core
+
+    rng = np.random.default_rng(23)
+    c, _ = big_collider(40)
+    w = _core.PhysicsWorld()
+    arrays.add_bodies(w, rng.choice([0.0, 1.0], 30), hostile(rng, (30, 3), scale=3.0))
+    points = hostile(rng, (50, 3), scale=20.0)
+    calls = [
+        lambda **o: arrays.distances(c, points, **o),
+        lambda **o: arrays.normals(c, points, **o),
+        lambda **o: arrays.push_out(c, points, **o),
+        lambda **o: arrays.sphere_overlaps(c, points, np.ones(50), **o),
+        lambda **o: arrays.aabb_overlaps(c, points, points + 1, **o),
+        lambda **o: arrays.sample_grid(c, (-1, -1, -1), (30, 1, 1), (5, 4, 3), **o),
+        lambda **o: arrays.handles(w, **o),
+        lambda **o: arrays.positions(w, **o),
+        lambda **o: arrays.rows(w, arrays.step(w, 0.0), **o),
+        lambda **o: arrays.add_bodies(_core.PhysicsWorld(), np.ones(4), np.zeros((4, 3)), **o),
+    ]
+    for call in calls:
+        want = call()
+        wide = np.zeros(want.shape[:-1] + (2 * want.shape[-1],), want.dtype)
+        for out in (np.empty_like(want), wide[..., ::2], wide[..., 1::2]):
+            assert call(out=out) is out
+            assert out.tobytes() == want.tobytes()
+    want = arrays.raycasts(w, points, points[::-1])
+    outs = tuple(np.empty(50, a.dtype)[::-1] for a in want)
+    got = arrays.raycasts(w, points, points[::-1], out=(outs[0], None, outs[2]))
+    assert got[0] is outs[0] and got[2] is outs[2]
+    for a, b in zip(got, want):
+        assert a.tobytes() == b.tobytes()
 
 
 def test_stubs_are_the_runtime_signatures_and_docstrings():
@@ -228,6 +287,9 @@ def valid_calls():
         "set_positions": (w, np.zeros(0, int), np.zeros((0, 3))),
         "step": (w, 0.1),
         "raycasts": (w, p3, p3),
+        "add_bodies": (w, np.ones(2), p3, p3),
+        "remove_bodies": (w, np.zeros(0, int)),
+        "rows": (w, np.zeros(0, int)),
         "lz4_compress": (b"",),
         "lz4_decompress": (arrays.lz4_compress(b"abc"),),
         "scene_bytes": (SdfScene(),),
@@ -260,6 +322,8 @@ def test_every_refusal_names_its_argument(bad):
         for i, arg in enumerate(positional):
             if isinstance(bad, int) and arg in ("dt", "threshold", "x", "y"):
                 continue  # a value there (2**70 a float, -1 a tile)
+            if bad is None and arg == "velocities":
+                continue  # at rest
             with pytest.raises((TypeError, ValueError, OverflowError)) as e:
                 fn(*args[:i], bad, *args[i + 1 :])
             assert str(e.value).startswith(f"argument '{arg}': "), (name, str(e.value))

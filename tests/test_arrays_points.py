@@ -47,10 +47,14 @@ def test_split_sort_matches_one_thread():
 
 def test_pixel_edges_match_core():
     rng = np.random.default_rng(53)
-    for _ in range(40):
+    for i in range(60):
         h, w, c = (int(k) for k in rng.integers(0, 9, 3))
         c = max(c, 1)
+        if i % 3 == 0:  # rows of one, two and three 64-pixel words, the last one partial
+            w = int(rng.choice([63, 64, 65, 127, 128, 129, 150]))
         image = hostile(rng, (h, w, c), scale=1.0, share=0.1)
+        if i % 2 == 0:  # blobs with insides: the neighbours across word boundaries decide
+            image[rng.random((h, w)) < 0.8] = 1.0
         threshold = float(rng.choice([0.0, -0.0, 0.25, -1.0, np.nan, -np.inf, 1 + 2**-30]))
         channel = int(rng.integers(0, c))
         want = _core.pixel_edge_points(image.ravel().tolist(), h * w, c, channel, threshold, w)

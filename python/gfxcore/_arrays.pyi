@@ -7,19 +7,31 @@ from typing_extensions import Buffer
 import _core
 
 def distances(
-    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """The signed distance of the scene at each row of `points` (shape (n, 3)),
     as `collider.distance(*row)` gives it: an (n,) float32 array."""
 
 def normals(
-    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """The outward normal at each row of `points` (shape (n, 3)), as
     `collider.normal(*row)` gives it: an (n, 3) float32 array."""
 
 def push_out(
-    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """The push-out displacement of each row of `points` (shape (n, 3)), as
     `collider.push_out(*row)` gives it: an (n, 3) float32 array, zero rows
@@ -31,12 +43,18 @@ def sphere_overlaps(
     radii: ArrayLike,
     *,
     workers: int | None = None,
+    out: NDArray[numpy.bool_] | None = None,
 ) -> NDArray[numpy.bool_]:
     """For each sphere (`centers` of shape (n, 3), `radii` of shape (n,)),
     `collider.sphere_overlaps(*center, radius)`: an (n,) bool array."""
 
 def aabb_overlaps(
-    collider: _core.SdfCollider, mins: ArrayLike, maxs: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    mins: ArrayLike,
+    maxs: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.bool_] | None = None,
 ) -> NDArray[numpy.bool_]:
     """For each box (`mins` and `maxs` of shape (n, 3)),
     `collider.aabb_overlaps(*min, *max)`: an (n,) bool array."""
@@ -50,6 +68,7 @@ def sample_grid(
     offset: tuple[int, int, int] | None = None,
     block: tuple[int, int, int] | None = None,
     workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """The scene's distance on a grid of `shape = (nx, ny, nz)` samples from
     `lo` to `hi` (corners included): `out[i, j, k]` is the distance at
@@ -63,17 +82,26 @@ def sample_grid(
     `(i + a, j + b, k + c)` of the whole grid, with the same bits."""
 
 def transform_points(
-    m: _core.Mat4x4, points: ArrayLike, *, workers: int | None = None
+    m: _core.Mat4x4,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """Each row of `points` (shape (n, 3)) transformed by `m` as
-    `m.transform_point(Vec3(*row))` does: an (n, 3) float32 array."""
+    `m.transform_point(Vec3(*row))` does: an (n, 3) float32 array, or
+    `out` filled and returned."""
 
 def transform_directions(
-    m: _core.Mat4x4, directions: ArrayLike, *, workers: int | None = None
+    m: _core.Mat4x4,
+    directions: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: NDArray[numpy.float32] | None = None,
 ) -> NDArray[numpy.float32]:
     """Each row of `directions` (shape (n, 3)) transformed by `m` as
     `m.transform_direction(Vec3(*row))` does (translation ignored): an
-    (n, 3) float32 array."""
+    (n, 3) float32 array, or `out` filled and returned."""
 
 def convex_hull(points: ArrayLike, *, workers: int | None = None) -> NDArray[numpy.float32]:
     """The convex hull of the rows of `points` (shape (n, 2)), as
@@ -98,11 +126,15 @@ def pixel_edge_points(
     in row-major order; a (k, 2) float32 array, the points
     `_core.pixel_edge_points` gives for the flattened image."""
 
-def handles(world: _core.PhysicsWorld) -> NDArray[numpy.uint32]:
+def handles(
+    world: _core.PhysicsWorld, *, out: NDArray[numpy.uint32] | None = None
+) -> NDArray[numpy.uint32]:
     """The handle of every body of `world` in its array order (the order
     `step` and `raycast` report in): an (n,) uint32 array."""
 
-def positions(world: _core.PhysicsWorld) -> NDArray[numpy.float32]:
+def positions(
+    world: _core.PhysicsWorld, *, out: NDArray[numpy.float32] | None = None
+) -> NDArray[numpy.float32]:
     """The position of every body of `world` in its array order (that of
     `handles(world)`): an (n, 3) float32 array."""
 
@@ -123,12 +155,48 @@ def step(world: _core.PhysicsWorld, dt: float) -> NDArray[numpy.uint32]:
     order. Ctrl-C stops it with KeyboardInterrupt and leaves the world as
     it was."""
 
+def add_bodies(
+    world: _core.PhysicsWorld,
+    masses: ArrayLike,
+    positions: ArrayLike,
+    velocities: ArrayLike | None = None,
+    *,
+    out: NDArray[numpy.uint32] | None = None,
+) -> NDArray[numpy.uint32]:
+    """Adds a body for each of `masses` (shape (n,)) at the row of
+    `positions` (shape (n, 3)) moving at the row of `velocities` (shape
+    (n, 3); at rest when None), as `RigidBody(mass)`, `set_position`,
+    `set_velocity` and `world.add_body` would one by one: an (n,) uint32
+    array of their handles, in order. A refused or stopped call adds
+    nothing."""
+
+def remove_bodies(world: _core.PhysicsWorld, handles: ArrayLike) -> None:
+    """`world.remove_body(handle)` for each of `handles` (an integer array
+    of any shape, in C order), in order: unknown handles are skipped and
+    each removal moves the last body into the freed row. A refused or
+    stopped call removes nothing."""
+
+def rows(
+    world: _core.PhysicsWorld,
+    handles: ArrayLike,
+    *,
+    out: NDArray[numpy.int64] | None = None,
+) -> NDArray[numpy.int64]:
+    """The row of `positions(world)` (and of `handles(world)`) holding each
+    of `handles` (an integer array of any shape, such as the pairs of
+    `step`): an int64 array of the same shape, -1 for a handle the world
+    does not hold."""
+
 def raycasts(
     world: _core.PhysicsWorld,
     origins: ArrayLike,
     directions: ArrayLike,
     *,
     workers: int | None = None,
+    out: tuple[
+        NDArray[numpy.bool_] | None, NDArray[numpy.uint32] | None, NDArray[numpy.float32] | None
+    ]
+    | None = None,
 ) -> tuple[NDArray[numpy.bool_], NDArray[numpy.uint32], NDArray[numpy.float32]]:
     """The nearest hit of each ray (rows of `origins` and `directions`, shape
     (n, 3)): `(hit, handle, t)`, (n,) arrays of bool, uint32 and float32

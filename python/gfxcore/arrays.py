@@ -9,19 +9,28 @@ interpreter lock is released while the native work runs, and work over a few
 thousand items is split over the shared worker pool, or over `workers`
 threads of the call's own. Ctrl-C stops a call with `KeyboardInterrupt`.
 
+A function whose result's shape follows from its arguments also takes
+`out=`, as numpy's functions do: an array of that shape and dtype, any
+strides, filled and returned (`raycasts` takes a tuple of three, any of them
+None). It must share no memory with an input (ValueError naming `out`).
+Results whose length depends on the data (`convex_hull`,
+`pixel_edge_points`, `step`) come back in new arrays, as numpy's `nonzero`
+does.
+
 A `_core` object is read under its shared borrow for the whole call: while
 the call runs, another thread calling one of the object's changing methods
 gets `RuntimeError: Already borrowed`. A call that changes an object
-(`set_positions`, `step`, `load_scene`, `tile_bytes`, `put_tile`) holds its
-exclusive borrow instead: another changing call on the object meanwhile gets
-`RuntimeError: Already borrowed`, a reading one `RuntimeError: Already mutably
-borrowed`.
+(`set_positions`, `add_bodies`, `remove_bodies`, `step`, `load_scene`,
+`tile_bytes`, `put_tile`) holds its exclusive borrow instead: another
+changing call on the object meanwhile gets `RuntimeError: Already
+borrowed`, a reading one `RuntimeError: Already mutably borrowed`.
 """
 
 from __future__ import annotations
 
 from ._arrays import (
     aabb_overlaps,
+    add_bodies,
     bounding_box,
     convex_hull,
     distances,
@@ -36,6 +45,8 @@ from ._arrays import (
     put_tile,
     raycasts,
     resolve,
+    remove_bodies,
+    rows,
     sample_grid,
     scene_bytes,
     set_positions,
@@ -48,6 +59,7 @@ from ._arrays import (
 
 __all__ = [
     "aabb_overlaps",
+    "add_bodies",
     "bounding_box",
     "convex_hull",
     "distances",
@@ -62,6 +74,8 @@ __all__ = [
     "put_tile",
     "raycasts",
     "resolve",
+    "remove_bodies",
+    "rows",
     "sample_grid",
     "scene_bytes",
     "set_positions",

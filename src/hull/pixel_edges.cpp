@@ -1,6 +1,12 @@
 #include "hull/pixel_edges.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__) && !defined(CORE_PLAIN_LANES)
+#include <emmintrin.h>
+#endif
 
 #include "common/interrupt.hpp"
 
@@ -60,6 +66,118 @@ std::vector<Point> pixel_edge_points(const std::vector<float>& pixel_data, uint6
         }
     }
     return edges;
+}
+
+// ---- An image in memory, a bit a pixel ----
+
+namespace {
+
+constexpr std::size_t kWordBits = 64;
+
+template <class T>
+std::uint64_t threshold_strided(const unsigned char* p, std::int64_t step, std::size_t n,
+                                float threshold) noexcept {
+    std::uint64_t bits = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        T v;
+        std::memcpy(&v, p + static_cast<std::int64_t>(i) * step, sizeof v);
+        bits |= static_cast<std::uint64_t>(static_cast<float>(v) > threshold) << i;
+    }
+    return bits;
+}
+
+// 64 contiguous float32 values; the compare is the scalar one (false for NaN).
+std::uint64_t threshold_64(const unsigned char* p, float threshold) noexcept {
+#if defined(__SSE2__) && !defined(CORE_PLAIN_LANES)
+    const __m128 t = _mm_set1_ps(threshold);
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 16; ++i) {
+        const __m128 v = _mm_loadu_ps(reinterpret_cast<const float*>(p + 16 * i));
+        bits |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpgt_ps(v, t))) << (4 * i);
+    }
+    return bits;
+#else
+    return threshold_strided<float>(p, sizeof(float), kWordBits, threshold);
+#endif
+}
+
+}  // namespace
+
+OutlineBits::OutlineBits(std::size_t height, std::size_t width)
+    : height_(height),
+      width_(width),
+      row_words_((width + kWordBits - 1) / kWordBits),
+      bits_(height * row_words_) {}
+
+void OutlineBits::threshold(const ImageChannel& image, float threshold, std::size_t begin,
+                            std::size_t end) noexcept {
+    for (std::size_t w = begin; w < end; ++w) {
+        const std::size_t y = w / row_words_;
+        const std::size_t x0 = (w % row_words_) * kWordBits;
+        const std::size_t n = std::min(kWordBits, width_ - x0);
+        const unsigned char* p = image.base + static_cast<std::int64_t>(y) * image.row_step +
+                                 static_cast<std::int64_t>(x0) * image.col_step;
+        switch (image.format) {
+            case ImageChannel::Format::kFloat32:
+                bits_[w] = n == kWordBits && image.col_step == sizeof(float)
+                               ? threshold_64(p, threshold)
+                               : threshold_strided<float>(p, image.col_step, n, threshold);
+                break;
+            case ImageChannel::Format::kFloat64:
+                bits_[w] = threshold_strided<double>(p, image.col_step, n, threshold);
+                break;
+            case ImageChannel::Format::kUint8:
+                bits_[w] = threshold_strided<std::uint8_t>(p, image.col_step, n, threshold);
+                break;
+            case ImageChannel::Format::kOther: {
+                std::uint64_t bits = 0;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const float v = image.read(p + static_cast<std::int64_t>(i) * image.col_step,
+                                               image.context);
+                    bits |= static_cast<std::uint64_t>(v > threshold) << i;
+                }
+                bits_[w] = bits;
+                break;
+            }
+        }
+    }
+}
+
+// Active pixels of the word that lack an active 4-neighbour; missing
+// neighbours (past the border, or the padding of a row) are inactive bits.
+std::uint64_t OutlineBits::outline(std::size_t w) const noexcept {
+    const std::size_t y = w / row_words_;
+    const std::size_t c = w % row_words_;
+    const std::uint64_t here = bits_[w];
+    if (here == 0) return 0;
+    const std::uint64_t before = c > 0 ? bits_[w - 1] : 0;
+    const std::uint64_t after = c + 1 < row_words_ ? bits_[w + 1] : 0;
+    const std::uint64_t left = (here << 1) | (before >> 63);
+    const std::uint64_t right = (here >> 1) | (after << 63);
+    const std::uint64_t up = y > 0 ? bits_[w - row_words_] : 0;
+    const std::uint64_t down = y + 1 < height_ ? bits_[w + row_words_] : 0;
+    return here & ~(left & right & up & down);
+}
+
+std::size_t OutlineBits::count(std::size_t begin, std::size_t end) const noexcept {
+    std::size_t n = 0;
+    for (std::size_t w = begin; w < end; ++w)
+        n += static_cast<std::size_t>(std::popcount(outline(w)));
+    return n;
+}
+
+Point* OutlineBits::emit(std::size_t begin, std::size_t end, Point* out) const noexcept {
+    for (std::size_t w = begin; w < end; ++w) {
+        std::uint64_t m = outline(w);
+        if (m == 0) continue;
+        const float y = static_cast<float>(w / row_words_);
+        const std::size_t x0 = (w % row_words_) * kWordBits;
+        do {
+            *out++ = {static_cast<float>(x0 + static_cast<std::size_t>(std::countr_zero(m))), y};
+            m &= m - 1;
+        } while (m != 0);
+    }
+    return out;
 }
 
 }  // namespace core

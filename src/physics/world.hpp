@@ -7,12 +7,12 @@
 #include <optional>
 #include <span>
 #include <tuple>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "physics/body.hpp"
 #include "physics/broad_phase.hpp"
+#include "physics/handle_index.hpp"
 
 namespace core {
 
@@ -29,6 +29,16 @@ public:
     // a handle still in use is skipped, never issued twice.
     uint32_t add_body(const RigidBody& body);
     void remove_body(uint32_t handle);
+    // add_body for each of `bodies` in order, their handles in `handles`
+    // (as many). Refused beyond 2^32 - 1 bodies; a call stopped by an
+    // interrupt or a failed allocation leaves the world as it was.
+    void add_bodies(std::span<const RigidBody> bodies, std::span<uint32_t> handles);
+    // remove_body for each handle in order; stopped, it leaves the world as
+    // it was.
+    void remove_bodies(std::span<const uint32_t> handles);
+    // The array index of each handle, -1 for an unknown one, into `rows`
+    // (as many).
+    void find_rows(std::span<const uint32_t> handles, std::span<int64_t> rows) const;
     uint64_t body_count() const noexcept { return bodies_.size(); }
     std::optional<Float3> get_position(uint32_t handle) const;
     void set_position(uint32_t handle, float x, float y, float z);
@@ -51,7 +61,7 @@ public:
     uint32_t next_handle() const noexcept { return next_handle_; }
     template <class F>
     void each_index_entry(F&& f) const {
-        for (const auto& [handle, at] : index_) f(handle, at);
+        index_.each(f);
     }
     // Replaces the whole state at once. Throws std::invalid_argument, the
     // world unchanged, unless `index` names every body by its own handle
@@ -60,18 +70,11 @@ public:
                  std::span<const std::pair<uint32_t, uint32_t>> index, uint32_t next_handle);
 
 private:
-    // Mixes the handle with a per-process random seed, kept in the world
-    // itself: the array module compiles this file again, with its own copy
-    // of the seed, and must find handles in worlds made by _core.
-    struct HandleHash {
-        HandleHash() noexcept;  // takes the seed of the module that makes the world
-        std::size_t operator()(uint32_t handle) const noexcept;
-        uint64_t seed;
-    };
+    std::vector<uint32_t> row_table(std::size_t lookups) const;
 
     std::vector<RigidBody> bodies_;
     std::vector<RigidBody> stepped_;  // the next states during a step
-    std::unordered_map<uint32_t, uint32_t, HandleHash> index_;
+    HandleIndex index_;  // its seed is the making module's; handles are found from either
     uint32_t next_handle_ = 1;
     Float3 gravity_{0.0f, -980.0f, 0.0f};
     BroadPhase broad_phase_;

@@ -4,9 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "check.hpp"
 #include "common/interrupt.hpp"
@@ -144,9 +148,86 @@ void interrupted_step_changes_nothing() {
     CHECK(p.has_value() && (*p)[1] == -245.0f);  // 0.5 * (-980 * 0.5)
 }
 
+
+// The bulk calls against loops of the single ones on a twin world, near the
+// counter's wrap too; then each stopped at every poll, leaving the world as
+// it was (the same bodies in the same order, each found by its handle, and
+// the same handle issued next).
+std::vector<std::pair<uint32_t, float>> snapshot(const core::PhysicsWorld& w) {
+    std::vector<std::pair<uint32_t, float>> out;
+    for (const core::RigidBody& b : w.bodies()) {
+        CHECK(w.find(b.handle) == &b);
+        out.emplace_back(b.handle, b.position[0]);
+    }
+    return out;
+}
+
+void bulk_calls_match_loops_and_stop_cleanly() {
+    std::mt19937 rng(7);
+    for (const uint32_t start : {1u, UINT32_MAX - 40000u}) {
+        core::PhysicsWorld a, b;
+        a.set_next_handle(start);
+        b.set_next_handle(start);
+        for (int i = 0; i < 50; ++i) add_at(a, -1.0f), add_at(b, -1.0f);
+        a.set_next_handle(1);  // live handles 1..50 (or near the top) ahead
+        b.set_next_handle(1);
+        std::vector<core::RigidBody> bodies(40000, core::RigidBody(2.0f));
+        for (std::size_t i = 0; i < bodies.size(); ++i) bodies[i].set_position(float(i), 0, 0);
+        std::vector<uint32_t> handles(bodies.size());
+        a.add_bodies(bodies, handles);
+        for (std::size_t i = 0; i < bodies.size(); ++i) CHECK(b.add_body(bodies[i]) == handles[i]);
+        CHECK(snapshot(a) == snapshot(b));
+
+        std::vector<uint32_t> gone;
+        for (int i = 0; i < 30000; ++i) gone.push_back(handles[rng() % handles.size()] + rng() % 2);
+        a.remove_bodies(gone);
+        for (const uint32_t h : gone) b.remove_body(h);
+        CHECK(snapshot(a) == snapshot(b));
+
+        std::vector<int64_t> rows(handles.size());
+        for (const std::size_t n : {handles.size(), std::size_t{3}}) {  // a table, then the index
+            a.find_rows(std::span(handles).first(n), std::span(rows).first(n));
+            for (std::size_t j = 0; j < n; ++j) {
+                const core::RigidBody* found = a.find(handles[j]);
+                CHECK(rows[j] == (found ? found - a.bodies().data() : -1));
+            }
+        }
+
+        std::vector<uint32_t> live;
+        for (const core::RigidBody& body : a.bodies()) live.push_back(body.handle);
+        const auto adding = [&](core::PhysicsWorld& w) { w.add_bodies(bodies, handles); };
+        const auto removing = [&](core::PhysicsWorld& w) { w.remove_bodies(live); };
+        core::interrupt_requested = []() noexcept { return ++g_polls == g_stop_at; };
+        for (const auto& op : {std::function<void(core::PhysicsWorld&)>(adding), {removing}}) {
+            core::PhysicsWorld counted = a;
+            g_polls = g_stop_at = 0;
+            op(counted);
+            const int polls = g_polls;
+            CHECK(polls >= 1);
+            for (g_stop_at = 1; g_stop_at <= polls; ++g_stop_at) {
+                core::PhysicsWorld w = a;
+                g_polls = 0;
+                bool stopped = false;
+                try {
+                    op(w);
+                } catch (const core::Interrupted&) {
+                    stopped = true;
+                }
+                CHECK(stopped && snapshot(w) == snapshot(a));
+                core::PhysicsWorld untouched = a;
+                CHECK(add_at(w, 0) == add_at(untouched, 0));
+            }
+        }
+        core::interrupt_requested = nullptr;
+        g_polls = g_stop_at = 0;
+        CHECK(add_at(a, 0) == add_at(b, 0));
+    }
+}
+
 }  // namespace
 
 void run_world_tests() {
+    bulk_calls_match_loops_and_stop_cleanly();
     interrupted_step_changes_nothing();
     wrap_skips_live_handles();
     random_churn_near_the_wrap();
