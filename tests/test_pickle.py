@@ -418,14 +418,16 @@ def test_inconsistent_world_and_cache_states_are_refused():
     for _ in range(3):
         w.add_body(_core.RigidBody(1.0))
     state = bytearray(_arrays._state_of(w))
-    # The index entries are the last 24 bytes: (handle, slot) pairs.
+    # The index entries are the last 24 bytes: (handle, slot) pairs, in the
+    # index's own order.
+    last_handle = state[-8:-4]
     for at, value in (
-        (-4, 3),
-        (-8, 9),
-        (-16, 1),
-    ):  # slot out of range, unknown handle, repeated handle
+        (-4, (3).to_bytes(4, "little")),  # slot out of range
+        (-8, (9).to_bytes(4, "little")),  # unknown handle
+        (-16, last_handle),  # repeated handle
+    ):
         raw = bytearray(state)
-        raw[at : at + 4 or None] = value.to_bytes(4, "little")
+        raw[at : at + 4 or None] = value
         with pytest.raises(ValueError, match="handle index"):
             _arrays._restore_state(_core.PhysicsWorld(), bytes(raw))
     c = _core.TileCache(4)
