@@ -133,8 +133,8 @@ OutArray::OutArray(nb::handle out, std::span<const std::size_t> shape, const cha
     std::string want = std::string("a writable ") + dtype + " array";
     if (PyObject_GetBuffer(out.ptr(), &view_, PyBUF_RECORDS_RO) < 0) {
         PyErr_Clear();
-        refuse_out(PyExc_TypeError, "expected " + want + ", got '" + Py_TYPE(out.ptr())->tp_name +
-                                        "' object");
+        refuse_out(PyExc_TypeError,
+                   "expected " + want + ", got '" + Py_TYPE(out.ptr())->tp_name + "' object");
     }
     try {
         const char* format = view_.format != nullptr ? view_.format : "B";

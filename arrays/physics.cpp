@@ -259,8 +259,8 @@ std::array<nb::handle, 3> three_outs(nb::handle o) {
     return outs;
 }
 
-nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions,
-                   nb::handle workers, nb::handle out_object) {
+nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions, nb::handle workers,
+                   nb::handle out_object) {
     const World held(world, "world");
     const FloatRows o(origins, "origins", 3);
     const FloatRows d(directions, "directions", 3);

@@ -35,31 +35,30 @@ nb::object resolve(nb::handle collider, nb::handle points, nb::handle workers) {
     NewArray<float> push = new_array<float>({n, 3});
     const SceneField& field = held.get().field();
     in.visit([&](auto p) {
-        parallel_for(n, grain(held.get()), threads,
-                     [&](std::size_t begin, std::size_t end) noexcept {
-                         float x[kChunk], y[kChunk], z[kChunk];
-                         for (std::size_t i = begin; i < end; i += kChunk) {
-                             const std::size_t m = std::min(kChunk, end - i);
-                             for (std::size_t j = 0; j < m; ++j) {
-                                 x[j] = p(i + j, 0);
-                                 y[j] = p(i + j, 1);
-                                 z[j] = p(i + j, 2);
-                             }
-                             const float* d = distances.data + i;
-                             const float* normal = normals.data + 3 * i;
-                             float* out = push.data + 3 * i;
-                             field.distances(x, y, z, m, distances.data + i);
-                             field.normals(x, y, z, m, normals.data + 3 * i);
-                             // As SdfCollider::push_out: the normal times the
-                             // depth inside, zero elsewhere.
-                             for (std::size_t j = 0; j < m; ++j) {
-                                 const float depth = d[j] < 0.0f ? std::fabs(d[j]) : 0.0f;
-                                 for (std::size_t a = 0; a < 3; ++a)
-                                     out[3 * j + a] =
-                                         d[j] < 0.0f ? normal[3 * j + a] * depth : 0.0f;
-                             }
-                         }
-                     });
+        parallel_for(
+            n, grain(held.get()), threads, [&](std::size_t begin, std::size_t end) noexcept {
+                float x[kChunk], y[kChunk], z[kChunk];
+                for (std::size_t i = begin; i < end; i += kChunk) {
+                    const std::size_t m = std::min(kChunk, end - i);
+                    for (std::size_t j = 0; j < m; ++j) {
+                        x[j] = p(i + j, 0);
+                        y[j] = p(i + j, 1);
+                        z[j] = p(i + j, 2);
+                    }
+                    const float* d = distances.data + i;
+                    const float* normal = normals.data + 3 * i;
+                    float* out = push.data + 3 * i;
+                    field.distances(x, y, z, m, distances.data + i);
+                    field.normals(x, y, z, m, normals.data + 3 * i);
+                    // As SdfCollider::push_out: the normal times the
+                    // depth inside, zero elsewhere.
+                    for (std::size_t j = 0; j < m; ++j) {
+                        const float depth = d[j] < 0.0f ? std::fabs(d[j]) : 0.0f;
+                        for (std::size_t a = 0; a < 3; ++a)
+                            out[3 * j + a] = d[j] < 0.0f ? normal[3 * j + a] * depth : 0.0f;
+                    }
+                }
+            });
     });
     return nb::make_tuple(distances.array, normals.array, push.array);
 }
@@ -67,8 +66,8 @@ nb::object resolve(nb::handle collider, nb::handle points, nb::handle workers) {
 }  // namespace
 
 void register_resolve(nb::module_& m) {
-    m.def("resolve", &resolve, nb::arg("collider").none(), nb::arg("points").none(),
-          nb::kw_only(), nb::arg("workers").none() = nb::none(),
+    m.def("resolve", &resolve, nb::arg("collider").none(), nb::arg("points").none(), nb::kw_only(),
+          nb::arg("workers").none() = nb::none(),
           nb::sig("def resolve(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
                   "None = None) -> tuple[NDArray[numpy.float32], NDArray[numpy.float32], "
                   "NDArray[numpy.float32]]"),

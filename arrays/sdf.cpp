@@ -156,8 +156,8 @@ nb::object sphere_overlaps(nb::handle collider, nb::handle centers, nb::handle r
 
 // As SdfCollider::aabb_overlaps: inside at one of the eight corners or at the
 // centre. Every sample is taken (the answer is the same as stopping early).
-nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs,
-                         nb::handle workers, nb::handle out_object) {
+nb::object aabb_overlaps(nb::handle collider, nb::handle mins, nb::handle maxs, nb::handle workers,
+                         nb::handle out_object) {
     const Collider held(collider, "collider");
     const FloatRows lo(mins, "mins", 3);
     const FloatRows hi(maxs, "maxs", 3);
@@ -356,7 +356,8 @@ void register_sdf(nb::module_& m) {
           nb::sig("def sample_grid(collider: _core.SdfCollider, lo: _core.Vec3 | tuple[float, "
                   "float, float], hi: _core.Vec3 | tuple[float, float, float], shape: tuple[int, "
                   "int, int], *, offset: tuple[int, int, int] | None = None, block: tuple[int, "
-                  "int, int] | None = None, workers: int | None = None, out: NDArray[numpy.float32] | None = None) -> "
+                  "int, int] | None = None, workers: int | None = None, out: "
+                  "NDArray[numpy.float32] | None = None) -> "
                   "NDArray[numpy.float32]"),
           "The scene's distance on a grid of `shape = (nx, ny, nz)` samples from\n"
           "`lo` to `hi` (corners included): `out[i, j, k]` is the distance at\n"

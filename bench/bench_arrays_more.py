@@ -13,7 +13,6 @@ from gfxcore import arrays
 from scipy.spatial import ConvexHull
 
 import _core
-
 from common import Case
 
 F = np.float32

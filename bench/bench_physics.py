@@ -112,7 +112,9 @@ def ray_cases():
         want = per_ray()
         assert hit[::20].tolist() == [bool(x) for x in want]
         assert handle[::20].tolist() == [x[0][0] if x else 0 for x in want]
-        ours = min(timeit.repeat(lambda: arrays.raycasts(w, origins, directions), number=1, repeat=5))
+        ours = min(
+            timeit.repeat(lambda: arrays.raycasts(w, origins, directions), number=1, repeat=5)
+        )
         theirs = min(timeit.repeat(per_ray, number=1, repeat=2)) * 20
         return ours, theirs
 

@@ -263,8 +263,14 @@ def cases():
     # The cost of an array call itself: one point against one per-item call.
     from gfxcore import arrays
 
-    env = {"arrays": arrays, "c": c, "P": pts[:1].copy(), "x": float(pts[0, 0]),
-           "y": float(pts[0, 1]), "z": float(pts[0, 2])}
+    env = {
+        "arrays": arrays,
+        "c": c,
+        "P": pts[:1].copy(),
+        "x": float(pts[0, 0]),
+        "y": float(pts[0, 1]),
+        "z": float(pts[0, 2]),
+    }
     out.append(
         Case(
             "arrays.distances, 1 point, 16 prims",

@@ -105,10 +105,18 @@ def _numba_kernels():
             for c in (c1, c7):
                 for r in range(c.shape[1]):
                     cx, cy, cz, hx, hy, hz, rr = (
-                        c[0, r], c[1, r], c[2, r], c[3, r], c[4, r], c[5, r], c[6, r])
+                        c[0, r],
+                        c[1, r],
+                        c[2, r],
+                        c[3, r],
+                        c[4, r],
+                        c[5, r],
+                        c[6, r],
+                    )
                     for i in range(m):
-                        keep(best, i, rounded_box(px[i] - cx, py[i] - cy, pz[i] - cz,
-                                                  hx, hy, hz, rr))
+                        keep(
+                            best, i, rounded_box(px[i] - cx, py[i] - cy, pz[i] - cz, hx, hy, hz, rr)
+                        )
             for r in range(c2.shape[1]):
                 cx, cy, cz, hh, rad = c2[0, r], c2[1, r], c2[2, r], c2[3, r], c2[4, r]
                 for i in range(m):
@@ -118,8 +126,15 @@ def _numba_kernels():
                     keep(best, i, min_num(max_num(e1, e2), Z) + np.sqrt(pos_sq(e2) + pos_sq(e1)))
             for r in range(c3.shape[1]):
                 ax, ay, az, bx, by, bz, bb, rad = (
-                    c3[0, r], c3[1, r], c3[2, r], c3[3, r], c3[4, r], c3[5, r], c3[6, r],
-                    c3[7, r])
+                    c3[0, r],
+                    c3[1, r],
+                    c3[2, r],
+                    c3[3, r],
+                    c3[4, r],
+                    c3[5, r],
+                    c3[6, r],
+                    c3[7, r],
+                )
                 for i in range(m):
                     pax, pay, paz = px[i] - ax, py[i] - ay, pz[i] - az
                     t = (pax * bx + pay * by + paz * bz) / bb
@@ -232,8 +247,17 @@ def cases():
         c = _core.SdfCollider()
         c.load_bytes(buffer)
         cols = columns(buffer)
-        env = {"arrays": arrays, "c": c, "P": pts, "field": field, "x": x, "y": y, "z": z,
-               "cols": [cols[k] for k in range(8)], "out": out}
+        env = {
+            "arrays": arrays,
+            "c": c,
+            "P": pts,
+            "field": field,
+            "x": x,
+            "y": y,
+            "z": z,
+            "cols": [cols[k] for k in range(8)],
+            "out": out,
+        }
         rows.append(
             Case(
                 f"arrays.distances, {n} prims ({label}), 1 thread vs numba",
@@ -250,8 +274,15 @@ def cases():
     buffer = _random_scene(n, seed=5, kinds=(0,)).to_gpu_bytes()
     c = _core.SdfCollider()
     c.load_bytes(buffer)
-    env = {"arrays": arrays, "c": c, "P": pts, "floor": sqrt_floor, "x": x, "out": out,
-           "r": rng.uniform(9, 10, n).astype(F)}
+    env = {
+        "arrays": arrays,
+        "c": c,
+        "P": pts,
+        "floor": sqrt_floor,
+        "x": x,
+        "out": out,
+        "r": rng.uniform(9, 10, n).astype(F),
+    }
     rows.append(
         Case(
             f"arrays.distances, {n} spheres, 1 thread vs the sqrt floor",

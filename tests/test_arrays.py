@@ -37,7 +37,10 @@ def test_transforms_match_the_per_item_calls():
                 want = np.array(want, np.float32).reshape(-1, 3)
                 assert_same_f32(fn(m, given), want)
                 # Into the caller's arrays: packed, and every other row of a wider one.
-                for out in (np.empty_like(want), np.full((2 * len(want), 4), 7, np.float32)[::2, 1:]):
+                for out in (
+                    np.empty_like(want),
+                    np.full((2 * len(want), 4), 7, np.float32)[::2, 1:],
+                ):
                     assert fn(m, given, out=out) is out
                     assert_same_f32(out, want)
 

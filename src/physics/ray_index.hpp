@@ -34,9 +34,9 @@ private:
         uint32_t index;
     };
     struct Node {
-        Float3 lo, hi;  // around every box below
+        Float3 lo, hi;          // around every box below
         uint32_t first, count;  // a leaf's items; count 0 marks an inner node
-        uint32_t right;  // an inner node's second child (its first follows it)
+        uint32_t right;         // an inner node's second child (its first follows it)
     };
 
     uint32_t build(uint32_t begin, uint32_t end);

@@ -216,7 +216,7 @@ void PhysicsWorld::find_rows(std::span<const uint32_t> handles, std::span<int64_
     for (std::size_t j = 0; j < handles.size(); ++j) {
         poll.tick();
         const uint32_t h = handles[j];
-        const uint32_t i = table.empty() ? index_.find(h)
+        const uint32_t i = table.empty()      ? index_.find(h)
                            : h < table.size() ? table[h]
                                               : HandleIndex::kAbsent;
         rows[j] = i == HandleIndex::kAbsent ? -1 : static_cast<int64_t>(i);

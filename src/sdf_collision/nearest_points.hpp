@@ -96,8 +96,8 @@ void nearest_in_group(const SceneField::Group& g, const float* columns, const fl
 // are compared, not visiting order, so groups may come in any order.
 template <class V, SceneField::Kind K>
 void first_zero_in_group(const SceneField::Group& g, const float* columns,
-                         const uint32_t* positions, const float* x, const float* y,
-                         const float* z, std::size_t n, float* where, float* value) noexcept {
+                         const uint32_t* positions, const float* x, const float* y, const float* z,
+                         std::size_t n, float* where, float* value) noexcept {
     constexpr std::size_t kWidth = lanes::kLanes<V>;
     constexpr std::size_t kColumns = Shape<K>::kColumns;
     const float* c = columns + g.column0;
@@ -151,9 +151,8 @@ void by_passes(const float* x, const float* y, const float* z, std::size_t n, fl
 }
 
 template <class V>
-void nearest_points(std::span<const SceneField::Group> groups, const float* columns,
-                    const float* x, const float* y, const float* z, std::size_t n,
-                    float* out) noexcept {
+void nearest_points(std::span<const SceneField::Group> groups, const float* columns, const float* x,
+                    const float* y, const float* z, std::size_t n, float* out) noexcept {
     using Nearest = void (*)(const SceneField::Group&, const float*, const float*, const float*,
                              const float*, std::size_t, float*) noexcept;
     static constexpr auto kNearest = kinds([]<SceneField::Kind... K>() {
@@ -171,9 +170,9 @@ template <class V>
 void first_zeros(std::span<const SceneField::Group> groups, const float* columns,
                  const uint32_t* positions, const float* x, const float* y, const float* z,
                  std::size_t n, float* out) noexcept {
-    using FirstZero = void (*)(const SceneField::Group&, const float*, const uint32_t*,
-                               const float*, const float*, const float*, std::size_t, float*,
-                               float*) noexcept;
+    using FirstZero =
+        void (*)(const SceneField::Group&, const float*, const uint32_t*, const float*,
+                 const float*, const float*, std::size_t, float*, float*) noexcept;
     static constexpr auto kFirstZero = kinds([]<SceneField::Kind... K>() {
         return std::array<FirstZero, sizeof...(K)>{first_zero_in_group<V, K>...};
     });

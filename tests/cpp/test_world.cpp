@@ -148,7 +148,6 @@ void interrupted_step_changes_nothing() {
     CHECK(p.has_value() && (*p)[1] == -245.0f);  // 0.5 * (-980 * 0.5)
 }
 
-
 // The bulk calls against loops of the single ones on a twin world, near the
 // counter's wrap too; then each stopped at every poll, leaving the world as
 // it was (the same bodies in the same order, each found by its handle, and
