@@ -338,3 +338,22 @@ def test_the_bake_example_writes_the_grid_to_zarr_on_the_cluster(cluster, tmp_pa
         want = ga.sample_grid(bake.level(), bake.LO, bake.HI, (24, 24, 24))
         same(zarr.open_array(str(store), mode="r")[:], want)
         assert png.stat().st_size > 1000
+
+
+def test_readme_section_runs():
+    import pathlib
+    import re
+
+    readme = (pathlib.Path(__file__).parent.parent / "README.md").read_text()
+    section = readme.split("\n## Past one process:", 1)[1].split("\n## ", 1)[0]
+    (code,) = re.findall(r"```python\n(.*?)```", section, re.S)
+    names = {}
+    exec(
+        compile(
+            code.replace("10_000_000", "100_000").replace("2_000_000", "30_000"),
+            "README.md",
+            "exec",
+        ),
+        names,
+    )
+    assert names["volume"].shape == (256, 256, 256)
