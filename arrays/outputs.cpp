@@ -171,6 +171,8 @@ OutArray::OutArray(nb::handle out, std::span<const std::size_t> shape, const cha
             packed *= static_cast<std::int64_t>(shape[k]);
         }
         const Extent mine = extent_of(view_.buf, ndim, shape.data(), strides.data(), itemsize);
+        lo_ = mine.lo;
+        hi_ = mine.hi;
         for (const ArrayArg* input : inputs) {
             std::vector<std::size_t> in_shape(input->ndim());
             std::vector<std::int64_t> in_strides(input->ndim());
@@ -208,6 +210,23 @@ void OutArray::copy_from(const void* items) const noexcept {
             at[k] = 0;
         }
     }
+}
+
+std::array<nb::handle, 3> out_tuple(nb::handle o) {
+    std::array<nb::handle, 3> outs{nb::none(), nb::none(), nb::none()};
+    if (o.is_none()) return outs;
+    if (!PyTuple_Check(o.ptr()) || PyTuple_GET_SIZE(o.ptr()) != 3)
+        throw nb::type_error("argument 'out': expected None or a tuple of 3 arrays (or Nones)");
+    for (int k = 0; k < 3; ++k) outs[k] = PyTuple_GET_ITEM(o.ptr(), k);
+    return outs;
+}
+
+void refuse_shared(std::initializer_list<const OutArray*> outs) {
+    for (auto a = outs.begin(); a != outs.end(); ++a)
+        for (auto b = a + 1; b != outs.end(); ++b)
+            if (*a != nullptr && *b != nullptr && (*a)->lo() < (*b)->hi() &&
+                (*b)->lo() < (*a)->hi())
+                refuse_out(PyExc_ValueError, "its arrays overlap; give each an array of its own");
 }
 
 }  // namespace core::arrays

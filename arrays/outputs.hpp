@@ -4,6 +4,8 @@
 // numpy's way (see Output below).
 #pragma once
 
+#include <array>
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -73,9 +75,13 @@ public:
     // Copies C-ordered `items` into the array by its strides.
     void copy_from(const void* items) const noexcept;
     nb::object object() const { return nb::borrow(object_); }
+    // The bytes from the lowest to past the highest element it addresses.
+    std::uintptr_t lo() const noexcept { return lo_; }
+    std::uintptr_t hi() const noexcept { return hi_; }
 
 private:
     nb::handle object_;
+    std::uintptr_t lo_ = 0, hi_ = 0;
     Py_buffer view_{};
     void* packed_ = nullptr;
 };
@@ -118,6 +124,9 @@ public:
 
     T* data = nullptr;
 
+    // The caller's array, or null for a new one.
+    const OutArray* target() const noexcept { return target_ ? &*target_ : nullptr; }
+
     nb::object finish() {
         if (scratch_) target_->copy_from(scratch_.get());
         return std::move(array_);
@@ -128,5 +137,13 @@ private:
     std::unique_ptr<T[]> scratch_;
     nb::object array_;
 };
+
+// out= of a function with three results: None, or a tuple of three, each
+// None or an array.
+std::array<nb::handle, 3> out_tuple(nb::handle o);
+
+// ValueError naming `out` when two of the caller's arrays share memory: one
+// result's writes would change another's.
+void refuse_shared(std::initializer_list<const OutArray*> outs);
 
 }  // namespace core::arrays

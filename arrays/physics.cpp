@@ -249,16 +249,6 @@ nb::object rows(nb::handle world, nb::handle handles_object, nb::handle out_obje
     return out.finish();
 }
 
-// out= of raycasts: None, or a tuple of three, each None or an array.
-std::array<nb::handle, 3> three_outs(nb::handle o) {
-    std::array<nb::handle, 3> outs{nb::none(), nb::none(), nb::none()};
-    if (o.is_none()) return outs;
-    if (!PyTuple_Check(o.ptr()) || PyTuple_GET_SIZE(o.ptr()) != 3)
-        throw nb::type_error("argument 'out': expected None or a tuple of 3 arrays (or Nones)");
-    for (int k = 0; k < 3; ++k) outs[k] = PyTuple_GET_ITEM(o.ptr(), k);
-    return outs;
-}
-
 nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions, nb::handle workers,
                    nb::handle out_object) {
     const World held(world, "world");
@@ -268,10 +258,11 @@ nb::tuple raycasts(nb::handle world, nb::handle origins, nb::handle directions, 
     const int threads = checked_workers(workers);
     const PhysicsWorld& w = held.get();
     const std::size_t n = o.rows();
-    const auto outs = three_outs(out_object);
+    const auto outs = out_tuple(out_object);
     Output<bool> hit(outs[0], {n}, {&o.array(), &d.array()});
     Output<std::uint32_t> handle(outs[1], {n}, {&o.array(), &d.array()});
     Output<float> t(outs[2], {n}, {&o.array(), &d.array()});
+    refuse_shared({hit.target(), handle.target(), t.target()});
     if (n == 0) return nb::make_tuple(hit.finish(), handle.finish(), t.finish());
     const auto bodies = w.bodies();
     const RayIndex index = core_call(Length::kUnknown, [&] { return RayIndex(bodies); });

@@ -25,14 +25,18 @@ std::size_t grain(const SdfCollider& s) {
     return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 16, 1024);
 }
 
-nb::object resolve(nb::handle collider, nb::handle points, nb::handle workers) {
+nb::object resolve(nb::handle collider, nb::handle points, nb::handle workers,
+                   nb::handle out_object) {
     const Held<SdfCollider> held(collider, "collider");
     const FloatRows in(points, "points", 3);
     const int threads = checked_workers(workers);
     const std::size_t n = in.rows();
-    NewArray<float> distances = new_array<float>({n});
-    NewArray<float> normals = new_array<float>({n, 3});
-    NewArray<float> push = new_array<float>({n, 3});
+    const auto outs = out_tuple(out_object);
+    Output<float> distances(outs[0], {n}, {&in.array()});
+    Output<float> normals(outs[1], {n, 3}, {&in.array()});
+    Output<float> push(outs[2], {n, 3}, {&in.array()});
+    // The push-out is made from the distances and normals just written.
+    refuse_shared({distances.target(), normals.target(), push.target()});
     const SceneField& field = held.get().field();
     in.visit([&](auto p) {
         parallel_for(
@@ -60,21 +64,23 @@ nb::object resolve(nb::handle collider, nb::handle points, nb::handle workers) {
                 }
             });
     });
-    return nb::make_tuple(distances.array, normals.array, push.array);
+    return nb::make_tuple(distances.finish(), normals.finish(), push.finish());
 }
 
 }  // namespace
 
 void register_resolve(nb::module_& m) {
     m.def("resolve", &resolve, nb::arg("collider").none(), nb::arg("points").none(), nb::kw_only(),
-          nb::arg("workers").none() = nb::none(),
+          nb::arg("workers").none() = nb::none(), nb::arg("out").none() = nb::none(),
           nb::sig("def resolve(collider: _core.SdfCollider, points: ArrayLike, *, workers: int | "
-                  "None = None) -> tuple[NDArray[numpy.float32], NDArray[numpy.float32], "
-                  "NDArray[numpy.float32]]"),
+                  "None = None, out: tuple[NDArray[numpy.float32] | None, NDArray[numpy.float32] "
+                  "| None, NDArray[numpy.float32] | None] | None = None) -> "
+                  "tuple[NDArray[numpy.float32], NDArray[numpy.float32], NDArray[numpy.float32]]"),
           "`(distances(collider, points), normals(collider, points),\n"
           "push_out(collider, points))` from one pass over the scene: a frame's\n"
           "collision answers for the rows of `points` (shape (n, 3)), each array\n"
-          "bit for bit the one its own call gives.");
+          "bit for bit the one its own call gives. `out` is a tuple of three\n"
+          "arrays (or Nones) that do not overlap one another.");
 }
 
 }  // namespace core::arrays

@@ -136,12 +136,26 @@ def test_out_gets_the_same_result_packed_or_strided():
         for out in (np.empty_like(want), wide[..., ::2], wide[..., 1::2]):
             assert call(out=out) is out
             assert out.tobytes() == want.tobytes()
-    want = arrays.raycasts(w, points, points[::-1])
-    outs = tuple(np.empty(50, a.dtype)[::-1] for a in want)
-    got = arrays.raycasts(w, points, points[::-1], out=(outs[0], None, outs[2]))
-    assert got[0] is outs[0] and got[2] is outs[2]
-    for a, b in zip(got, want):
-        assert a.tobytes() == b.tobytes()
+    for call in (
+        lambda **o: arrays.raycasts(w, points, points[::-1], **o),
+        lambda **o: arrays.resolve(c, points, **o),
+    ):
+        want = call()
+        outs = tuple(np.empty(a.shape, a.dtype)[::-1] for a in want)
+        got = call(out=(outs[0], None, outs[2]))
+        assert got[0] is outs[0] and got[2] is outs[2]
+        for a, b in zip(got, want):
+            assert a.tobytes() == b.tobytes()
+        # one result written over another's memory would corrupt it
+        with pytest.raises(ValueError, match="^argument 'out': its arrays overlap"):
+            shared = np.empty(want[2].nbytes + 16, np.uint8)
+            call(
+                out=(
+                    None,
+                    shared[: want[1].nbytes].view(want[1].dtype).reshape(want[1].shape),
+                    shared[16 : 16 + want[2].nbytes].view(want[2].dtype).reshape(want[2].shape),
+                )
+            )
 
 
 def test_stubs_are_the_runtime_signatures_and_docstrings():

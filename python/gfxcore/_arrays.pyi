@@ -242,9 +242,17 @@ def _restore_state(obj: object, state: Buffer) -> None:
     that is not such a state raises ValueError and changes nothing."""
 
 def resolve(
-    collider: _core.SdfCollider, points: ArrayLike, *, workers: int | None = None
+    collider: _core.SdfCollider,
+    points: ArrayLike,
+    *,
+    workers: int | None = None,
+    out: tuple[
+        NDArray[numpy.float32] | None, NDArray[numpy.float32] | None, NDArray[numpy.float32] | None
+    ]
+    | None = None,
 ) -> tuple[NDArray[numpy.float32], NDArray[numpy.float32], NDArray[numpy.float32]]:
     """`(distances(collider, points), normals(collider, points),
     push_out(collider, points))` from one pass over the scene: a frame's
     collision answers for the rows of `points` (shape (n, 3)), each array
-    bit for bit the one its own call gives."""
+    bit for bit the one its own call gives. `out` is a tuple of three
+    arrays (or Nones) that do not overlap one another."""
