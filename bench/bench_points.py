@@ -5,7 +5,9 @@ that ours takes; the array rows time the native calls alone, one thread each,
 on the same float32 points (scipy gets them widened to float64 beforehand)."""
 
 import math
+import pathlib
 import random
+import sys
 
 import cv2
 import numpy as np
@@ -15,6 +17,9 @@ from gfxcore import arrays
 
 import _core
 from common import Case
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
+from models.hull import dense_cloud  # noqa: E402
 
 HULL_POINTS = 1_000_000
 SIDE = 1024
@@ -38,24 +43,12 @@ def same_vertices(ours, other):
     return len(ours) == len(theirs) and set(ours) == theirs
 
 
-def dense_cloud(kind, n, seed=9):
-    rng = np.random.default_rng(seed)
-    if kind == "disc":
-        r, a = np.sqrt(rng.random(n)), rng.random(n) * (2 * np.pi)
-        pts = np.column_stack([r * np.cos(a), r * np.sin(a)])
-    elif kind == "square":
-        pts = rng.random((n, 2))
-    else:
-        pts = rng.standard_normal((n, 2))
-    return np.ascontiguousarray(pts.astype(np.float32))
-
-
 def array_hull_cases():
     cv2.setNumThreads(1)
     out = []
     for n in (1_000_000, 10_000_000):
         for kind in ("disc", "square", "gaussian"):
-            f32 = dense_cloud(kind, n)
+            f32 = dense_cloud(kind, n, seed=9)
             env = dict(arrays=arrays, scipy=scipy, cv2=cv2, P=f32, P64=f32.astype(np.float64))
             name = f"arrays.convex_hull {n // 1_000_000}M {kind}"
             work = f"{n:,} float32 points, 1 thread"

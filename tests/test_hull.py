@@ -10,6 +10,7 @@ from conftest import STOPPED_INSIDE, ctrl_c_child, f32, same_f32
 from models.hull import (
     accepted,
     all_collinear,
+    dense_cloud,
     judged_hull,
     orientation,
     pivot_first,
@@ -175,18 +176,6 @@ def test_vertices_match_scipy_in_general_position():
         # counter-clockwise: every turn is to the left
         for a, b, c in zip(got, got[1:] + got[:1], got[2:] + got[:2]):
             assert (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]) > 0
-
-
-def dense_cloud(kind, n, seed):
-    rng = np.random.default_rng(seed)
-    if kind == "disc":
-        r, a = np.sqrt(rng.random(n)), rng.random(n) * (2 * np.pi)
-        pts = np.column_stack([r * np.cos(a), r * np.sin(a)])
-    elif kind == "square":
-        pts = rng.random((n, 2))
-    else:
-        pts = rng.standard_normal((n, 2))
-    return pts.astype(np.float32)
 
 
 def assert_exact_hull(got, pts):

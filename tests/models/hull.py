@@ -208,3 +208,19 @@ def pivot_first(pts):
     pts = list(pts)
     pts[0], pts[best] = pts[best], pts[0]
     return pts
+
+
+def dense_cloud(kind, n, seed):
+    """n float32 points, seeded: uniform in a unit disc ("disc") or square
+    ("square"), or standard normal ("gaussian"): the clouds users bring."""
+    import numpy as np
+
+    rng = np.random.default_rng(seed)
+    if kind == "disc":
+        r, a = np.sqrt(rng.random(n)), rng.random(n) * (2 * np.pi)
+        pts = np.column_stack([r * np.cos(a), r * np.sin(a)])
+    elif kind == "square":
+        pts = rng.random((n, 2))
+    else:
+        pts = rng.standard_normal((n, 2))
+    return np.ascontiguousarray(pts.astype(np.float32))
