@@ -38,15 +38,27 @@ nb::list check_node_graph(nb::handle document) {
     const char* text = PyUnicode_AsUTF8AndSize(document.ptr(), &size);
     if (text == nullptr) throw nb::python_error();
     const std::string_view json(text, static_cast<std::size_t>(size));
+    // A document of this size takes milliseconds: on a thread of its own at
+    // once, rather than after a first try on this one.
+    constexpr std::size_t kLarge = std::size_t{1} << 18;
     const std::vector<Problem> problems =
-        core_call(Length::kUnknown, [&] { return core::check_node_graph(json); });
+        core_call(json.size() < kLarge ? Length::kUnknown : Length::kLong,
+                  [&] { return core::check_node_graph(json); });
+    nb::object rules[Problem::kNoFinalColor + 1];  // each rule's name made once
     nb::list out;
     for (const Problem& p : problems) {
-        const std::string_view rule = rule_name(p.rule);
-        nb::list fields;
-        fields.append(nb::str(rule.data(), rule.size()));
-        for (const ProblemField& f : p.fields) fields.append(field(f));
-        out.append(nb::tuple(fields));
+        nb::object& rule = rules[p.rule];
+        if (!rule.is_valid()) {
+            const std::string_view name = rule_name(p.rule);
+            rule = nb::str(name.data(), name.size());
+        }
+        nb::object t = nb::steal(PyTuple_New(static_cast<Py_ssize_t>(p.fields.size() + 1)));
+        if (!t.is_valid()) throw nb::python_error();
+        PyTuple_SET_ITEM(t.ptr(), 0, rule.inc_ref().ptr());
+        for (std::size_t k = 0; k < p.fields.size(); ++k) {
+            PyTuple_SET_ITEM(t.ptr(), static_cast<Py_ssize_t>(k + 1), field(p.fields[k]).release().ptr());
+        }
+        out.append(t);
     }
     return out;
 }

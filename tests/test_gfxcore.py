@@ -9,6 +9,7 @@ import re
 
 import gpu
 import pytest
+from conftest import ctrl_c_child
 from gfxcore import check_node_graph
 from gfxcore.nodes import NODE_TYPES, emitted_line
 from models import node_checker
@@ -134,6 +135,26 @@ def test_checker_reads_what_the_compiler_reads_and_quotes_little():
 def test_documents_the_compiler_refuses_are_one_problem(document, problem):
     problems = check_node_graph(document)
     assert len(problems) == 1 and problem in problems[0]
+
+
+# The native pass is no builtin function, which the profiler of
+# stopped_inside would see: a call of a good part of a second tells instead.
+CHECK_CHILD = """
+from gfxcore._arrays import _check_node_graph
+# One string of 400 MB, and nothing after it that would make a look at the
+# stop flag between whole values.
+document = '"' + "x" * 400_000_000 + '"'
+print("ready", flush=True)
+try:
+    _check_node_graph(document)
+    print("returned", flush=True)
+except KeyboardInterrupt:
+    print("stopped", flush=True)
+"""
+
+
+def test_checker_stops_inside_a_huge_document_at_ctrl_c():
+    assert ctrl_c_child(CHECK_CHILD, delay=0.05) == "stopped\n"
 
 
 def test_checker_takes_text_only():

@@ -4,6 +4,7 @@
 from __future__ import annotations
 
 import difflib
+from typing import Callable
 
 from .nodes import NODE_TYPES
 
@@ -65,7 +66,9 @@ def check_node_graph(document: str) -> list[str]:
         problems = _check_node_graph(document)
     except UnicodeEncodeError as exc:  # a lone surrogate, which the compiler refuses too
         return [_clip_message(str(exc))]
-    return [m for m in map(_word, problems) if m is not None]
+    wording = _WORDING
+    messages = [wording[rule](*fields) for rule, *fields in problems]
+    return [m for m in messages if m is not None]
 
 
 def _clip(text: str) -> str:
@@ -101,115 +104,122 @@ def _edge(k: int, src: str, out: str, dst: str, port: str) -> str:
     return f"edge {k} ({_quote(src)}.{_clip(out)} -> {_quote(dst)}.{_clip(port)})"
 
 
-def _wants(kind: str) -> str:
+def _wants(t) -> str:
     """What a node type takes, in words."""
-    t = NODE_TYPES[kind]
     if t.rule == "fixed" and t.inputs:
         return " and ".join(f"{p.name} of type {' or '.join(p.accepts)}" for p in t.inputs)
     return t.typing
 
 
-def _word(problem: tuple) -> str | None:
-    """The message of one problem found by the native pass (its rule's name
-    and the texts of the document it names; ids and texts cut after 80
-    characters); None for an id beyond ASCII that is a Python identifier."""
-    match problem:
-        case ("refused", message):
-            return _clip_message(message)
-        case ("duplicate_id", node_id, positions):
-            return f"node id {_quote(node_id)} is used by the nodes at positions {positions}; ids must be unique"
-        case ("not_identifier" | "maybe_identifier" as rule, node_id, kind):
-            var = f"{node_id}_{NODE_TYPES[kind].output}"
-            if rule == "maybe_identifier" and var.isidentifier():
-                return None
-            return (
-                f"{_node(node_id, kind)}: its variable {_quote(var)} is not a WGSL identifier; use "
-                "letters, digits and underscores, not a digit first nor two underscores"
-            )
-        case ("function_name", node_id, kind, var):
-            return (
-                f"{_node(node_id, kind)}: its variable {var!r} takes the name of the shader's own "
-                f"{var!r} (declared twice, it does not compile); rename the node"
-            )
-        case ("same_variable", first_id, first_kind, node_id, kind, var):
-            return (
-                f"{_node(first_id, first_kind)} and {_node(node_id, kind)} both define the WGSL "
-                f"variable {_quote(var)}"
-            )
-        case ("hides_name", node_id, kind, var, user_id, user_kind):
-            return (
-                f"{_node(node_id, kind)}: its variable {var!r} hides the shader's own {var!r} from "
-                f"{_node(user_id, user_kind)}, which comes after it and fails to compile; rename "
-                "the node"
-            )
-        case ("unknown_type", node_id, kind):
-            return (
-                f"{_node(node_id, kind)}: unknown node type {_quote(kind)}"
-                f"{_hint(kind, list(NODE_TYPES))}; known types: {', '.join(NODE_TYPES)}"
-            )
-        case ("unknown_param", node_id, kind, key):
-            known = [p.name for p in NODE_TYPES[kind].params]
-            takes = f"parameters: {', '.join(known)}" if known else "no parameters"
-            return (
-                f"{_node(node_id, kind)}: unknown parameter {_quote(key)}{_hint(key, known)}; "
-                f"{kind} takes {takes}"
-            )
-        case ("not_text", node_id, kind, key, shown):
-            return f"{_node(node_id, kind)}: parameter {key!r} must be text, not {_clip(shown)}"
-        case ("not_swizzle", node_id, kind, key, text, *sets):
-            letters = " or ".join(f"all from {s}" for s in sets)
-            return (
-                f"{_node(node_id, kind)}: {key} {_quote(text)} is not a swizzle: 1 to 4 letters, "
-                f"{letters}"
-            )
-        case ("not_number", node_id, kind, key, text, shown):
-            value = _quote(text) if text is not None else _clip(shown)
-            return f"{_node(node_id, kind)}: parameter {key!r} must be a number, not {value}"
-        case ("not_finite", node_id, kind, key, shown):
-            return (
-                f"{_node(node_id, kind)}: parameter {key!r} = {_clip(shown)} is not finite as a "
-                "32-bit float"
-            )
-        case ("min_above_max", node_id, kind, low, high):
-            return f"{_node(node_id, kind)}: min {low!r} is above max {high!r}"
-        case ("no_node", k, src, out, dst, port, name):
-            return f"{_edge(k, src, out, dst, port)}: no node has the id {_quote(name)}"
-        case ("no_output", k, src, out, dst, port, node_id, kind):
-            return f"{_edge(k, src, out, dst, port)}: {_node(node_id, kind)} has no output"
-        case ("no_output_port", k, src, out, dst, port, node_id, kind):
-            return (
-                f"{_edge(k, src, out, dst, port)}: {_node(node_id, kind)} has no output port "
-                f"{_quote(out)}; its output is {NODE_TYPES[kind].output!r}"
-            )
-        case ("no_input_port", k, src, out, dst, port, node_id, kind):
-            ports = [p.name for p in NODE_TYPES[kind].inputs]
-            return (
-                f"{_edge(k, src, out, dst, port)}: {_node(node_id, kind)} has no input port "
-                f"{_quote(port)}{_hint(port, ports)}; its inputs: {', '.join(ports) or 'none'}"
-            )
-        case ("already_fed", k, src, out, dst, port, node_id, kind, first):
-            return (
-                f"{_edge(k, src, out, dst, port)}: input {port!r} of {_node(node_id, kind)} is "
-                f"already fed by edge {first}; this edge is ignored"
-            )
-        case ("cycle", count, *ids):
-            more = f" and {count - 8} more" if count > 8 else ""
-            return f"{_CYCLE}: the nodes {', '.join(map(_quote, ids))}{more} wait on each other"
-        case ("cycle_miscounted",):
-            return (
-                f"{_CYCLE}, as compile_node_graph counts the duplicated ids and edges to "
-                "missing nodes reported above"
-            )
-        case ("misfit", node_id, kind, *inputs):
-            ports = NODE_TYPES[kind].inputs
-            described = "; ".join(
-                f"{p.name} is {t} from {f'its default {p.default}' if src is None else _quote(src)}"
-                for p, t, src in zip(ports, inputs[::2], inputs[1::2])
-            )
-            return (
-                f"{_node(node_id, kind)}: its inputs do not fit ({described}); {kind} takes "
-                f"{_wants(kind)}"
-            )
-        case ("no_final_color",):
-            return "no FinalColor node: the shader's colour stays (0, 0, 0, 1)"
-    raise AssertionError(f"a problem without wording: {problem!r}")
+_WANTS = {name: _wants(t) for name, t in NODE_TYPES.items()}
+
+
+def _variable(node_id: str, kind: str, maybe: bool = False) -> str | None:
+    var = f"{node_id}_{NODE_TYPES[kind].output}"
+    if maybe and var.isidentifier():  # beyond ASCII, Python's rule decides
+        return None
+    return (
+        f"{_node(node_id, kind)}: its variable {_quote(var)} is not a WGSL identifier; use "
+        "letters, digits and underscores, not a digit first nor two underscores"
+    )
+
+
+def _unknown_param(node_id: str, kind: str, key: str) -> str:
+    known = [p.name for p in NODE_TYPES[kind].params]
+    takes = f"parameters: {', '.join(known)}" if known else "no parameters"
+    return (
+        f"{_node(node_id, kind)}: unknown parameter {_quote(key)}{_hint(key, known)}; "
+        f"{kind} takes {takes}"
+    )
+
+
+def _no_input_port(k, src, out, dst, port, node_id, kind) -> str:
+    ports = [p.name for p in NODE_TYPES[kind].inputs]
+    return (
+        f"{_edge(k, src, out, dst, port)}: {_node(node_id, kind)} has no input port "
+        f"{_quote(port)}{_hint(port, ports)}; its inputs: {', '.join(ports) or 'none'}"
+    )
+
+
+def _cycle(count: int, *ids: str) -> str:
+    more = f" and {count - 8} more" if count > 8 else ""
+    return f"{_CYCLE}: the nodes {', '.join(map(_quote, ids))}{more} wait on each other"
+
+
+def _misfit(node_id: str, kind: str, *inputs: str | None) -> str:
+    described = "; ".join(
+        f"{p.name} is {t} from {f'its default {p.default}' if src is None else _quote(src)}"
+        for p, t, src in zip(NODE_TYPES[kind].inputs, inputs[::2], inputs[1::2])
+    )
+    return f"{_node(node_id, kind)}: its inputs do not fit ({described}); {kind} takes {_WANTS[kind]}"
+
+
+# Each rule of the native pass, worded from the texts of the document it
+# names (ids and texts cut after 80 characters); None for an id beyond ASCII
+# that makes an identifier after all.
+_WORDING: dict[str, Callable[..., str | None]] = {
+    "refused": _clip_message,
+    "duplicate_id": lambda node_id, positions: (
+        f"node id {_quote(node_id)} is used by the nodes at positions {positions}; "
+        "ids must be unique"
+    ),
+    "not_identifier": _variable,
+    "maybe_identifier": lambda node_id, kind: _variable(node_id, kind, maybe=True),
+    "function_name": lambda node_id, kind, var: (
+        f"{_node(node_id, kind)}: its variable {var!r} takes the name of the shader's own "
+        f"{var!r} (declared twice, it does not compile); rename the node"
+    ),
+    "same_variable": lambda first_id, first_kind, node_id, kind, var: (
+        f"{_node(first_id, first_kind)} and {_node(node_id, kind)} both define the WGSL "
+        f"variable {_quote(var)}"
+    ),
+    "hides_name": lambda node_id, kind, var, user_id, user_kind: (
+        f"{_node(node_id, kind)}: its variable {var!r} hides the shader's own {var!r} from "
+        f"{_node(user_id, user_kind)}, which comes after it and fails to compile; rename the node"
+    ),
+    "unknown_type": lambda node_id, kind: (
+        f"{_node(node_id, kind)}: unknown node type {_quote(kind)}"
+        f"{_hint(kind, list(NODE_TYPES))}; known types: {', '.join(NODE_TYPES)}"
+    ),
+    "unknown_param": _unknown_param,
+    "not_text": lambda node_id, kind, key, shown: (
+        f"{_node(node_id, kind)}: parameter {key!r} must be text, not {_clip(shown)}"
+    ),
+    "not_swizzle": lambda node_id, kind, key, text, *sets: (
+        f"{_node(node_id, kind)}: {key} {_quote(text)} is not a swizzle: 1 to 4 letters, "
+        + " or ".join(f"all from {s}" for s in sets)
+    ),
+    "not_number": lambda node_id, kind, key, text, shown: (
+        f"{_node(node_id, kind)}: parameter {key!r} must be a number, not "
+        + (_quote(text) if text is not None else _clip(shown))
+    ),
+    "not_finite": lambda node_id, kind, key, shown: (
+        f"{_node(node_id, kind)}: parameter {key!r} = {_clip(shown)} is not finite as a "
+        "32-bit float"
+    ),
+    "min_above_max": lambda node_id, kind, low, high: (
+        f"{_node(node_id, kind)}: min {low!r} is above max {high!r}"
+    ),
+    "no_node": lambda k, src, out, dst, port, name: (
+        f"{_edge(k, src, out, dst, port)}: no node has the id {_quote(name)}"
+    ),
+    "no_output": lambda k, src, out, dst, port, node_id, kind: (
+        f"{_edge(k, src, out, dst, port)}: {_node(node_id, kind)} has no output"
+    ),
+    "no_output_port": lambda k, src, out, dst, port, node_id, kind: (
+        f"{_edge(k, src, out, dst, port)}: {_node(node_id, kind)} has no output port "
+        f"{_quote(out)}; its output is {NODE_TYPES[kind].output!r}"
+    ),
+    "no_input_port": _no_input_port,
+    "already_fed": lambda k, src, out, dst, port, node_id, kind, first: (
+        f"{_edge(k, src, out, dst, port)}: input {port!r} of {_node(node_id, kind)} is "
+        f"already fed by edge {first}; this edge is ignored"
+    ),
+    "cycle": _cycle,
+    "cycle_miscounted": lambda: (
+        f"{_CYCLE}, as compile_node_graph counts the duplicated ids and edges to missing nodes "
+        "reported above"
+    ),
+    "misfit": _misfit,
+    "no_final_color": lambda: "no FinalColor node: the shader's colour stays (0, 0, 0, 1)",
+}

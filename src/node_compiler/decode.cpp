@@ -16,6 +16,7 @@
 #include <unordered_set>
 
 #include "common/errors.hpp"
+#include "common/grow.hpp"
 #include "common/interrupt.hpp"
 #include "node_compiler/decode.hpp"
 #include "node_compiler/id_table.hpp"
@@ -446,8 +447,9 @@ private:
 
     void add_node() {
         const auto first = static_cast<uint32_t>(graph_.params.size());
+        reserve_for(graph_.params, node_params_.size());
         graph_.params.insert(graph_.params.end(), node_params_.begin(), node_params_.end());
-        graph_.nodes.push_back(Node{graph_.ids.intern(fields_[0]), node_type(fields_[1]),
+        push_back_polled(graph_.nodes, Node{graph_.ids.intern(fields_[0]), node_type(fields_[1]),
                                     fields_[1], first,
                                     static_cast<uint8_t>(graph_.params.size() - first)});
     }
@@ -455,7 +457,7 @@ private:
     void add_edge() {
         const uint32_t from = graph_.ids.intern(fields_[0]);
         const uint32_t to = graph_.ids.intern(fields_[2]);
-        graph_.edges.push_back(
+        push_back_polled(graph_.edges,
             Edge{from, to, graph_.ports.intern(fields_[1]), kInputPorts.find(fields_[3]), fields_[3]});
     }
 
@@ -562,8 +564,8 @@ NodeGraph decode_node_graph(std::string_view text) {
     json::basic_parser<Builder> parser(options, text, graph);
     error_code ec;
     // Read in pieces, so that a huge document, or a huge string in it,
-    // stays interruptible; a piece is parsed in about a millisecond.
-    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    // stays interruptible; a piece is parsed in a few milliseconds at most.
+    constexpr std::size_t kPiece = std::size_t{1} << 18;
     std::size_t used = 0;
     for (;;) {
         const std::size_t size = std::min(kPiece, text.size() - used);
