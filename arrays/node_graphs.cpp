@@ -56,7 +56,8 @@ nb::list check_node_graph(nb::handle document) {
         if (!t.is_valid()) throw nb::python_error();
         PyTuple_SET_ITEM(t.ptr(), 0, rule.inc_ref().ptr());
         for (std::size_t k = 0; k < p.fields.size(); ++k) {
-            PyTuple_SET_ITEM(t.ptr(), static_cast<Py_ssize_t>(k + 1), field(p.fields[k]).release().ptr());
+            PyTuple_SET_ITEM(t.ptr(), static_cast<Py_ssize_t>(k + 1),
+                             field(p.fields[k]).release().ptr());
         }
         out.append(t);
     }

@@ -63,7 +63,9 @@ def with_faults(rng, n):
     is a problem, and the graph still compiles."""
     doc = random_graph(rng, n - n // 12)
     for k in range(n // 12):
-        doc["nodes"].insert(rng.randrange(len(doc["nodes"]) + 1), {"id": f"lerp{k}", "type": "Lerp"})
+        doc["nodes"].insert(
+            rng.randrange(len(doc["nodes"]) + 1), {"id": f"lerp{k}", "type": "Lerp"}
+        )
     return doc
 
 

@@ -567,7 +567,11 @@ def _members():
             yield f"{node.name}()", (lambda n=node.name: getattr(_core, n)), node.args
         elif isinstance(node, ast.ClassDef):
             for m in node.body:
-                if not isinstance(m, ast.FunctionDef) or m.name.startswith("__") and m.name != "__new__":
+                if (
+                    not isinstance(m, ast.FunctionDef)
+                    or m.name.startswith("__")
+                    and m.name != "__new__"
+                ):
                     continue
                 if any(ast.unparse(d).endswith(("setter", "property")) for d in m.decorator_list):
                     continue
@@ -585,7 +589,9 @@ def _members():
 
 def _cases():
     for display, make, args in _members():
-        params = [(a.arg, ast.unparse(a.annotation)) for a in args.args if a.arg not in ("self", "cls")]
+        params = [
+            (a.arg, ast.unparse(a.annotation)) for a in args.args if a.arg not in ("self", "cls")
+        ]
         if params:
             yield pytest.param(display, make, params, len(params) - len(args.defaults), id=display)
 
@@ -612,7 +618,9 @@ def test_every_member_refuses_calls_by_the_matching_and_conversion_rules(
     takes = f"{n}" if required == n else f"from {required} to {n}"
     refusals.append(((*valid, 1), {}, TypeError,
                      f"{display} takes {takes} positional arguments but {n + 1} were given"))  # fmt: skip
-    refusals.append(((), {"no_such": 1}, TypeError, f"{display} got an unexpected keyword argument 'no_such'"))
+    refusals.append(
+        ((), {"no_such": 1}, TypeError, f"{display} got an unexpected keyword argument 'no_such'")
+    )
     refusals.append(((valid[0],), {params[0][0]: valid[0]}, TypeError,
                      f"{display} got multiple values for argument '{params[0][0]}'"))  # fmt: skip
     for k, (name, annotation) in enumerate(params):

@@ -61,7 +61,9 @@ def check_node_graph(document: str) -> list[str]:
     try:
         from ._arrays import _check_node_graph
     except ImportError as exc:
-        raise ImportError(f"check_node_graph needs gfxcore's native module, which did not load: {exc}") from exc
+        raise ImportError(
+            f"check_node_graph needs gfxcore's native module, which did not load: {exc}"
+        ) from exc
     try:
         problems = _check_node_graph(document)
     except UnicodeEncodeError as exc:  # a lone surrogate, which the compiler refuses too
@@ -151,7 +153,9 @@ def _misfit(node_id: str, kind: str, *inputs: str | None) -> str:
         f"{p.name} is {t} from {f'its default {p.default}' if src is None else _quote(src)}"
         for p, t, src in zip(NODE_TYPES[kind].inputs, inputs[::2], inputs[1::2])
     )
-    return f"{_node(node_id, kind)}: its inputs do not fit ({described}); {kind} takes {_WANTS[kind]}"
+    return (
+        f"{_node(node_id, kind)}: its inputs do not fit ({described}); {kind} takes {_WANTS[kind]}"
+    )
 
 
 # Each rule of the native pass, worded from the texts of the document it

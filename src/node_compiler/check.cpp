@@ -35,8 +35,8 @@ constexpr Type type_named(std::string_view name) {
 }
 
 constexpr std::string_view type_text(Type t) {
-    constexpr std::string_view kTexts[] = {"", "", "a number", "f32", "vec2<f32>", "vec3<f32>",
-                                           "vec4<f32>"};
+    constexpr std::string_view kTexts[] = {"",          "",          "a number", "f32",
+                                           "vec2<f32>", "vec3<f32>", "vec4<f32>"};
     return kTexts[t];
 }
 
@@ -244,9 +244,7 @@ private:
     const NodeSpec& spec(uint32_t i) const { return kNodeSpecs[g_.nodes[i].type]; }
     bool typed(uint32_t i) const { return g_.nodes[i].type != kNodeTypeCount; }
 
-    Fields node(uint32_t i) const {
-        return {preview(id(i)), preview(g_.nodes[i].type_text)};
-    }
+    Fields node(uint32_t i) const { return {preview(id(i)), preview(g_.nodes[i].type_text)}; }
     Fields edge(uint32_t k) const {
         const Edge& e = g_.edges[k];
         return {int64_t{k}, preview(g_.ids.text(e.from_node)), preview(g_.ports.text(e.from_port)),
@@ -267,8 +265,9 @@ private:
             var.assign(id(i)).append("_").append(spec(i).output);
             if (!ascii(var)) {
                 report(var.starts_with("__") ? Problem::kNotIdentifier : Problem::kMaybeIdentifier,
-                       var.starts_with("__") ? node(i) : Fields{std::string(id(i)),
-                                                                preview(g_.nodes[i].type_text)});
+                       var.starts_with("__")
+                           ? node(i)
+                           : Fields{std::string(id(i)), preview(g_.nodes[i].type_text)});
             } else if (!identifier(var)) {
                 report(Problem::kNotIdentifier, node(i));
             } else {
@@ -571,11 +570,11 @@ private:
 
 std::string_view rule_name(Problem::Rule rule) {
     constexpr std::string_view kNames[] = {
-        "refused",       "duplicate_id",  "not_identifier", "maybe_identifier", "function_name",
-        "same_variable", "hides_name",    "unknown_type",   "unknown_param",    "not_text",
-        "not_swizzle",   "not_number",    "not_finite",     "min_above_max",    "no_node",
-        "no_output",     "no_output_port", "no_input_port", "already_fed",      "cycle",
-        "cycle_miscounted", "misfit",     "no_final_color",
+        "refused",          "duplicate_id",   "not_identifier", "maybe_identifier", "function_name",
+        "same_variable",    "hides_name",     "unknown_type",   "unknown_param",    "not_text",
+        "not_swizzle",      "not_number",     "not_finite",     "min_above_max",    "no_node",
+        "no_output",        "no_output_port", "no_input_port",  "already_fed",      "cycle",
+        "cycle_miscounted", "misfit",         "no_final_color",
     };
     static_assert(std::size(kNames) == Problem::kNoFinalColor + 1);
     return kNames[rule];

@@ -17,7 +17,6 @@
 namespace core {
 namespace {
 
-
 constexpr uint32_t kNoEdge = std::numeric_limits<uint32_t>::max();
 // "-" and 39 integer digits (FLT_MAX), the point and six decimals.
 constexpr std::size_t kMaxNumberLength = 47;

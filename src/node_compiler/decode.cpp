@@ -154,8 +154,6 @@ struct Level {
 
 constexpr std::size_t kNoPreview = std::size_t(-1);
 
-
-
 class Builder {
 public:
     constexpr static std::size_t max_object_size = std::size_t(-1);
@@ -449,16 +447,16 @@ private:
         const auto first = static_cast<uint32_t>(graph_.params.size());
         reserve_for(graph_.params, node_params_.size());
         graph_.params.insert(graph_.params.end(), node_params_.begin(), node_params_.end());
-        push_back_polled(graph_.nodes, Node{graph_.ids.intern(fields_[0]), node_type(fields_[1]),
-                                    fields_[1], first,
-                                    static_cast<uint8_t>(graph_.params.size() - first)});
+        push_back_polled(graph_.nodes,
+                         Node{graph_.ids.intern(fields_[0]), node_type(fields_[1]), fields_[1],
+                              first, static_cast<uint8_t>(graph_.params.size() - first)});
     }
 
     void add_edge() {
         const uint32_t from = graph_.ids.intern(fields_[0]);
         const uint32_t to = graph_.ids.intern(fields_[2]);
-        push_back_polled(graph_.edges,
-            Edge{from, to, graph_.ports.intern(fields_[1]), kInputPorts.find(fields_[3]), fields_[3]});
+        push_back_polled(graph_.edges, Edge{from, to, graph_.ports.intern(fields_[1]),
+                                            kInputPorts.find(fields_[3]), fields_[3]});
     }
 
     bool number(error_code& ec, ParamValue v, json::string_view s) {
@@ -548,8 +546,8 @@ private:
     std::vector<Param> node_params_;
     uint32_t slot_[kParamCount];
     std::unordered_set<std::string_view> other_keys_;
-    std::string key_, text_part_, number_;  // pieces the parser handed out split
-    std::string preview_;                   // the list or object value being read
+    std::string key_, text_part_, number_;    // pieces the parser handed out split
+    std::string preview_;                     // the list or object value being read
     std::size_t preview_level_ = kNoPreview;  // its level in stack_
     uint32_t preview_slot_ = 0;               // its parameter in node_params_
     std::string fault_;

@@ -51,8 +51,8 @@ struct Node {
 struct Edge {
     uint32_t from_node;
     uint32_t to_node;
-    uint32_t from_port;  // into NodeGraph::ports
-    uint8_t to_port;     // into kInputPorts; kPortCount for any other name
+    uint32_t from_port;             // into NodeGraph::ports
+    uint8_t to_port;                // into kInputPorts; kPortCount for any other name
     std::string_view to_port_text;  // for the checker's messages
 };
 

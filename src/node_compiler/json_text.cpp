@@ -11,8 +11,9 @@ namespace core {
 void append_json_string(std::string& out, std::string_view text, std::size_t limit) {
     static constexpr char kHex[] = "0123456789abcdef";
     auto unit = [&](uint32_t u) {
-        const char e[] = {'\\', 'u', kHex[(u >> 12) & 15], kHex[(u >> 8) & 15], kHex[(u >> 4) & 15],
-                          kHex[u & 15]};
+        const char e[] = {
+            '\\',        'u', kHex[(u >> 12) & 15], kHex[(u >> 8) & 15], kHex[(u >> 4) & 15],
+            kHex[u & 15]};
         out.append(e, 6);
     };
     out += '"';
@@ -21,14 +22,29 @@ void append_json_string(std::string& out, std::string_view text, std::size_t lim
         if (c < 0x80) {
             ++i;
             switch (c) {
-                case '"': out += "\\\""; continue;
-                case '\\': out += "\\\\"; continue;
-                case '\n': out += "\\n"; continue;
-                case '\r': out += "\\r"; continue;
-                case '\t': out += "\\t"; continue;
-                case '\b': out += "\\b"; continue;
-                case '\f': out += "\\f"; continue;
-                default: break;
+                case '"':
+                    out += "\\\"";
+                    continue;
+                case '\\':
+                    out += "\\\\";
+                    continue;
+                case '\n':
+                    out += "\\n";
+                    continue;
+                case '\r':
+                    out += "\\r";
+                    continue;
+                case '\t':
+                    out += "\\t";
+                    continue;
+                case '\b':
+                    out += "\\b";
+                    continue;
+                case '\f':
+                    out += "\\f";
+                    continue;
+                default:
+                    break;
             }
             if (c < 0x20 || c == 0x7f) {
                 unit(c);
@@ -76,7 +92,8 @@ std::string json_number(std::string_view digits, double value, bool in_list) {
     std::string figures(mantissa.substr(0, 1));
     if (mantissa.size() > 2) figures.append(mantissa.substr(2));
     int exponent = 0;
-    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exponent);
+    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(),
+                    exponent);
     const int point = exponent + 1;  // figures before the decimal point
     const int n = static_cast<int>(figures.size());
     if (point > -4 && point <= 16) {
@@ -85,8 +102,9 @@ std::string json_number(std::string_view digits, double value, bool in_list) {
         } else if (point >= n) {
             out.append(figures).append(static_cast<std::size_t>(point - n), '0').append(".0");
         } else {
-            out.append(figures, 0, static_cast<std::size_t>(point)).append(".").append(
-                figures, static_cast<std::size_t>(point));
+            out.append(figures, 0, static_cast<std::size_t>(point))
+                .append(".")
+                .append(figures, static_cast<std::size_t>(point));
         }
         return out;
     }
