@@ -6,6 +6,7 @@ import math
 import pathlib
 import random
 import re
+import sys
 
 import gpu
 import pytest
@@ -155,6 +156,12 @@ except KeyboardInterrupt:
 
 def test_checker_stops_inside_a_huge_document_at_ctrl_c():
     assert ctrl_c_child(CHECK_CHILD, delay=0.05) == "stopped\n"
+
+
+def test_checker_says_when_its_native_module_cannot_load(monkeypatch):
+    monkeypatch.setitem(sys.modules, "gfxcore._arrays", None)  # as a failed import leaves it
+    with pytest.raises(ImportError, match="^check_node_graph needs gfxcore's native module"):
+        check_node_graph("[[], []]")
 
 
 def test_checker_takes_text_only():
