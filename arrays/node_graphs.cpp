@@ -40,7 +40,7 @@ nb::list check_node_graph(nb::handle document) {
     const std::string_view json(text, static_cast<std::size_t>(size));
     // A document of this size takes milliseconds: on a thread of its own at
     // once, rather than after a first try on this one.
-    constexpr std::size_t kLarge = std::size_t{1} << 18;
+    constexpr std::size_t kLarge = std::size_t{1} << 21;
     const std::vector<Problem> problems =
         core_call(json.size() < kLarge ? Length::kUnknown : Length::kLong,
                   [&] { return core::check_node_graph(json); });
