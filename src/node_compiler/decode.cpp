@@ -553,37 +553,60 @@ private:
     std::string fault_;
 };
 
+// Read in pieces, so that a huge document, or a huge string in it, stays
+// interruptible; a piece is parsed in a few milliseconds at most.
+constexpr std::size_t kPiece = std::size_t{1} << 18;
+
+struct Reading {
+    std::size_t used = 0;  // where the parser stopped
+    error_code ec;
+    std::string fault;  // the handler's, when it refused a value
+};
+
+// Parses `text` into `graph`, in pieces up to `whole_from`, then the rest at once.
+Reading read(std::string_view text, NodeGraph& graph, std::size_t whole_from) {
+    json::parse_options options;
+    options.max_depth = kMaxDepth + 1;  // the handler enforces the limit
+    json::basic_parser<Builder> parser(options, text, graph);
+    Reading r;
+    for (;;) {
+        const std::size_t rest = text.size() - r.used;
+        const std::size_t size = r.used >= whole_from ? rest : std::min(kPiece, rest);
+        const bool more = size < rest;
+        const std::size_t taken = parser.write_some(more, text.data() + r.used, size, r.ec);
+        r.used += taken;
+        if (r.ec || !more || taken < size) break;  // a fault, the end, or text after the document
+        poll_interrupt();
+    }
+    r.fault = parser.handler().fault();
+    return r;
+}
+
 }  // namespace
 
 NodeGraph decode_node_graph(std::string_view text) {
     NodeGraph graph;
-    json::parse_options options;
-    options.max_depth = kMaxDepth + 1;  // the handler enforces the limit
-    json::basic_parser<Builder> parser(options, text, graph);
-    error_code ec;
-    // Read in pieces, so that a huge document, or a huge string in it,
-    // stays interruptible; a piece is parsed in a few milliseconds at most.
-    constexpr std::size_t kPiece = std::size_t{1} << 18;
-    std::size_t used = 0;
-    for (;;) {
-        const std::size_t size = std::min(kPiece, text.size() - used);
-        const bool more = used + size < text.size();
-        const std::size_t taken = parser.write_some(more, text.data() + used, size, ec);
-        used += taken;
-        if (ec || !more || taken < size) break;  // a fault, the end, or text after the document
-        poll_interrupt();
+    Reading r = read(text, graph, std::size_t(-1));
+    if (r.ec && text.size() > kPiece) {
+        // The parser can word a fault in a token that a piece's end cuts (a
+        // literal, an escape) otherwise: the text is read again with no cut
+        // near the fault, as one piece from well before it.
+        const std::size_t before =
+            r.used > 2 * kPiece ? (r.used - 2 * kPiece) / kPiece * kPiece : 0;
+        graph = NodeGraph{};
+        r = read(text, graph, before);
     }
     std::string message;
-    if (!parser.handler().fault().empty()) {
-        message = parser.handler().fault();
-    } else if (ec) {
-        message = describe_syntax_fault(text, used, ec);
-    } else if (used < text.size()) {
+    if (!r.fault.empty()) {
+        message = r.fault;
+    } else if (r.ec) {
+        message = describe_syntax_fault(text, r.used, r.ec);
+    } else if (r.used < text.size()) {
         message = "trailing characters";
     } else {
         return graph;
     }
-    throw ValueError(message + at_position(text, used));
+    throw ValueError(message + at_position(text, r.used));
 }
 
 }  // namespace core
