@@ -8,7 +8,7 @@ REQUIREMENTS ?= requirements-dev.txt
 PYTEST_ARGS ?=
 
 .PHONY: build test test-cpp demo bench deps clean test-asan test-pythons test-arm64 test-clang wheel \
-        fuzz fuzz-smoke docs lint test-plain-lanes check-long check test-browser
+        fuzz fuzz-smoke docs lint test-plain-lanes test-lanes check-long check test-browser
 
 deps: $(DEPS)
 
@@ -20,23 +20,30 @@ $(DEPS): requirements-dev.txt $(REQUIREMENTS) scripts/install-deps
 build: $(DEPS)
 	scripts/install-module $(PY) --no-deps .
 
-# The C++ tests (the physics core, and the binding layer through an embedded
-# interpreter), built with TEST_CXX.
+# The C++ test and check programs, built by CMake (the module's own flags)
+# with TEST_CXX into build/cpp-TEST_CXX and run by ctest.
 TEST_CXX ?= g++
-# Relinked only when a source or header changed.
-TEST_CPP := build/test_physics_core_$(TEST_CXX)
-TEST_CPP_SOURCES := tests/cpp/test_world.cpp \
-    $(filter-out src/physics/bind.cpp,$(wildcard src/physics/*.cpp)) src/common/format.cpp \
-    src/common/interrupt.cpp src/common/seed.cpp \
-    tests/cpp/main.cpp tests/cpp/test_binding.cpp $(wildcard src/module/*.cpp)
-$(TEST_CPP): $(TEST_CPP_SOURCES) $(wildcard src/*/*.hpp tests/cpp/*.hpp) $(DEPS)
-	mkdir -p build
-	$(TEST_CXX) -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic -Werror -Isrc \
-	    -o $@ $(TEST_CPP_SOURCES) -ltbb \
-	    $$($(PY) -c 'import sysconfig as s; v = s.get_config_var; print("-I" + s.get_paths()["include"], "-L" + v("LIBDIR"), "-Wl,-rpath," + v("LIBDIR"), "-lpython" + v("LDVERSION"))')
+CPP_BUILD = build/cpp-$(notdir $(TEST_CXX))
+# The two long checks, bounded: the decoded scene field against the plain
+# record walk (in this CPU's widest lanes and in each path forced: plain, and
+# on x86-64 SSE2, AVX2 and AVX-512 where the CPU has them; LONG_SCENES seeded
+# scenes, 200000 is the full run) and sinf/cosf against sincosf on every
+# LONG_STRIDE-th 32-bit input (1 checks all 2^32).
+LONG_SCENES ?= 50000
+LONG_STRIDE ?= 13
+CPP_TARGETS_unit := core_tests
+CPP_TARGETS_long := long_checks
+# $(call cpp-run,LABEL): configure, build that label's programs, run them.
+define cpp-run
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(TEST_CXX) -DCMAKE_BUILD_TYPE= \
+	    -DCORE_TESTS=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DPython_EXECUTABLE=$(abspath $(PY)) \
+	    -DCORE_LONG_SCENES=$(LONG_SCENES) -DCORE_LONG_STRIDE=$(LONG_STRIDE) $(CPP_CMAKE_ARGS) >/dev/null
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build $(CPP_BUILD) --target $(CPP_TARGETS_$(1))
+	PATH=$(abspath $(VENV))/bin:$$PATH ctest --test-dir $(CPP_BUILD) -L $(1) --output-on-failure
+endef
 
-test-cpp: $(TEST_CPP)
-	$(TEST_CPP)
+test-cpp: $(DEPS)
+	$(call cpp-run,unit)
 
 # scripts/check-suite builds and installs the module, then runs stubtest and
 # pytest: the same routine as test-asan, test-clang and test-pythons.
@@ -48,47 +55,20 @@ test: $(DEPS) test-cpp
 check: $(DEPS) test-cpp
 	scripts/check-suite $(VENV) -- -m "not slow" $(PYTEST_ARGS)
 
-# The SDF tests against the module built with the plain C++ lanes that
-# machines with neither SSE2 nor NEON run, installed beside the build into
-# build/plain-lanes and put ahead of .venv's own module.
-PLAIN_LANES := build/plain-lanes
-test-plain-lanes: $(DEPS)
-	scripts/install-module $(PY) --no-deps --upgrade --target $(PLAIN_LANES)/site \
-	    -C build-dir='$(PLAIN_LANES)/{wheel_tag}' -C cmake.define.CORE_PLAIN_LANES=ON .
-	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -c 'import _core, sys; sys.exit(not _core.__file__.startswith("$(abspath $(PLAIN_LANES))"))'
-	PYTHONPATH=$(PLAIN_LANES)/site $(PY) -m pytest -q -p no:cacheprovider tests/test_sdf.py tests/test_sdf_collision.py \
-	    tests/test_arrays_sdf.py
+# The SDF tests against the module built with each path of the SDF field's
+# lanes forced (CORE_LANES): plain C++, which machines with neither SSE2 nor
+# NEON run, and on x86-64 SSE2, AVX2 and AVX-512 (each skipped where this CPU
+# cannot run it). Each is installed beside the build into build/lanes-PATH
+# and put ahead of .venv's own module. test-plain-lanes: the plain path alone.
+LANES ?= plain $(if $(filter x86_64,$(shell uname -m)),sse2 avx2 avx512)
+test-lanes: $(DEPS)
+	for lanes in $(LANES); do scripts/test-lanes $(PY) $$lanes || exit 1; done
 
-# The two long checks, bounded: the decoded scene field against the plain
-# record walk (SSE2 or NEON lanes and plain lanes, LONG_SCENES seeded scenes;
-# 200000 is the full run) and sinf/cosf against sincosf on every
-# LONG_STRIDE-th 32-bit input (1 checks all 2^32). Assertions stay on.
-LONG_SCENES ?= 50000
-LONG_STRIDE ?= 13
-LONG_CXX := $(TEST_CXX) -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic -Werror -Isrc
-# The field is built once per path of lanes: the widest the CPU has (its
-# AVX2 and AVX-512 kernels compiled apart where the machine is x86-64), AVX2
-# alone, SSE2 or NEON alone, and plain C++.
-LONG_FIELD := tests/cpp/check_scene_field.cpp src/sdf_collision/scene_field.cpp
-LONG_X86 := $(filter x86_64,$(shell uname -m))
-check-long:
-	mkdir -p build
-	$(LONG_CXX) $(if $(LONG_X86),-mavx2) -c -o build/scene_field_avx2.o src/sdf_collision/scene_field_avx2.cpp
-	$(LONG_CXX) $(if $(LONG_X86),-mavx512f) -c -o build/scene_field_avx512.o \
-	    src/sdf_collision/scene_field_avx512.cpp
-	$(LONG_CXX) -o build/check_scene_field $(LONG_FIELD) build/scene_field_avx2.o build/scene_field_avx512.o
-	$(LONG_CXX) -DCORE_LANES_ALWAYS_AVX2 -o build/check_scene_field_8 $(LONG_FIELD) \
-	    build/scene_field_avx2.o build/scene_field_avx512.o
-	$(LONG_CXX) -DCORE_LANES_NO_AVX2 -o build/check_scene_field_4 $(LONG_FIELD) \
-	    build/scene_field_avx2.o build/scene_field_avx512.o
-	$(LONG_CXX) -DCORE_PLAIN_LANES -o build/check_scene_field_plain $(LONG_FIELD) \
-	    src/sdf_collision/scene_field_avx2.cpp src/sdf_collision/scene_field_avx512.cpp
-	$(LONG_CXX) -o build/check_sin_cos tests/cpp/check_sin_cos.cpp
-	build/check_scene_field $(LONG_SCENES)
-	build/check_scene_field_8 $(LONG_SCENES)
-	build/check_scene_field_4 $(LONG_SCENES)
-	build/check_scene_field_plain $(LONG_SCENES)
-	build/check_sin_cos $(LONG_STRIDE)
+test-plain-lanes: $(DEPS)
+	scripts/test-lanes $(PY) plain
+
+check-long: $(DEPS)
+	$(call cpp-run,long)
 
 # The demos in a venv of their own with only what a user installs: the module
 # with its GPU extra, Pillow for the pictures, and the build tools.

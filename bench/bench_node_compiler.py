@@ -1,6 +1,7 @@
 """compile_node_graph on generated documents against json.loads of the same
 text (decoding alone, in C), and its growth from 2,000 to 20,000 nodes;
-check_node_graph against compile_node_graph on well-typed graphs."""
+check_node_graph against compile_node_graph on the same documents, with and
+without faults."""
 
 import json
 import pathlib
@@ -56,6 +57,18 @@ def document(n, seed=11):
     return json.dumps({"nodes": nodes, "edges": edges}, indent=1)
 
 
+def with_faults(rng, n):
+    """A well-typed graph of n nodes, one in twelve of them a Lerp with every
+    input at its default (abstract numbers, which mix() cannot take): each
+    is a problem, and the graph still compiles."""
+    doc = random_graph(rng, n - n // 12)
+    for k in range(n // 12):
+        doc["nodes"].insert(
+            rng.randrange(len(doc["nodes"]) + 1), {"id": f"lerp{k}", "type": "Lerp"}
+        )
+    return doc
+
+
 def cases():
     small, large = document(2_000), document(20_000)
     env = {"compile": _core.compile_node_graph, "loads": json.loads, "small": small, "large": large}
@@ -74,23 +87,30 @@ def cases():
                 check=same_graph,
             )
         )
-    # The checker on graphs without faults: the price of checking every
-    # graph before its WGSL reaches a GPU.
-    for label, n in (("2,000", 2_000), ("20,000", 20_000)):
-        env[f"clean{n}"] = json.dumps(random_graph(random.Random(3), n), indent=1)
+    # The checker against the compiler on the same document, with and
+    # without faults: the price of checking every graph before its WGSL
+    # reaches a GPU, and of finding what is wrong with one.
     env["check"] = check_node_graph
-    out.append(
-        Case(
-            "check_node_graph 2,000 nodes",
-            "check(clean2000)",
-            "compile(clean2000)",
-            "compile_node_graph",
-            env,
-            work=f"2,000 nodes, {len(env['clean2000']) / 1e6:.1f} MB, no faults",
-            check=lambda problems, wgsl: problems == [] and wgsl.count("\n") == 2_022,
-            goal=5.0,
-        )
-    )
+    for label, n in (("2,000", 2_000), ("20,000", 20_000)):
+        clean, faulty = f"clean{n}", f"faulty{n}"
+        env[clean] = json.dumps(random_graph(random.Random(3), n), indent=1)
+        env[faulty] = json.dumps(with_faults(random.Random(5), n), indent=1)
+        for name, words in ((clean, "no faults"), (faulty, f"{n // 12:,} faults")):
+            out.append(
+                Case(
+                    f"check_node_graph {label} nodes, {words}",
+                    f"check({name})",
+                    f"compile({name})",
+                    "compile_node_graph",
+                    env,
+                    work=f"{label} nodes, {len(env[name]) / 1e6:.1f} MB, {words}",
+                    check=lambda problems, wgsl, n=n, name=name: (
+                        len(problems) == (0 if name.startswith("clean") else n // 12)
+                        and wgsl.count("\n") == n + 22
+                    ),
+                    goal=2.0,
+                )
+            )
     out.append(
         Case(
             "check_node_graph 20,000 / 2,000 nodes",

@@ -20,6 +20,7 @@ import gfxcore
 import gpu
 import numpy as np
 import pytest
+from models.floats import SPECIAL_F32
 from models.trig import LIMIT, libm_sin_cos, ulps, wgsl_sin_cos
 
 from _core import SdfCollider, SdfScene
@@ -298,24 +299,7 @@ def test_cone_distances_reach_the_goal():
 
 
 # Field values that arithmetic gets wrong first.
-SPECIAL = [
-    1e-45,
-    -1e-45,
-    1.1754942e-38,
-    0.0,
-    -0.0,
-    1.0,
-    -1.0,
-    0.1,
-    3.4028235e38,
-    -3.4028235e38,
-    math.inf,
-    -math.inf,
-    math.nan,
-    16777217.0,
-    1e20,
-    1e-7,
-]
+SPECIAL = SPECIAL_F32
 
 
 def hostile_record(rng):

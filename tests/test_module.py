@@ -1,8 +1,10 @@
 """The module frame: registration, class conventions, argument matching,
 conversion errors and borrows, checked through Vec2 and AABB."""
 
+import ast
 import gc
 import importlib.util
+import pathlib
 import subprocess
 import sys
 import weakref
@@ -41,10 +43,24 @@ EXPECTED_ORDER = [
 
 
 def test_all_lists_the_members_in_registration_order():
-    present = [name for name in EXPECTED_ORDER if hasattr(_core, name)]
-    assert _core.__all__ == present
-    assert {"Vec2", "AABB"} <= set(present)
+    assert _core.__all__ == EXPECTED_ORDER
     assert _core.__name__ == "_core" and _core.__doc__ == ""
+
+
+def test_stub_declares_the_members_in_order():
+    stub = ast.parse((pathlib.Path(__file__).parent.parent / "src" / "_core.pyi").read_text())
+    declared = [
+        node.name
+        for node in stub.body
+        if isinstance(node, (ast.ClassDef, ast.FunctionDef)) and not node.name.startswith("_")
+    ]
+    (listed,) = [
+        ast.literal_eval(node.value)
+        for node in stub.body
+        if isinstance(node, ast.Assign) and [t.id for t in node.targets] == ["__all__"]
+    ]
+    assert declared == EXPECTED_ORDER
+    assert listed == EXPECTED_ORDER
 
 
 def test_reimport_returns_the_same_module_object():
@@ -495,3 +511,127 @@ def test_stub_examples_run_as_documented():
         if doc and ">>>" in doc:
             runner.run(doctest.DocTestParser().get_doctest(doc, dict(names), node.name, None, 0))
     assert runner.summarize(verbose=False).failed == 0
+
+
+# ---- every member's refusals, from its parameters in the stub -----------------------------
+
+STUB = ast.parse((pathlib.Path(__file__).parent.parent / "src" / "_core.pyi").read_text())
+
+# A value each parameter kind converts, and one it refuses with the error
+# and message (after the "argument '{}': " prefix of a TypeError) that the
+# conversion rules give.
+VALID = {"float": 1.0, "int": 1, "bytes": b"", "str": "[[], []]", "tuple[float, float]": (1.0, 2.0)}
+REFUSED = {
+    "float": [("x", TypeError, "must be real number, not str")],
+    "int": [("x", TypeError, "'str' object cannot be interpreted as an integer")],
+    "bytes": [(bytearray(), TypeError, "'bytearray' object cannot be converted to 'PyBytes'")],
+    "str": [(5, TypeError, "'int' object cannot be converted to 'PyString'")],
+    "Sequence": [("ab", TypeError, "Can't extract `str` to `Vec`"),
+                 (5, TypeError, "'int' object cannot be converted to 'Sequence'")],
+    "tuple[float, float]": [
+        ([1.0, 2.0], TypeError, "'list' object cannot be converted to 'PyTuple'"),
+        ((1.0, 2.0, 3.0), ValueError, "expected tuple of length 2, but got tuple of length 3"),
+    ],
+}  # fmt: skip
+# An instance of each class, as a receiver or an argument.
+MAKE = {
+    "Vec2": lambda: Vec2(1, 2),
+    "AABB": lambda: AABB(0, 0, 1, 1),
+    "Vec3": lambda: _core.Vec3(1, 2, 3),
+    "Vec4": lambda: _core.Vec4(1, 2, 3, 4),
+    "Mat4x4": lambda: _core.Mat4x4.identity(),
+    "Quaternion": lambda: _core.Quaternion.identity(),
+    "SdfPrimitive": lambda: _core.SdfPrimitive.sphere(0, 0, 0, 1),
+    "SdfScene": lambda: _core.SdfScene(),
+    "SdfCollider": lambda: _core.SdfCollider(),
+    "TileCache": lambda: _core.TileCache(2),
+    "RigidBody": lambda: _core.RigidBody(1.0),
+    "PhysicsWorld": lambda: _core.PhysicsWorld(),
+}
+
+
+def _kind(annotation: str) -> str:
+    return "Sequence" if annotation.startswith("Sequence[") else annotation
+
+
+def _valid(annotation: str):
+    kind = _kind(annotation)
+    return [] if kind == "Sequence" else VALID[kind] if kind in VALID else MAKE[kind]()
+
+
+def _members():
+    """(display name, callable maker, parameters as (name, annotation), the
+    number without a default) for every function and method that takes any."""
+    for node in STUB.body:
+        if isinstance(node, ast.FunctionDef):
+            yield f"{node.name}()", (lambda n=node.name: getattr(_core, n)), node.args
+        elif isinstance(node, ast.ClassDef):
+            for m in node.body:
+                if (
+                    not isinstance(m, ast.FunctionDef)
+                    or m.name.startswith("__")
+                    and m.name != "__new__"
+                ):
+                    continue
+                if any(ast.unparse(d).endswith(("setter", "property")) for d in m.decorator_list):
+                    continue
+                static = m.name == "__new__" or any(
+                    ast.unparse(d) in ("staticmethod", "classmethod") for d in m.decorator_list
+                )
+                if m.name == "__new__":
+                    make = lambda c=node.name: getattr(_core, c)  # noqa: E731
+                elif static:
+                    make = lambda c=node.name, n=m.name: getattr(getattr(_core, c), n)  # noqa: E731
+                else:
+                    make = lambda c=node.name, n=m.name: getattr(MAKE[c](), n)  # noqa: E731
+                yield f"{node.name}.{m.name}()", make, m.args
+
+
+def _cases():
+    for display, make, args in _members():
+        params = [
+            (a.arg, ast.unparse(a.annotation)) for a in args.args if a.arg not in ("self", "cls")
+        ]
+        if params:
+            yield pytest.param(display, make, params, len(params) - len(args.defaults), id=display)
+
+
+def _names(names):
+    quoted = [f"'{n}'" for n in names]
+    if len(quoted) < 3:
+        return " and ".join(quoted)
+    return ", ".join(quoted[:-1]) + ", and " + quoted[-1]
+
+
+@pytest.mark.parametrize("display, make, params, required", list(_cases()))
+def test_every_member_refuses_calls_by_the_matching_and_conversion_rules(
+    display, make, params, required
+):
+    fn, n = make(), len(params)
+    valid = [_valid(a) for _, a in params]
+    refusals = []
+    if required:
+        missing = [name for name, _ in params[:required]]
+        word = "argument" if required == 1 else "arguments"
+        refusals.append(((), {}, TypeError,
+                         f"{display} missing {required} required positional {word}: {_names(missing)}"))  # fmt: skip
+    takes = f"{n}" if required == n else f"from {required} to {n}"
+    refusals.append(((*valid, 1), {}, TypeError,
+                     f"{display} takes {takes} positional arguments but {n + 1} were given"))  # fmt: skip
+    refusals.append(
+        ((), {"no_such": 1}, TypeError, f"{display} got an unexpected keyword argument 'no_such'")
+    )
+    refusals.append(((valid[0],), {params[0][0]: valid[0]}, TypeError,
+                     f"{display} got multiple values for argument '{params[0][0]}'"))  # fmt: skip
+    for k, (name, annotation) in enumerate(params):
+        kind = _kind(annotation)
+        bad = REFUSED.get(kind, [(5, TypeError, f"'int' object cannot be converted to '{kind}'")])
+        for value, error, message in bad:
+            if error is TypeError:
+                message = f"argument '{name}': {message}"
+            args = [*valid[:k], value, *valid[k + 1 :]]
+            refusals.append((tuple(args), {}, error, message))
+    for args, kwargs, error, message in refusals:
+        with pytest.raises(error) as caught:
+            fn(*args, **kwargs)
+        assert str(caught.value) == message, (display, args, kwargs)

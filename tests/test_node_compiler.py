@@ -462,3 +462,19 @@ def test_lone_lerp_text_is_kept_although_the_gpu_compiler_cannot_type_it():
 def test_random_well_typed_graphs_compile_on_the_gpu(seed):
     rng = random.Random(seed)
     gpu.render_pipeline(compile_node_graph(json.dumps(random_graph(rng, 4 + seed * 3))))
+
+
+@pytest.mark.parametrize("token", ["tru", "fals", '"\\u12', '"\\ud800\\u0041"', "truex", "1.5e"])
+def test_a_fault_is_worded_alike_wherever_it_lies_in_a_long_document(token):
+    # Long documents are read in pieces of 256 KiB; a token cut by a piece's
+    # end is still worded as the parser words it whole.
+    def fault(spaces):
+        with pytest.raises(ValueError) as info:
+            compile_node_graph('{"nodes": [' + " " * spaces + token + '], "edges": []}')
+        words, column = str(info.value).rsplit(" column ", 1)
+        return words, int(column) - spaces
+
+    far = fault(1000)
+    for piece_end in (1 << 18, 3 << 18):
+        for shift in range(-8, 3):
+            assert fault(piece_end - 11 + shift) == far, shift

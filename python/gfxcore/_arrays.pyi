@@ -226,10 +226,9 @@ def put_tile(cache: _core.TileCache, x: int, y: int, data: Buffer) -> tuple[int,
     """`cache.put(x, y, data)` for any bytes-like `data`: the key of the tile
     it evicted, or None."""
 
-def _node_graph_is_clean(document: str) -> bool:
-    """True when `compile_node_graph(document)` succeeds and the graph has none
-    of the faults `gfxcore.check_node_graph` reports; False means that the
-    checker must look item by item."""
+def _check_node_graph(document: str) -> list[tuple[object, ...]]:
+    """The problems of a node-graph document, each as its rule's name and the
+    pieces of the document it names, for `gfxcore.check_node_graph` to word."""
 
 def _state_of(obj: object) -> bytes:
     """The state of a _core Mat4x4, RigidBody, SdfPrimitive, SdfScene,

@@ -98,6 +98,84 @@ inline constexpr NodeSpec kNodeSpecs[] = {
 
 inline constexpr std::size_t kNodeTypeCount = std::size(kNodeSpecs);
 
+// The prelude and closing are published text, byte for byte (shaders and
+// their tests compare whole outputs): the length check below catches an edit
+// that changes a space or a line, which is why it names a number.
+constexpr std::string_view kPrelude =
+    "struct VertexOutput {\n"
+    "    @builtin(position) pos: vec4<f32>,\n"
+    "    @location(0) uv: vec2<f32>,\n"
+    "}\n"
+    "\n"
+    "@group(0) @binding(0) var t_color: texture_2d<f32>;\n"
+    "@group(0) @binding(1) var s_color: sampler;\n"
+    "\n"
+    "fn warp_uv(uv: vec2<f32>, strength: f32, radius: f32) -> vec2<f32> {\n"
+    "    let center = vec2<f32>(0.5, 0.5);\n"
+    "    let delta = uv - center;\n"
+    "    let dist = length(delta);\n"
+    "    let warp = strength * exp(-dist / max(radius, 0.001));\n"
+    "    return uv + normalize(delta) * warp * dist;\n"
+    "}\n"
+    "\n"
+    "@fragment\n"
+    "fn fs_main(in: VertexOutput) -> @location(0) vec4<f32> {\n"
+    "    var out_color = vec4<f32>(0.0, 0.0, 0.0, 1.0);\n";
+constexpr std::string_view kClosing = "    return out_color;\n}\n";
+static_assert(kPrelude.size() == 587);
+
+// The names the shader declares itself. A node's variable named like the
+// function's own declares it twice; one named like a module-scope name hides
+// that name from the lines after it.
+enum class Scope : uint8_t { Function, Module };
+
+struct ShaderName {
+    std::string_view name;
+    Scope scope;
+};
+
+inline constexpr ShaderName kShaderNames[] = {
+    {"out_color", Scope::Function},
+    {"t_color", Scope::Module},
+    {"s_color", Scope::Module},
+    {"warp_uv", Scope::Module},
+};
+
+// `name` as a whole word in `text`.
+constexpr bool uses_name(std::string_view text, std::string_view name) {
+    auto word = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_';
+    };
+    for (std::size_t at = text.find(name); at != std::string_view::npos;
+         at = text.find(name, at + 1)) {
+        const std::size_t end = at + name.size();
+        if ((at == 0 || !word(text[at - 1])) && (end == text.size() || !word(text[end]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Each name is one the prelude declares, as a variable or a function.
+constexpr bool shader_names_declared() {
+    for (const ShaderName& s : kShaderNames) {
+        bool declared = false;
+        for (std::string_view intro : {"var ", "fn "}) {
+            for (std::size_t at = kPrelude.find(intro); at != std::string_view::npos;
+                 at = kPrelude.find(intro, at + 1)) {
+                declared = declared || kPrelude.substr(at + intro.size()).starts_with(s.name);
+            }
+        }
+        if (!declared) return false;
+    }
+    return true;
+}
+static_assert(shader_names_declared());
+
+// The letter sets of a swizzle: 1 to 4 letters, all from one set.
+inline constexpr std::string_view kSwizzleSets[] = {"rgba", "xyzw"};
+
 // The distinct input port names and parameter keys of all node types, in
 // order of first appearance: decoding keeps only these, by index.
 struct NameSet {

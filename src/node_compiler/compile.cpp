@@ -17,32 +17,6 @@
 namespace core {
 namespace {
 
-// The prelude and closing are published text, byte for byte (shaders and
-// their tests compare whole outputs): the length check below catches an edit
-// that changes a space or a line, which is why it names a number.
-constexpr std::string_view kPrelude =
-    "struct VertexOutput {\n"
-    "    @builtin(position) pos: vec4<f32>,\n"
-    "    @location(0) uv: vec2<f32>,\n"
-    "}\n"
-    "\n"
-    "@group(0) @binding(0) var t_color: texture_2d<f32>;\n"
-    "@group(0) @binding(1) var s_color: sampler;\n"
-    "\n"
-    "fn warp_uv(uv: vec2<f32>, strength: f32, radius: f32) -> vec2<f32> {\n"
-    "    let center = vec2<f32>(0.5, 0.5);\n"
-    "    let delta = uv - center;\n"
-    "    let dist = length(delta);\n"
-    "    let warp = strength * exp(-dist / max(radius, 0.001));\n"
-    "    return uv + normalize(delta) * warp * dist;\n"
-    "}\n"
-    "\n"
-    "@fragment\n"
-    "fn fs_main(in: VertexOutput) -> @location(0) vec4<f32> {\n"
-    "    var out_color = vec4<f32>(0.0, 0.0, 0.0, 1.0);\n";
-constexpr std::string_view kClosing = "    return out_color;\n}\n";
-static_assert(kPrelude.size() == 587);
-
 constexpr uint32_t kNoEdge = std::numeric_limits<uint32_t>::max();
 // "-" and 39 integer digits (FLT_MAX), the point and six decimals.
 constexpr std::size_t kMaxNumberLength = 47;

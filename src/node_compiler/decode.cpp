@@ -13,12 +13,15 @@
 #include <locale.h>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 
 #include "common/errors.hpp"
+#include "common/grow.hpp"
 #include "common/interrupt.hpp"
 #include "node_compiler/decode.hpp"
 #include "node_compiler/id_table.hpp"
 #include "node_compiler/json_fault.hpp"
+#include "node_compiler/json_text.hpp"
 
 namespace core {
 namespace {
@@ -143,10 +146,13 @@ uint8_t node_type(std::string_view name) {
 
 struct Level {
     Frame frame;
+    bool object = false;       // a skipped value's kind, for its preview
     uint8_t field = kIgnored;  // objects: the field of the current key
     uint8_t seen = 0;          // record objects: one bit per field given
     uint64_t count = 0;        // arrays: elements completed
 };
+
+constexpr std::size_t kNoPreview = std::size_t(-1);
 
 class Builder {
 public:
@@ -160,7 +166,6 @@ public:
     }
 
     const std::string& fault() const { return fault_; }
-    bool interrupted() const { return interrupted_; }
 
     bool on_document_begin(error_code&) { return true; }
     bool on_document_end(error_code&) { return true; }
@@ -179,20 +184,26 @@ public:
 
     bool on_key(json::string_view s, std::size_t, error_code& ec) {
         std::string_view key(s.data(), s.size());
-        if (!key_.empty()) key = key_.append(key);
-        bool ok = set_key(key, ec);
+        const bool split = !key_.empty();
+        if (split) key = key_.append(key);
+        bool ok = set_key(key, split, ec);
         key_.clear();
         return ok;
     }
 
     bool on_string_part(json::string_view s, std::size_t, error_code&) {
-        if (wanted().first != Want::Ignore) text_part_.append(s.data(), s.size());
+        if (wanted().first != Want::Ignore || previewing()) text_part_.append(s.data(), s.size());
         return true;
     }
 
     bool on_string(json::string_view s, std::size_t, error_code& ec) {
         const auto [want, field] = wanted();
         std::string_view value(s.data(), s.size());
+        if (previewing()) {
+            separate();
+            if (!text_part_.empty()) value = text_part_.append(value);
+            append_json_string(preview_, value, kPreviewLength);
+        }
         if (want != Want::Ignore) value = keep(value);
         text_part_.clear();
         switch (want) {
@@ -202,7 +213,7 @@ public:
                 fields_[field] = value;
                 return completed(ec);
             case Want::ParamValue:
-                params_[field] = ParamValue{ParamValue::Text, 0, 0, 0.0, value};
+                param(field) = ParamValue{ParamValue::Text, 0, 0, 0.0, value};
                 return completed(ec);
             default: {
                 std::string found = "string \"";
@@ -228,9 +239,9 @@ public:
     }
 
     bool on_bool(bool v, error_code& ec) {
-        return other_scalar(ec, v ? "boolean `true`" : "boolean `false`");
+        return other_scalar(ec, v ? "boolean `true`" : "boolean `false`", v ? "true" : "false");
     }
-    bool on_null(error_code& ec) { return other_scalar(ec, "null"); }
+    bool on_null(error_code& ec) { return other_scalar(ec, "null", "null"); }
 
 private:
     // The kind of the value about to start, and the field it fills.
@@ -280,23 +291,37 @@ private:
         return graph_.owned.emplace_back(std::move(text_part_));
     }
 
-    // Called once per value, so a huge document stays interruptible. An
-    // interrupt leaves the parser by a failed callback, not by an exception.
-    bool completed(error_code& ec) {
+    std::string_view own(std::string_view s) { return graph_.owned.emplace_back(s); }
+
+    bool completed(error_code&) {
         if (!stack_.empty()) ++stack_.back().count;
-        try {
-            poll_.tick();
-        } catch (const Interrupted&) {
-            interrupted_ = true;
-            ec = json::error::test_failure;
-            return false;
-        }
         return true;
+    }
+
+    // The parameter value being read for key `field` of kParamKeys.
+    ParamValue& param(uint8_t field) { return node_params_[slot_[field]].value; }
+
+    // Inside a list or object given as a parameter's value, which is
+    // written back into preview_ as it streams past.
+    bool previewing() const { return preview_level_ != kNoPreview; }
+
+    // The separator before the next element of the value being previewed.
+    void separate() {
+        const Level& top = stack_.back();
+        if (!top.object && top.count > 0) add_preview(", ");
+    }
+
+    void add_preview(std::string_view s) {
+        if (preview_.size() < kPreviewLength) preview_.append(s.substr(0, kPreviewLength));
     }
 
     bool begin(error_code& ec, bool object) {
         if (stack_.size() >= kMaxDepth) return fail(ec, "recursion limit exceeded");
         const auto [want, field] = wanted();
+        if (previewing()) {
+            separate();
+            add_preview(object ? "{" : "[");
+        }
         Frame frame = Frame::Skip;
         switch (want) {
             case Want::Graph:
@@ -305,7 +330,9 @@ private:
             case Want::Node:
                 frame = object ? Frame::NodeObject : Frame::NodeArray;
                 fields_[0] = fields_[1] = {};
-                std::fill(std::begin(params_), std::end(params_), ParamValue{});
+                node_params_.clear();
+                std::fill(std::begin(slot_), std::end(slot_), kNoSlot);
+                if (!other_keys_.empty()) other_keys_ = {};  // frees a large table
                 break;
             case Want::Edge:
                 frame = object ? Frame::EdgeObject : Frame::EdgeArray;
@@ -323,24 +350,42 @@ private:
             case Want::Text:
                 return invalid_type(ec, object ? "map" : "sequence", want);
             case Want::ParamValue:
-                params_[field] = ParamValue{ParamValue::Other};
+                param(field) = ParamValue{ParamValue::Other};
+                preview_level_ = stack_.size();
+                preview_slot_ = slot_[field];
+                preview_.assign(object ? "{" : "[");
                 break;
             case Want::Ignore:
                 break;
         }
-        stack_.push_back(Level{frame});
+        stack_.push_back(Level{frame, object});
         return true;
     }
 
-    bool set_key(std::string_view key, error_code& ec) {
+    bool set_key(std::string_view key, bool split, error_code& ec) {
         Level& top = stack_.back();
         switch (top.frame) {
             case Frame::Skip:
+                if (previewing()) {
+                    if (top.count > 0) add_preview(", ");
+                    append_json_string(preview_, key, kPreviewLength);
+                    add_preview(": ");
+                }
                 return true;
             case Frame::ParamsObject: {
                 const uint8_t k = kParamKeys.find(key);
                 top.field = k == kParamCount ? kIgnored : k;
-                graph_.unread_params += k == kParamCount;
+                if (k != kParamCount) {
+                    if (slot_[k] == kNoSlot) {
+                        slot_[k] = static_cast<uint32_t>(node_params_.size());
+                        node_params_.push_back(Param{k, kParamKeys.names[k], {}});
+                    }
+                } else if (!other_keys_.contains(key)) {
+                    // Kept in order of first appearance, as the checker reports them.
+                    const std::string_view kept = split ? own(key) : keep(key);
+                    other_keys_.insert(kept);
+                    node_params_.push_back(Param{kParamCount, kept, {}});
+                }
                 return true;
             }
             default:
@@ -363,6 +408,13 @@ private:
     bool end(error_code& ec) {
         const Level top = stack_.back();
         stack_.pop_back();
+        if (previewing()) {
+            add_preview(top.object ? "}" : "]");
+            if (stack_.size() == preview_level_) {
+                preview_level_ = kNoPreview;
+                node_params_[preview_slot_].value.text = own(preview_);
+            }
+        }
         switch (top.frame) {
             case Frame::Skip:
             case Frame::ParamsObject:
@@ -393,21 +445,18 @@ private:
 
     void add_node() {
         const auto first = static_cast<uint32_t>(graph_.params.size());
-        for (uint8_t k = 0; k < kParamCount; ++k) {
-            if (params_[k].kind != ParamValue::Absent) {
-                graph_.params.push_back(Param{k, params_[k]});
-            }
-        }
-        graph_.nodes.push_back(Node{graph_.ids.intern(fields_[0]), node_type(fields_[1]),
-                                    fields_[1], first,
-                                    static_cast<uint8_t>(graph_.params.size() - first)});
+        reserve_for(graph_.params, node_params_.size());
+        graph_.params.insert(graph_.params.end(), node_params_.begin(), node_params_.end());
+        push_back_polled(graph_.nodes,
+                         Node{graph_.ids.intern(fields_[0]), node_type(fields_[1]), fields_[1],
+                              first, static_cast<uint8_t>(graph_.params.size() - first)});
     }
 
     void add_edge() {
         const uint32_t from = graph_.ids.intern(fields_[0]);
         const uint32_t to = graph_.ids.intern(fields_[2]);
-        graph_.edges.push_back(
-            Edge{from, to, graph_.ports.intern(fields_[1]), kInputPorts.find(fields_[3])});
+        push_back_polled(graph_.edges, Edge{from, to, graph_.ports.intern(fields_[1]),
+                                            kInputPorts.find(fields_[3]), fields_[3]});
     }
 
     bool number(error_code& ec, ParamValue v, json::string_view s) {
@@ -415,9 +464,16 @@ private:
         if (!number_.empty()) digits = number_.append(digits);
         const auto [want, field] = wanted();
         bool ok = true;
+        if (v.kind == ParamValue::Float && (want == Want::ParamValue || previewing())) {
+            v.f = exact_double(digits, v.f);
+        }
+        if (previewing()) {
+            separate();
+            add_preview(json_number(digits, v.f, true));
+        }
         if (want == Want::ParamValue) {
-            if (v.kind == ParamValue::Float) v.f = exact_double(digits, v.f);
-            params_[field] = v;
+            v.text = keep(digits);
+            param(field) = v;
             ok = completed(ec);
         } else if (want == Want::Ignore) {
             ok = completed(ec);
@@ -465,10 +521,14 @@ private:
         if (s.find_first_of(".eni") == std::string_view::npos) out += ".0";
     }
 
-    bool other_scalar(error_code& ec, const char* found) {
+    bool other_scalar(error_code& ec, const char* found, std::string_view json) {
         const auto [want, field] = wanted();
+        if (previewing()) {
+            separate();
+            add_preview(json);
+        }
         if (want == Want::ParamValue)
-            params_[field] = ParamValue{ParamValue::Other};
+            param(field) = ParamValue{ParamValue::Other, 0, 0, 0.0, json};
         else if (want != Want::Ignore)
             return invalid_type(ec, found, want);
         return completed(ec);
@@ -477,35 +537,76 @@ private:
     std::string_view doc_;
     NodeGraph& graph_;
     std::vector<Level> stack_;
-    std::string_view fields_[4];            // the record being read
-    ParamValue params_[kParamCount];        // its parameters, later keys winning
-    std::string key_, text_part_, number_;  // pieces the parser handed out split
+    static constexpr uint32_t kNoSlot = uint32_t(-1);
+
+    std::string_view fields_[4];  // the record being read
+    // Its parameters in order of first appearance, later values winning;
+    // slot_ finds each read key's place and other_keys_ tells the others
+    // given before.
+    std::vector<Param> node_params_;
+    uint32_t slot_[kParamCount];
+    std::unordered_set<std::string_view> other_keys_;
+    std::string key_, text_part_, number_;    // pieces the parser handed out split
+    std::string preview_;                     // the list or object value being read
+    std::size_t preview_level_ = kNoPreview;  // its level in stack_
+    uint32_t preview_slot_ = 0;               // its parameter in node_params_
     std::string fault_;
-    InterruptPoll<> poll_;
-    bool interrupted_ = false;
 };
+
+// Read in pieces, so that a huge document, or a huge string in it, stays
+// interruptible; a piece is parsed in a few milliseconds at most.
+constexpr std::size_t kPiece = std::size_t{1} << 18;
+
+struct Reading {
+    std::size_t used = 0;  // where the parser stopped
+    error_code ec;
+    std::string fault;  // the handler's, when it refused a value
+};
+
+// Parses `text` into `graph`, in pieces up to `whole_from`, then the rest at once.
+Reading read(std::string_view text, NodeGraph& graph, std::size_t whole_from) {
+    json::parse_options options;
+    options.max_depth = kMaxDepth + 1;  // the handler enforces the limit
+    json::basic_parser<Builder> parser(options, text, graph);
+    Reading r;
+    for (;;) {
+        const std::size_t rest = text.size() - r.used;
+        const std::size_t size = r.used >= whole_from ? rest : std::min(kPiece, rest);
+        const bool more = size < rest;
+        const std::size_t taken = parser.write_some(more, text.data() + r.used, size, r.ec);
+        r.used += taken;
+        if (r.ec || !more || taken < size) break;  // a fault, the end, or text after the document
+        poll_interrupt();
+    }
+    r.fault = parser.handler().fault();
+    return r;
+}
 
 }  // namespace
 
 NodeGraph decode_node_graph(std::string_view text) {
     NodeGraph graph;
-    json::parse_options options;
-    options.max_depth = kMaxDepth + 1;  // the handler enforces the limit
-    json::basic_parser<Builder> parser(options, text, graph);
-    error_code ec;
-    std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
+    Reading r = read(text, graph, std::size_t(-1));
+    if (r.ec && text.size() > kPiece) {
+        // The parser can word a fault in a token that a piece's end cuts (a
+        // literal, an escape) otherwise: the text is read again with no cut
+        // near the fault, as one piece from well before it.
+        const std::size_t before =
+            r.used > 2 * kPiece ? (r.used - 2 * kPiece) / kPiece * kPiece : 0;
+        graph = NodeGraph{};
+        r = read(text, graph, before);
+    }
     std::string message;
-    if (parser.handler().interrupted()) throw Interrupted{};
-    if (!parser.handler().fault().empty()) {
-        message = parser.handler().fault();
-    } else if (ec) {
-        message = describe_syntax_fault(text, used, ec);
-    } else if (used < text.size()) {
+    if (!r.fault.empty()) {
+        message = r.fault;
+    } else if (r.ec) {
+        message = describe_syntax_fault(text, r.used, r.ec);
+    } else if (r.used < text.size()) {
         message = "trailing characters";
     } else {
         return graph;
     }
-    throw ValueError(message + at_position(text, used));
+    throw ValueError(message + at_position(text, r.used));
 }
 
 }  // namespace core

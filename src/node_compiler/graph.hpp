@@ -1,9 +1,9 @@
 // The decoded node-graph document. Ids are interned while decoding: every
 // distinct id text, whether a node or only an edge names it, gets one dense
 // index, so ordering and emission work on arrays instead of hash tables.
-// Only what emission can observe is kept: the input ports and parameter keys
-// that some node type reads; every other port and key is parsed and dropped
-// (other keys only counted, for the checker).
+// Emission reads only the input ports and parameter keys that some node type
+// reads; the checker also sees every other parameter key, in the order the
+// node's object first gives each key.
 #pragma once
 
 #include <cstdint>
@@ -23,12 +23,21 @@ struct ParamValue {
     uint64_t u = 0;
     int64_t i = 0;
     double f = 0.0;
+    // Text: the string. A number: its JSON text. Other (null, a boolean, a
+    // list or an object): the value written back as compact JSON with
+    // ", " and ": " separators and ASCII escapes, cut after kPreviewLength
+    // characters, for messages.
     std::string_view text;
 };
 
+// The characters of a value or text a message may show; one more tells that
+// it was cut.
+inline constexpr std::size_t kPreviewLength = 81;
+
 struct Param {
-    uint8_t key;  // into kParamKeys
-    ParamValue value;
+    uint8_t key;            // into kParamKeys; kParamCount for a key no node type reads
+    std::string_view name;  // the key as given
+    ParamValue value;       // the last one given for the key (Absent for other keys)
 };
 
 struct Node {
@@ -42,8 +51,9 @@ struct Node {
 struct Edge {
     uint32_t from_node;
     uint32_t to_node;
-    uint32_t from_port;  // into NodeGraph::ports
-    uint8_t to_port;     // into kInputPorts; kPortCount for any other name
+    uint32_t from_port;             // into NodeGraph::ports
+    uint8_t to_port;                // into kInputPorts; kPortCount for any other name
+    std::string_view to_port_text;  // for the checker's messages
 };
 
 struct NodeGraph {
@@ -52,7 +62,6 @@ struct NodeGraph {
     std::vector<Node> nodes;  // document order
     std::vector<Edge> edges;  // document order
     std::vector<Param> params;
-    std::size_t unread_params = 0;  // parameter keys that no node type reads
     // Type and parameter texts that could not stay views into the document
     // (escaped or split strings); a deque so that views into it survive growth.
     std::deque<std::string> owned;

@@ -1,6 +1,10 @@
 #include "node_compiler/id_table.hpp"
 
+#include <algorithm>
 #include <cstring>
+
+#include "common/grow.hpp"
+#include "common/interrupt.hpp"
 #include "common/seed.hpp"
 
 namespace core {
@@ -73,8 +77,9 @@ uint32_t IdTable::intern(std::string_view text) {
         const uint64_t slot = slots_[i];
         if (slot == 0) {
             const auto index = static_cast<uint32_t>(size());
+            reserve_for(chars_, text.size());
             chars_.append(text);
-            starts_.push_back(chars_.size());
+            push_back_polled(starts_, chars_.size());
             slots_[i] = tag | (index + 1);
             return index;
         }
@@ -83,10 +88,20 @@ uint32_t IdTable::intern(std::string_view text) {
     }
 }
 
+// A large table takes a good part of a second to grow: it looks for a stop
+// on the way, and a stop leaves the table as it was.
 void IdTable::grow() {
-    std::vector<uint64_t> slots(slots_.empty() ? 64 : 2 * slots_.size(), 0);
+    const std::size_t count = slots_.empty() ? 64 : 2 * slots_.size();
+    std::vector<uint64_t> slots;
+    slots.reserve(count);
+    while (slots.size() < count) {  // zeroed in pieces too
+        poll_interrupt();
+        slots.resize(std::min(count, slots.size() + (std::size_t{1} << 18)), 0);
+    }
     const std::size_t mask = slots.size() - 1;
+    InterruptPoll<(1u << 16)> poll;
     for (uint32_t index = 0; index < size(); ++index) {
+        poll.tick();
         const uint64_t h = keyed_hash(text(index));
         std::size_t i = h & mask;
         while (slots[i] != 0) i = (i + 1) & mask;

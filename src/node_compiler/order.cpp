@@ -3,11 +3,18 @@
 #include <limits>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "node_compiler/order.hpp"
 
 namespace core {
 
 std::vector<uint32_t> order_nodes(const NodeGraph& graph) {
+    std::vector<uint32_t> order = walk_nodes(graph, true);
+    if (order.size() != graph.nodes.size()) throw ValueError("Node graph contains a cycle");
+    return order;
+}
+
+std::vector<uint32_t> walk_nodes(const NodeGraph& graph, bool by_position) {
     constexpr uint32_t kAbsent = std::numeric_limits<uint32_t>::max();
     const std::size_t n_ids = graph.ids.size();
 
@@ -38,22 +45,23 @@ std::vector<uint32_t> order_nodes(const NodeGraph& graph) {
     // position is their own are the distinct ids, already sorted.
     std::vector<uint32_t> queue;
     queue.reserve(n_ids);
+    InterruptPoll<(1u << 16)> poll;
     for (uint32_t i = 0; i < graph.nodes.size(); ++i) {
         const uint32_t id = graph.nodes[i].id;
         if (position[id] == i && in_degree[id] == 0) queue.push_back(id);
     }
-    auto by_position = [&](uint32_t a, uint32_t b) { return position[a] < position[b]; };
+    auto by_order = [&](uint32_t a, uint32_t b) { return position[a] < position[b]; };
     for (std::size_t head = 0; head < queue.size(); ++head) {
         const uint32_t id = queue[head];
         // Each id is taken at most once, so its list is sorted in place.
         auto first = successors.begin() + start[id];
         auto last = successors.begin() + start[id + 1];
-        std::stable_sort(first, last, by_position);
+        if (by_position) std::stable_sort(first, last, by_order);
         for (auto s = first; s != last; ++s) {
             if (--in_degree[*s] == 0) queue.push_back(*s);
         }
+        poll.tick(static_cast<uint64_t>(last - first) + 1);
     }
-    if (queue.size() != graph.nodes.size()) throw ValueError("Node graph contains a cycle");
     return queue;
 }
 

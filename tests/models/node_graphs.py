@@ -2,6 +2,8 @@
 typed random graphs, one graph per node type, and mutations that break a
 graph in one way the checker must name."""
 
+import json
+
 from gfxcore.nodes import NODE_TYPES
 
 F32, VEC4 = "f32", "vec4<f32>"
@@ -182,3 +184,45 @@ def mutate(rng, doc):
     e, src = rng.choice(choices)
     e["from_node"], e["from_port"] = src, kind_of[src].output
     return repr(e["to_node"])
+
+
+# Numbers at the edges of float32: FLT_MAX, the last double that rounds to
+# it, the first that rounds to infinity, integers beyond 64 bits, and a pair
+# that differs only below float32's precision.
+EDGE_NUMBERS = [3.4028234663852886e38, 3.4028235677973362e38, 3.4028235677973366e38,
+                2**64, -(2**63) - 1, 1e-50, 1.00000001, 1]  # fmt: skip
+# Values of the wrong kind, as a message must show them.
+ODD_VALUES = [None, True, [], {}, [1, [2.5, {"k": "v"}]], {"a": 1, "b": [None, False]},
+              [1e-5, 1e16, 123.0, -0.0, 1e400, 0.0001], ["é\n\"\\\x7f😀", "x" * 90],
+              [0] * 40, "0.5", "", "x" * 200, -0.0, 1e22, 2**70]  # fmt: skip
+ODD_IDS = ["é", "naïve", "x·y", "١", "_é", "__é", "a\u200bb", "ｆｕｌｌ", "😀", "x" * 100,
+           "q'uote", 'd"q', "tab\t", "t", "s", "warp", "out"]  # fmt: skip
+
+
+def hostile(rng, doc):
+    """`doc` with some of its values made odd (numbers at float32's edges,
+    values of other kinds, ids beyond ASCII, keys no node type reads, long
+    texts), as JSON text; sometimes in the array form, sometimes with a
+    parameter key given twice."""
+    for m in doc["nodes"]:
+        params = m["params"]
+        for key in list(params):
+            if rng.random() < 0.15:
+                params[key] = rng.choice(EDGE_NUMBERS) * rng.choice([1, -1])
+            elif rng.random() < 0.1:
+                params[key] = rng.choice(ODD_VALUES)
+        if rng.random() < 0.05:
+            params[rng.choice(["mín", "radius", "max", "x" * 100, "channel"])] = 1
+        if rng.random() < 0.05:
+            old, m["id"] = m["id"], rng.choice(ODD_IDS)
+            for e in doc["edges"]:
+                for end in ("from_node", "to_node"):
+                    e[end] = m["id"] if e[end] == old else e[end]
+    if rng.random() < 0.3:
+        doc = [[[m["id"], m["type"], m["params"]] for m in doc["nodes"]],
+               [list(e.values()) for e in doc["edges"]]]  # fmt: skip
+    text = json.dumps(doc, ensure_ascii=rng.random() < 0.5)
+    if rng.random() < 0.2:  # a key given twice: the first place, the last value
+        text = text.replace('"params": {', '"params": {"max": "q", "zz": 1, ', 1)
+        text = text.replace('"params": {}', '"params": {"zz": 2, "min": 3, "zz": 4}', 1)
+    return text
