@@ -31,8 +31,10 @@ def draw_ratios(rows: list[tuple[str, ...]], path: pathlib.Path) -> None:
     ratio, goal, met); the ratio is recomputed from the two times, since the
     table rounds it to two decimals."""
     bars = []
-    for name, _work, anchor, ours, anchor_time, _ratio, goal, met in rows:
-        ratio = seconds(ours) / seconds(anchor_time)
+    for name, _work, anchor, ours, anchor_time, shown, goal, met in rows:
+        # sizes too small for the table's unit (bytes in MB) keep its ratio
+        theirs = seconds(anchor_time)
+        ratio = seconds(ours) / theirs if theirs > 0 else float(shown)
         target = float(goal.removeprefix("≤").strip()) if goal else None
         colour = GREY if target is None else (GREEN if met == "yes" else RED)
         bars.append((name, anchor, ratio, target, colour))

@@ -71,6 +71,12 @@ NOTES = {
     "zeros (cones give them over whole regions) in buffer order where a plane could give -0, "
     "which numba's model does not have to.",
     "arrays.distances, 256 prims (every type), 1 thread vs numba": "as the 16-primitive row.",
+    "arrays.transform_points into out": "both sides move 120 MB in and 120 MB out; the "
+    "anchor's new array also pays its first touch of fresh pages. Bound by memory traffic, "
+    "the ratio measured 0.40 to 0.81 across this session's runs on two shared cores.",
+    "check_node_graph 20,000 / 2,000 nodes": "compile_node_graph itself grows 14x over the "
+    "same step (its tables leave the caches); the checker's pass follows it, at 1.2 to 1.5x a "
+    "compile at either size.",
     "arrays.convex_hull, disc": "the same float32 scan as _core.convex_hull, whose merge sort "
     "defines the order of nearly collinear points, so every point is sorted (split over the "
     "workers, two merges stepped together); on two cores shared with other work the ratio "
