@@ -36,7 +36,7 @@ nb::object transform(nb::handle m, nb::handle vectors, const char* arg, nb::hand
                 o[3 * i] = r.x;
                 o[3 * i + 1] = r.y;
                 o[3 * i + 2] = r.z;
-                any_nan |= std::isnan(r.x) | std::isnan(r.y) | std::isnan(r.z);
+                any_nan |= std::isnan(r.x) || std::isnan(r.y) || std::isnan(r.z);
             }
             if (!any_nan) return;
             for (std::size_t i = begin; i < end; ++i) {
