@@ -325,9 +325,9 @@ def test_the_bake_example_writes_the_grid_to_zarr_on_the_cluster(cluster, tmp_pa
     import zarr
 
     path = Path(__file__).parents[1] / "examples" / "bake_volume.py"
-    spec = importlib.util.spec_from_file_location("bake_volume", path)
-    bake = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(bake)
+    found = importlib.util.spec_from_file_location("bake_volume", path)
+    bake = importlib.util.module_from_spec(found)
+    found.loader.exec_module(bake)
     _, address, _ = cluster
     for scheduler in (address, None):
         store, png = tmp_path / f"v{bool(scheduler)}.zarr", tmp_path / "slice.png"

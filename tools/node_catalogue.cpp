@@ -10,7 +10,7 @@
 
 namespace {
 
-using core::kNodeSpecs;
+using core::kNodeEntries;
 
 std::string quoted(std::string_view s) {
     std::string out = "\"";
@@ -57,21 +57,21 @@ std::string type_list(std::string_view types) {
 
 std::string catalogue() {
     std::string out = "[\n";
-    for (const core::NodeSpec& n : kNodeSpecs) {
-        if (&n != kNodeSpecs) out += ",\n";
+    for (const core::NodeEntry& n : kNodeEntries) {
+        if (&n != kNodeEntries) out += ",\n";
         out += " {\"name\": " + quoted(n.name) + ", \"output\": " + quoted(n.output) +
                ", \"output_type\": " + quoted(n.output_type) + ",\n  \"line\": " + quoted(n.line) +
                ",\n  \"typing\": \"" + typing_name(n.typing) +
                "\", \"typing_text\": " + quoted(n.typing_text) + ",\n  \"inputs\": [";
         for (uint8_t i = 0; i < n.input_count; ++i) {
-            const core::InputSpec& p = n.inputs[i];
+            const core::InputEntry& p = n.inputs[i];
             out += std::string(i ? ", " : "") + "{\"name\": " + quoted(p.name) +
                    ", \"default\": " + quoted(p.fallback) +
                    ", \"accepts\": " + type_list(p.accepts) + "}";
         }
         out += "],\n  \"params\": [";
         for (uint8_t i = 0; i < n.param_count; ++i) {
-            const core::ParamSpec& p = n.params[i];
+            const core::ParamEntry& p = n.params[i];
             const bool text = p.kind == core::ParamKind::Text;
             out += std::string(i ? ", " : "") + "{\"name\": " + quoted(p.name) + ", \"kind\": \"" +
                    (text ? "text" : "number") +

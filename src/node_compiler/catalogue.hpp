@@ -26,29 +26,29 @@ enum class Typing : uint8_t {
     Mix,        // `a` and `b` of one type, `t` of that type or f32, one input connected
 };
 
-struct InputSpec {
+struct InputEntry {
     std::string_view name;      // the `to_port` text that feeds it
     std::string_view fallback;  // the WGSL text used when no edge feeds it
     std::string_view accepts;   // the WGSL types an edge may bring, space-separated
 };
 
-struct ParamSpec {
+struct ParamEntry {
     std::string_view name;
     ParamKind kind;
     double number;          // the default of a number parameter
     std::string_view text;  // the default of a text parameter
 };
 
-struct NodeSpec {
+struct NodeEntry {
     std::string_view name;
     std::string_view output;       // the variable's suffix and the edges' from_port; "" for none
     std::string_view output_type;  // a WGSL type, or the rule in words
     std::string_view line;
     Typing typing;
     std::string_view typing_text;  // how the inputs combine, in words; "" when each stands alone
-    InputSpec inputs[3];
+    InputEntry inputs[3];
     uint8_t input_count;
-    ParamSpec params[2];
+    ParamEntry params[2];
     uint8_t param_count;
 };
 
@@ -59,7 +59,7 @@ inline constexpr std::string_view kSameOrScalar =
 inline constexpr std::string_view kBroadcastType = "the vector type among `a` and `b`, else f32";
 
 // clang-format off: one node type per block, laid out by hand
-inline constexpr NodeSpec kNodeSpecs[] = {
+inline constexpr NodeEntry kNodeEntries[] = {
     {"UV", "uv", "vec2<f32>", "    let {out} = in.uv;", Typing::Fixed, "",
      {}, 0, {}, 0},
     {"SampleTexture", "color", "vec4<f32>",
@@ -96,7 +96,7 @@ inline constexpr NodeSpec kNodeSpecs[] = {
 };
 // clang-format on
 
-inline constexpr std::size_t kNodeTypeCount = std::size(kNodeSpecs);
+inline constexpr std::size_t kNodeTypeCount = std::size(kNodeEntries);
 
 // The prelude and closing are published text, byte for byte (shaders and
 // their tests compare whole outputs): the length check below catches an edit
@@ -196,7 +196,7 @@ struct NameSet {
 
 inline constexpr NameSet kInputPorts = [] {
     NameSet s;
-    for (const NodeSpec& n : kNodeSpecs) {
+    for (const NodeEntry& n : kNodeEntries) {
         for (uint8_t i = 0; i < n.input_count; ++i) s.add(n.inputs[i].name);
     }
     return s;
@@ -204,7 +204,7 @@ inline constexpr NameSet kInputPorts = [] {
 
 inline constexpr NameSet kParamKeys = [] {
     NameSet s;
-    for (const NodeSpec& n : kNodeSpecs) {
+    for (const NodeEntry& n : kNodeEntries) {
         for (uint8_t i = 0; i < n.param_count; ++i) s.add(n.params[i].name);
     }
     return s;

@@ -20,7 +20,7 @@ namespace core {
 namespace {
 
 constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
-constexpr std::size_t kSlots = std::size(NodeSpec{}.inputs);  // inputs a node has at most
+constexpr std::size_t kSlots = std::size(NodeEntry{}.inputs);  // inputs a node has at most
 
 // What is known of a node's value: None (not worked out, or no value), ""
 // (a node that defines none), an abstract number, or a WGSL type.
@@ -56,7 +56,7 @@ constexpr uint8_t accepted(std::string_view list) {
 }
 
 // An input left at its fallback: a number, or the one type its port takes.
-constexpr Type fallback_type(const InputSpec& in) {
+constexpr Type fallback_type(const InputEntry& in) {
     if (in.fallback.find_first_not_of("0123456789.-") == std::string_view::npos) return kNumber;
     return type_named(in.accepts);
 }
@@ -72,7 +72,7 @@ struct Kind {
 constexpr auto kKinds = [] {
     std::array<Kind, kNodeTypeCount> t{};
     for (std::size_t k = 0; k < kNodeTypeCount; ++k) {
-        const NodeSpec& s = kNodeSpecs[k];
+        const NodeEntry& s = kNodeEntries[k];
         for (uint8_t i = 0; i < s.input_count; ++i) {
             t[k].accepts[i] = accepted(s.inputs[i].accepts);
             t[k].fallback[i] = fallback_type(s.inputs[i]);
@@ -88,13 +88,13 @@ static_assert(std::size(kShaderNames) <= 8);
 
 constexpr uint8_t kFinalColor = [] {
     for (uint8_t k = 0; k < kNodeTypeCount; ++k) {
-        if (kNodeSpecs[k].name == "FinalColor") return k;
+        if (kNodeEntries[k].name == "FinalColor") return k;
     }
     throw std::logic_error("no FinalColor node type");
 }();
 
 // WGSL's rules for the node's expression, or kMisfit.
-Type combine(const NodeSpec& s, const Kind& k, const Type* in) {
+Type combine(const NodeEntry& s, const Kind& k, const Type* in) {
     switch (s.typing) {
         case Typing::Fixed:
             for (uint8_t i = 0; i < s.input_count; ++i) {
@@ -208,7 +208,7 @@ public:
             final_color = final_color || n.type == kFinalColor;
             if (n.type == kNodeTypeCount) {
                 report(Problem::kUnknownType, node(i));
-            } else if (n.param_count || kNodeSpecs[n.type].param_count) {
+            } else if (n.param_count || kNodeEntries[n.type].param_count) {
                 check_params(i);
             }
             poll_.tick();
@@ -241,7 +241,7 @@ private:
     static void append(Fields& to, std::monostate v) { to.emplace_back(v); }
 
     std::string_view id(uint32_t i) const { return g_.ids.text(g_.nodes[i].id); }
-    const NodeSpec& spec(uint32_t i) const { return kNodeSpecs[g_.nodes[i].type]; }
+    const NodeEntry& entry(uint32_t i) const { return kNodeEntries[g_.nodes[i].type]; }
     bool typed(uint32_t i) const { return g_.nodes[i].type != kNodeTypeCount; }
 
     Fields node(uint32_t i) const { return {preview(id(i)), preview(g_.nodes[i].type_text)}; }
@@ -261,8 +261,8 @@ private:
         for (uint32_t node_id : ids_) {
             const uint32_t i = node_of_[node_id];
             poll_.tick();
-            if (!typed(i) || spec(i).output.empty()) continue;
-            var.assign(id(i)).append("_").append(spec(i).output);
+            if (!typed(i) || entry(i).output.empty()) continue;
+            var.assign(id(i)).append("_").append(entry(i).output);
             if (!ascii(var)) {
                 report(var.starts_with("__") ? Problem::kNotIdentifier : Problem::kMaybeIdentifier,
                        var.starts_with("__")
@@ -361,8 +361,8 @@ private:
 
     void check_params(uint32_t i) {
         const Node& n = g_.nodes[i];
-        const NodeSpec& s = spec(i);
-        double numbers[std::size(NodeSpec{}.params)] = {};
+        const NodeEntry& s = entry(i);
+        double numbers[std::size(NodeEntry{}.params)] = {};
         for (uint8_t p = 0; p < s.param_count; ++p) numbers[p] = s.params[p].number;
         for (uint32_t k = n.first_param; k < n.first_param + n.param_count; ++k) {
             const Param& param = g_.params[k];
@@ -418,7 +418,7 @@ private:
         if (source == kNone) report(Problem::kNoNode, edge(k), preview(g_.ids.text(e.from_node)));
         if (target == kNone) report(Problem::kNoNode, edge(k), preview(g_.ids.text(e.to_node)));
         if (source != kNone && typed(source)) {
-            const std::string_view output = spec(source).output;
+            const std::string_view output = entry(source).output;
             if (output.empty()) {
                 report(Problem::kNoOutput, edge(k), node(source));
             } else if (g_.ports.text(e.from_port) != output) {
@@ -426,7 +426,7 @@ private:
             }
         }
         if (target == kNone || !typed(target)) return;
-        const NodeSpec& s = spec(target);
+        const NodeEntry& s = entry(target);
         uint8_t slot = 0;
         while (slot < s.input_count && s.inputs[slot].name != e.to_port_text) ++slot;
         if (slot == s.input_count) {
@@ -506,7 +506,7 @@ private:
     Type infer(uint32_t i) {
         if (!typed(i)) return kUnknown;
         const Node& n = g_.nodes[i];
-        const NodeSpec& s = spec(i);
+        const NodeEntry& s = entry(i);
         if (s.typing == Typing::Swizzle) {
             std::size_t length = characters(s.params[0].text);
             for (uint32_t k = n.first_param; k < n.first_param + n.param_count; ++k) {
@@ -528,7 +528,7 @@ private:
             const Edge& e = g_.edges[k];
             const uint32_t source = node_of_[e.from_node];
             if (source == kNone || !typed(source) ||
-                g_.ports.text(e.from_port) != spec(source).output) {
+                g_.ports.text(e.from_port) != entry(source).output) {
                 return kUnknown;
             }
             in[p] = type_[source];

@@ -42,7 +42,7 @@ struct Line {
     }
 };
 
-constexpr Piece placeholder(const NodeSpec& n, std::string_view name) {
+constexpr Piece placeholder(const NodeEntry& n, std::string_view name) {
     if (name == "out" && !n.output.empty()) return {Piece::Variable, 0, {}, 0.0f};
     for (uint8_t i = 0; i < n.input_count; ++i) {
         if (n.inputs[i].name == name) {
@@ -50,7 +50,7 @@ constexpr Piece placeholder(const NodeSpec& n, std::string_view name) {
         }
     }
     for (uint8_t i = 0; i < n.param_count; ++i) {
-        const ParamSpec& p = n.params[i];
+        const ParamEntry& p = n.params[i];
         if (p.name == name) {
             return p.kind == ParamKind::Number
                        ? Piece{Piece::Number,
@@ -63,7 +63,7 @@ constexpr Piece placeholder(const NodeSpec& n, std::string_view name) {
     throw std::logic_error("a line template names no port or parameter of its node type");
 }
 
-constexpr Line parse_line(const NodeSpec& n) {
+constexpr Line parse_line(const NodeEntry& n) {
     Line line;
     std::string_view rest = n.line;
     while (!rest.empty()) {
@@ -82,7 +82,7 @@ constexpr Line parse_line(const NodeSpec& n) {
 
 constexpr auto kLines = [] {
     std::array<Line, kNodeTypeCount> lines{};
-    for (std::size_t i = 0; i < kNodeTypeCount; ++i) lines[i] = parse_line(kNodeSpecs[i]);
+    for (std::size_t i = 0; i < kNodeTypeCount; ++i) lines[i] = parse_line(kNodeEntries[i]);
     return lines;
 }();
 
@@ -123,7 +123,7 @@ public:
                 case Piece::Variable:
                     out(graph_.ids.text(n.id));
                     out("_");
-                    out(kNodeSpecs[n.type].output);
+                    out(kNodeEntries[n.type].output);
                     break;
                 case Piece::Input: {
                     const uint32_t e = first_edge_[std::size_t{n.id} * kPortCount + p.slot];

@@ -137,7 +137,7 @@ const char* expected_text(Want w) {
 // The index of the node type named `name`, or kNodeTypeCount.
 uint8_t node_type(std::string_view name) {
     for (uint8_t i = 0; i < kNodeTypeCount; ++i) {
-        if (kNodeSpecs[i].name == name) return i;
+        if (kNodeEntries[i].name == name) return i;
     }
     return kNodeTypeCount;
 }

@@ -42,7 +42,7 @@ struct Param {
 
 struct Node {
     uint32_t id;
-    uint8_t type;                // into kNodeSpecs; kNodeTypeCount when unknown
+    uint8_t type;                // into kNodeEntries; kNodeTypeCount when unknown
     std::string_view type_text;  // for the unknown-type message
     uint32_t first_param;        // into NodeGraph::params
     uint8_t param_count;
