@@ -36,9 +36,11 @@ def test_transforms_match_the_per_item_calls():
                 want = [(v.x, v.y, v.z) for v in (one(Vec3(*r)) for r in rows)]
                 want = np.array(want, np.float32).reshape(-1, 3)
                 assert_same_f32(fn(m, given), want)
-                # Into the caller's arrays: packed, and every other row of a wider one.
+                # Into the caller's arrays: packed, packed from an odd address,
+                # and every other row of a wider one.
                 for out in (
                     np.empty_like(want),
+                    np.empty(want.size + 1, np.float32)[1:].reshape(want.shape),
                     np.full((2 * len(want), 4), 7, np.float32)[::2, 1:],
                 ):
                     assert fn(m, given, out=out) is out
@@ -52,6 +54,11 @@ def test_results_do_not_depend_on_the_split():
     one = arrays.transform_points(m, points, workers=1)
     for workers in (None, 2, 3):
         assert_same_f32(arrays.transform_points(m, points, workers=workers), one)
+    # Outputs of many megabytes bypass the caches: the same bits as small calls.
+    many = np.tile(points.astype(np.float32), (8, 1))[1:]
+    for fn in (arrays.transform_points, arrays.transform_directions):
+        small = [fn(m, many[i : i + 50_001]) for i in range(0, len(many), 50_001)]
+        assert_same_f32(fn(m, many, out=np.empty_like(many)), np.concatenate(small))
 
 
 @pytest.mark.parametrize(
