@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "columns.hpp"
 #include "core_object.hpp"
 #include "groups.hpp"
 #include "inputs.hpp"
@@ -14,9 +15,6 @@
 
 namespace core::arrays {
 namespace {
-
-// Points gathered at a time into coordinate columns for the field.
-constexpr std::size_t kChunk = 256;
 
 // Seven evaluations a point; about a million evaluations a block of work, as
 // the other SDF queries take, so that a stop request is seen soon.
@@ -41,19 +39,12 @@ nb::object resolve(nb::handle collider, nb::handle points, nb::handle workers,
     in.visit([&](auto p) {
         parallel_for(
             n, grain(held.get()), threads, [&](std::size_t begin, std::size_t end) noexcept {
-                float x[kChunk], y[kChunk], z[kChunk];
-                for (std::size_t i = begin; i < end; i += kChunk) {
-                    const std::size_t m = std::min(kChunk, end - i);
-                    for (std::size_t j = 0; j < m; ++j) {
-                        x[j] = p(i + j, 0);
-                        y[j] = p(i + j, 1);
-                        z[j] = p(i + j, 2);
-                    }
+                by_chunks(p, begin, end, [&](std::size_t i, std::size_t m, const Columns& c) {
                     const float* d = distances.data + i;
                     const float* normal = normals.data + 3 * i;
                     float* out = push.data + 3 * i;
-                    field.distances(x, y, z, m, distances.data + i);
-                    field.normals(x, y, z, m, normals.data + 3 * i);
+                    field.distances(c.x, c.y, c.z, m, distances.data + i);
+                    field.normals(c.x, c.y, c.z, m, normals.data + 3 * i);
                     // As SdfCollider::push_out: the normal times the
                     // depth inside, zero elsewhere.
                     for (std::size_t j = 0; j < m; ++j) {
@@ -61,7 +52,7 @@ nb::object resolve(nb::handle collider, nb::handle points, nb::handle workers,
                         for (std::size_t a = 0; a < 3; ++a)
                             out[3 * j + a] = d[j] < 0.0f ? normal[3 * j + a] * depth : 0.0f;
                     }
-                }
+                });
             });
     });
     return nb::make_tuple(distances.finish(), normals.finish(), push.finish());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "columns.hpp"
 #include "core_object.hpp"
 #include "groups.hpp"
 #include "inputs.hpp"
@@ -27,37 +28,11 @@ std::size_t grain(const SdfCollider& s, std::size_t evaluations_per_point = 1) {
     return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 1, 1024);
 }
 
-// Points gathered at a time into coordinate columns for the field.
-constexpr std::size_t kChunk = 256;
-
 using Collider = Held<SdfCollider>;
 
 const char* const kDistancesDoc =
     "The signed distance of the scene at each row of `points` (shape (n, 3)),\n"
     "as `collider.distance(*row)` gives it: an (n,) float32 array.";
-
-struct Columns {
-    float x[kChunk], y[kChunk], z[kChunk];
-    template <class Load>
-    void gather(const Load& p, std::size_t first, std::size_t m) noexcept {
-        for (std::size_t j = 0; j < m; ++j) {
-            x[j] = p(first + j, 0);
-            y[j] = p(first + j, 1);
-            z[j] = p(first + j, 2);
-        }
-    }
-};
-
-// body(first, m, columns) for the points [begin, end) a chunk at a time.
-template <class Load, class Body>
-void by_chunks(const Load& p, std::size_t begin, std::size_t end, const Body& body) noexcept {
-    Columns c;
-    for (std::size_t i = begin; i < end; i += kChunk) {
-        const std::size_t m = std::min(kChunk, end - i);
-        c.gather(p, i, m);
-        body(i, m, c);
-    }
-}
 
 // Distances of the rows of `in`, handed to body(first, m, columns, d) a
 // chunk at a time, over the worker pool.

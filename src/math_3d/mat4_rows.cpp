@@ -3,11 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#elif defined(__aarch64__) && defined(__ARM_NEON)
-#include <arm_neon.h>
-#endif
+#include "common/rows3.hpp"
 
 namespace core {
 
@@ -27,15 +23,6 @@ bool one_row(const Mat4x4& m, bool translate, const float* in, float* out) noexc
 
 #if defined(__SSE2__)
 
-namespace {
-
-template <int A, int B, int C, int D>
-__m128 pick(__m128 p, __m128 q) noexcept {  // (p[A], p[B], q[C], q[D])
-    return _mm_shuffle_ps(p, q, _MM_SHUFFLE(D, C, B, A));
-}
-
-}  // namespace
-
 bool transform_rows(const Mat4x4& m, bool translate, const float* in, float* out, std::size_t n,
                     bool stream) noexcept {
     const auto e = m.data();
@@ -52,12 +39,8 @@ bool transform_rows(const Mat4x4& m, bool translate, const float* in, float* out
     __m128 nan = _mm_setzero_ps();
     const auto rows4 = [&](auto store) {
         for (; i + 4 <= n; i += 4) {
-            // a = x0 y0 z0 x1, b = y1 z1 x2 y2, c = z2 x3 y3 z3
-            const __m128 a = _mm_loadu_ps(in + 3 * i), b = _mm_loadu_ps(in + 3 * i + 4),
-                         c = _mm_loadu_ps(in + 3 * i + 8);
-            const __m128 x = pick<0, 3, 0, 2>(a, pick<2, 2, 1, 1>(b, c));
-            const __m128 y = pick<0, 2, 0, 2>(pick<1, 1, 0, 0>(a, b), pick<3, 3, 2, 2>(b, c));
-            const __m128 z = pick<0, 2, 0, 3>(pick<2, 2, 1, 1>(a, b), c);
+            __m128 x, y, z;
+            rows3::split(in + 3 * i, x, y, z);
             __m128 rx = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m0), _mm_mul_ps(y, m4)),
                                    _mm_mul_ps(z, m8));
             __m128 ry = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m1), _mm_mul_ps(y, m5)),
@@ -70,13 +53,7 @@ bool transform_rows(const Mat4x4& m, bool translate, const float* in, float* out
                 rz = _mm_add_ps(t2, rz);
             }
             nan = _mm_or_ps(nan, _mm_or_ps(_mm_cmpunord_ps(rx, ry), _mm_cmpunord_ps(rz, rz)));
-            // Back to rows: X0 Y0 Z0 X1, Y1 Z1 X2 Y2, Z2 X3 Y3 Z3.
-            const __m128 xy = pick<0, 2, 0, 2>(rx, ry);  // X0 X2 Y0 Y2
-            const __m128 xz = pick<1, 3, 1, 3>(rx, rz);  // X1 X3 Z1 Z3
-            const __m128 yz = pick<1, 3, 0, 2>(ry, rz);  // Y1 Y3 Z0 Z2
-            store(out + 3 * i, pick<0, 2, 0, 2>(xy, pick<2, 2, 0, 0>(yz, xz)));
-            store(out + 3 * i + 4, pick<0, 2, 1, 3>(pick<0, 0, 2, 2>(yz, xz), xy));
-            store(out + 3 * i + 8, pick<0, 2, 0, 2>(pick<3, 3, 1, 1>(yz, xz), pick<1, 1, 3, 3>(yz, xz)));
+            rows3::join(out + 3 * i, rx, ry, rz, store);
         }
     };
     if (stream) {

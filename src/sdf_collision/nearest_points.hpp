@@ -130,10 +130,11 @@ void by_passes(const float* x, const float* y, const float* z, std::size_t n, fl
     constexpr std::size_t kWidth = lanes::kLanes<V>;
     static_assert(kPassPoints % kWidth == 0);
     alignas(64) float px[kPassPoints], py[kPassPoints], pz[kPassPoints], result[kPassPoints];
+    const V first = lanes::constant<V>(start);
     for (std::size_t i = 0; i < n; i += kPassPoints) {
         const std::size_t m = std::min(kPassPoints, n - i);
         if (m == kPassPoints) {
-            std::fill_n(out + i, m, start);
+            for (std::size_t j = 0; j < m; j += kWidth) lanes::store(out + i + j, first);
             each(x + i, y + i, z + i, m, out + i);
             continue;
         }

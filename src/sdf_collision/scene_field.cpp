@@ -1,6 +1,7 @@
 #include "sdf_collision/scene_field.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <iterator>
 #include <new>
@@ -331,10 +332,16 @@ void SceneField::distances(const float* x, const float* y, const float* z, std::
     for (const Group& g : groups) {
         if (kNegativeZero[g.kind]) signed_groups[signed_count++] = g;
     }
+    if (positions_.size() > kExactPositions) {
+        for (std::size_t j = 0; j < n; ++j)
+            if (out[j] == 0.0f) out[j] = first_zero(x[j], y[j], z[j]);
+        return;
+    }
     constexpr std::size_t kBatch = 256;
     float zx[kBatch], zy[kBatch], zz[kBatch], zd[kBatch];
     std::size_t at[kBatch], k = 0;
     const auto settle = [&] {
+        for (std::size_t q = 0; q < k; ++q) zx[q] = x[at[q]], zy[q] = y[at[q]], zz[q] = z[at[q]];
         kernels.first_zeros({signed_groups.data(), signed_count}, columns_.data(),
                             positions_.data(), zx, zy, zz, k, zd);
         std::size_t q2 = 0;
@@ -347,14 +354,17 @@ void SceneField::distances(const float* x, const float* y, const float* z, std::
         for (std::size_t q = 0; q < q2; ++q) out[at[q]] = zd[q];
         k = 0;
     };
-    for (std::size_t j = 0; j < n; ++j) {
-        if (out[j] != 0.0f) continue;
-        if (positions_.size() > kExactPositions) {
-            out[j] = first_zero(x[j], y[j], z[j]);
-            continue;
-        }
-        zx[k] = x[j], zy[k] = y[j], zz[k] = z[j], at[k++] = j;
+    const auto zero_at = [&](std::size_t j) {
+        at[k++] = j;
         if (k == kBatch) settle();
+    };
+    std::size_t j = 0;
+    for (; j + kWidth <= n; j += kWidth) {
+        for (unsigned bits = lanes::zero_lanes(lanes::load(out + j)); bits != 0; bits &= bits - 1)
+            zero_at(j + static_cast<std::size_t>(std::countr_zero(bits)));
+    }
+    for (; j < n; ++j) {
+        if (out[j] == 0.0f) zero_at(j);
     }
     if (k > 0) settle();
 }
