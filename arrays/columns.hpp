@@ -12,18 +12,24 @@ namespace core::arrays {
 
 constexpr std::size_t kChunk = 256;
 
+// Rows [first, first + m) of `p` into the columns x, y, z.
+template <class Load>
+void gather(const Load& p, std::size_t first, std::size_t m, float* x, float* y, float* z) noexcept {
+    if constexpr (std::is_same_v<Load, PackedF32>) {
+        if (p.cols == 3) return rows3::split_rows(p.p + 3 * first, m, x, y, z);
+    }
+    for (std::size_t j = 0; j < m; ++j) {
+        x[j] = p(first + j, 0);
+        y[j] = p(first + j, 1);
+        z[j] = p(first + j, 2);
+    }
+}
+
 struct Columns {
     float x[kChunk], y[kChunk], z[kChunk];
     template <class Load>
     void gather(const Load& p, std::size_t first, std::size_t m) noexcept {
-        if constexpr (std::is_same_v<Load, PackedF32>) {
-            if (p.cols == 3) return rows3::split_rows(p.p + 3 * first, m, x, y, z);
-        }
-        for (std::size_t j = 0; j < m; ++j) {
-            x[j] = p(first + j, 0);
-            y[j] = p(first + j, 1);
-            z[j] = p(first + j, 2);
-        }
+        arrays::gather(p, first, m, x, y, z);
     }
 };
 

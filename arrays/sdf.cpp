@@ -3,6 +3,8 @@
 #include <climits>
 #include <array>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,9 +68,22 @@ nb::object per_point(nb::handle collider, nb::handle points, nb::handle workers,
                                  : std::span<const std::size_t>(rows_wide),
                       {&in.array()});
     const SceneField& field = held.get().field();
+    // Distances in a large scene go to the field a block at a time, for it
+    // to sort them into cells; the rest a chunk at a time.
+    const std::size_t block = Width == 1 ? field.cell_block() : 0;
     in.visit([&](auto p) {
-        parallel_for(in.rows(), grain(held.get(), Evaluations), threads,
+        parallel_for(in.rows(), block != 0 ? block : grain(held.get(), Evaluations), threads,
                      [&](std::size_t begin, std::size_t end) noexcept {
+                         if (block != 0 && end - begin > kChunk) {
+                             const std::size_t m = end - begin;
+                             std::unique_ptr<float[]> c(new (std::nothrow) float[3 * m]);
+                             if (c) {
+                                 gather(p, begin, m, c.get(), c.get() + m, c.get() + 2 * m);
+                                 (field.*Query)(c.get(), c.get() + m, c.get() + 2 * m, m,
+                                                out.data + begin);
+                                 return;
+                             }
+                         }
                          by_chunks(p, begin, end,
                                    [&](std::size_t i, std::size_t m, const Columns& c) {
                                        (field.*Query)(c.x, c.y, c.z, m, out.data + Width * i);

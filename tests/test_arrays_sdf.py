@@ -94,3 +94,49 @@ def test_a_grid_with_a_zero_in_its_shape_is_empty_at_once():
     c = SdfCollider()
     for shape in ((2**20, 2**20, 0), (0, 2**40, 2**20), (2**40, 0, 2**20)):
         assert arrays.sample_grid(c, (0, 0, 0), (1, 1, 1), np.array(shape)).shape == shape
+
+
+def scattered_scene(rng, n):
+    """n records of every type code, centres spread over a 16-unit cube and
+    sizes under a unit, then a few hostile records (not numbers, huge, at
+    the float limits) that no cell may leave out."""
+    recs = []
+    for _ in range(n):
+        centre = [rng.uniform(-8, 8) for _ in range(3)]
+        size = [rng.uniform(0.2, 1) for _ in range(5)]
+        recs.append(struct.pack("<8fI12x", *centre, *size, rng.randrange(8)))
+    return b"".join(recs) + hostile_scene(rng, False) + hostile_scene(rng, True)
+
+
+def clouds(rng, nrng, n):
+    """Points spread, clustered, on a plane, on a line and repeated, with a
+    share of hostile coordinates and of exact ties (a record's centre)."""
+    spread = nrng.uniform(-9, 9, (n, 3))
+    centres = nrng.uniform(-8, 8, (5, 3))
+    clustered = centres[nrng.integers(0, 5, n)] + nrng.normal(0, 0.05, (n, 3))
+    flat = spread.copy()
+    flat[:, 2] = 0.5
+    line = spread.copy()
+    line[:, :2] = 1.25
+    repeated = np.repeat(spread[: n // 50], 50, axis=0)
+    for cloud in (spread, clustered, flat, line, repeated):
+        cloud = cloud.copy()
+        pick = nrng.random(cloud.shape) < 0.02
+        cloud[pick] = hostile(nrng, int(pick.sum()), share=1.0)
+        cloud[nrng.integers(0, len(cloud), 20)] = np.round(cloud[:20] * 4) / 4
+        yield nrng.permutation(cloud)
+
+
+def test_many_points_in_a_large_scene_match_small_calls():
+    # Blocks of many points in a scene of many records are sorted into cells
+    # and only the records that can be nearest in a cell are evaluated there;
+    # calls of a few hundred points evaluate every record.
+    rng, nrng = random.Random(31), np.random.default_rng(31)
+    for scene in range(8):
+        c = SdfCollider()
+        c.load_bytes(scattered_scene(rng, rng.choice([40, 90, 300])))
+        for cloud in clouds(rng, nrng, rng.choice([3000, 9000])):
+            want = np.concatenate(
+                [arrays.distances(c, cloud[i : i + 256], workers=1) for i in range(0, len(cloud), 256)]
+            )
+            assert_same_f32(arrays.distances(c, cloud, workers=1 + scene % 2), want)

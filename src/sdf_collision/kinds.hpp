@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,8 @@ inline namespace CORE_LANES_ISA {
 // `sqrt(sum) - c` or `m + sqrt(sum)`, whose sum of squares is never -0, and a
 // difference or sum is -0 only when its first operand is -0. The rest of the field reaches
 // the kinds through kinds() below, never by listing them.
+// lipschitz(c) bounds how fast the formula, computed exactly, changes with
+// the point: by at most that much per unit of distance moved.
 template <SceneField::Kind>
 struct Shape;
 
@@ -33,6 +36,7 @@ struct Shape<SceneField::kSpheres> {
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::sphere(x - c[0], y - c[1], z - c[2], c[3]);
     }
+    static double lipschitz(const auto&) noexcept { return 1.0; }
 };
 
 template <>
@@ -43,6 +47,9 @@ struct Shape<SceneField::kBoxes> {
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::rounded_box(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6]);
     }
+    // The distance to a box: within it the largest axis term, outside the
+    // length of the positive terms, the two meeting where both are zero.
+    static double lipschitz(const auto&) noexcept { return 1.0; }
 };
 
 template <>
@@ -53,6 +60,8 @@ struct Shape<SceneField::kCylinders> {
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::cylinder(x - c[0], y - c[1], z - c[2], c[3], c[4]);
     }
+    // The box's rule in the plane of (radial distance, height).
+    static double lipschitz(const auto&) noexcept { return 1.0; }
 };
 
 template <>
@@ -63,6 +72,7 @@ struct Shape<SceneField::kCapsules> {
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::capsule(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5], c[6], c[7]);
     }
+    static double lipschitz(const auto&) noexcept { return 1.0; }
 };
 
 template <>
@@ -73,6 +83,9 @@ struct Shape<SceneField::kCones> {
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::cone(x - c[0], y - c[1], z - c[2], c[3], c[4], c[5]);
     }
+    // (a1, a2) turns (radial distance, height) by the angle; the sum of its
+    // two terms can grow along both axes at once: at most sqrt(2) per unit.
+    static double lipschitz(const auto&) noexcept { return 2.0; }
 };
 
 template <>
@@ -83,6 +96,7 @@ struct Shape<SceneField::kTori> {
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::torus(x - c[0], y - c[1], z - c[2], c[3], c[4]);
     }
+    static double lipschitz(const auto&) noexcept { return 1.0; }
 };
 
 template <>
@@ -92,6 +106,10 @@ struct Shape<SceneField::kPlanes> {
     static constexpr bool kNegativeZero = true;
     static auto at(const auto& c, auto x, auto y, auto z) noexcept {
         return shapes::plane(x, y, z, c[0], c[1], c[2], c[3]);
+    }
+    // The normal's length, as it is used unnormalised.
+    static double lipschitz(const auto& c) noexcept {
+        return std::sqrt(double{c[0]} * c[0] + double{c[1]} * c[1] + double{c[2]} * c[2]);
     }
 };
 

@@ -63,6 +63,9 @@ inline F4 operator-(F4 a) noexcept { return {_mm_xor_ps(a.v, _mm_set1_ps(-0.0f))
 inline F4 sqrt(F4 a) noexcept { return {_mm_sqrt_ps(a.v)}; }
 inline F4 abs(F4 a) noexcept { return {_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v)}; }
 inline Mask operator<(F4 a, F4 b) noexcept { return {_mm_cmplt_ps(a.v, b.v)}; }
+inline Mask operator<=(F4 a, F4 b) noexcept { return {_mm_cmple_ps(a.v, b.v)}; }
+// Bit j set where lane j of the mask is set.
+inline unsigned bits(Mask m) noexcept { return static_cast<unsigned>(_mm_movemask_ps(m.v)); }
 inline Mask is_nan(F4 a) noexcept { return {_mm_cmpunord_ps(a.v, a.v)}; }
 inline F4 select(Mask m, F4 a, F4 b) noexcept {
     return {_mm_or_ps(_mm_and_ps(m.v, a.v), _mm_andnot_ps(m.v, b.v))};
@@ -100,6 +103,11 @@ inline F4 operator-(F4 a) noexcept { return {vnegq_f32(a.v)}; }
 inline F4 sqrt(F4 a) noexcept { return {vsqrtq_f32(a.v)}; }
 inline F4 abs(F4 a) noexcept { return {vabsq_f32(a.v)}; }
 inline Mask operator<(F4 a, F4 b) noexcept { return {vcltq_f32(a.v, b.v)}; }
+inline Mask operator<=(F4 a, F4 b) noexcept { return {vcleq_f32(a.v, b.v)}; }
+inline unsigned bits(Mask m) noexcept {
+    static const uint32_t kBits[4] = {1, 2, 4, 8};
+    return vaddvq_u32(vandq_u32(m.v, vld1q_u32(kBits)));
+}
 inline Mask is_nan(F4 a) noexcept { return {vmvnq_u32(vceqq_f32(a.v, a.v))}; }
 inline F4 select(Mask m, F4 a, F4 b) noexcept { return {vbslq_f32(m.v, a.v, b.v)}; }
 // NEON's own min and max return NaN for a NaN operand; these keep `b`
@@ -156,6 +164,14 @@ inline F4 abs(F4 a) noexcept {
 }
 inline Mask operator<(F4 a, F4 b) noexcept {
     return {{a.v[0] < b.v[0], a.v[1] < b.v[1], a.v[2] < b.v[2], a.v[3] < b.v[3]}};
+}
+inline Mask operator<=(F4 a, F4 b) noexcept {
+    return {{a.v[0] <= b.v[0], a.v[1] <= b.v[1], a.v[2] <= b.v[2], a.v[3] <= b.v[3]}};
+}
+inline unsigned bits(Mask m) noexcept {
+    unsigned b = 0;
+    for (std::size_t i = 0; i < kWidth; ++i) b |= m.v[i] ? 1u << i : 0u;
+    return b;
 }
 inline Mask is_nan(F4 a) noexcept {
     return {{a.v[0] != a.v[0], a.v[1] != a.v[1], a.v[2] != a.v[2], a.v[3] != a.v[3]}};
@@ -217,6 +233,8 @@ inline F8 operator-(F8 a) noexcept { return {_mm256_xor_ps(a.v, _mm256_set1_ps(-
 inline F8 sqrt(F8 a) noexcept { return {_mm256_sqrt_ps(a.v)}; }
 inline F8 abs(F8 a) noexcept { return {_mm256_andnot_ps(_mm256_set1_ps(-0.0f), a.v)}; }
 inline Mask8 operator<(F8 a, F8 b) noexcept { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
+inline Mask8 operator<=(F8 a, F8 b) noexcept { return {_mm256_cmp_ps(a.v, b.v, _CMP_LE_OQ)}; }
+inline unsigned bits(Mask8 m) noexcept { return static_cast<unsigned>(_mm256_movemask_ps(m.v)); }
 inline Mask8 is_nan(F8 a) noexcept { return {_mm256_cmp_ps(a.v, a.v, _CMP_UNORD_Q)}; }
 inline F8 select(Mask8 m, F8 a, F8 b) noexcept { return {_mm256_blendv_ps(b.v, a.v, m.v)}; }
 // The same rule as the 128-bit instructions: `b` unless `a` compares less
@@ -255,6 +273,10 @@ inline F16 abs(F16 a) noexcept {
 inline Mask16 operator<(F16 a, F16 b) noexcept {
     return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ)};
 }
+inline Mask16 operator<=(F16 a, F16 b) noexcept {
+    return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LE_OQ)};
+}
+inline unsigned bits(Mask16 m) noexcept { return m.v; }
 inline Mask16 is_nan(F16 a) noexcept { return {_mm512_cmp_ps_mask(a.v, a.v, _CMP_UNORD_Q)}; }
 inline F16 select(Mask16 m, F16 a, F16 b) noexcept { return {_mm512_mask_blend_ps(m.v, b.v, a.v)}; }
 // As the narrower instructions: NaN and equal operands keep `b`.

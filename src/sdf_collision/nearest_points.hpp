@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -32,10 +33,24 @@ using FirstZeros = void (*)(std::span<const SceneField::Group> groups, const flo
                             const uint32_t* positions, const float* x, const float* y,
                             const float* z, std::size_t n, float* out) noexcept;
 
-// The same two kernels at each width.
+using Reach = SceneField::Reach;
+
+// For cells with centres cx, cy, cz, radii r and the centres' norms, a
+// lane each (`cells` of them, any number), the records that can
+// hold the smallest distance somewhere in each cell: their indices (in the
+// order of the field's positions, ascending) go to lists + c * stride, and
+// their number to counts[c].
+using CellCandidates = void (*)(std::span<const SceneField::Group> groups, const float* columns,
+                                const Reach* reach, const float* cx, const float* cy,
+                                const float* cz, const float* r, const float* norm,
+                                std::size_t cells, uint32_t* lists, std::size_t stride,
+                                uint32_t* counts) noexcept;
+
+// The same kernels at each width, and the width.
 struct Kernels {
     NearestPoints nearest;
     FirstZeros first_zeros;
+    CellCandidates candidates;
 };
 
 // Four SSE2 or NEON lanes (plain C++ with CORE_PLAIN_LANES), everywhere.
@@ -45,6 +60,10 @@ void nearest_points_4(std::span<const SceneField::Group> groups, const float* co
 void first_zeros_4(std::span<const SceneField::Group> groups, const float* columns,
                    const uint32_t* positions, const float* x, const float* y, const float* z,
                    std::size_t n, float* out) noexcept;
+void cell_candidates_4(std::span<const SceneField::Group> groups, const float* columns,
+                       const Reach* reach, const float* cx, const float* cy, const float* cz,
+                       const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                       std::size_t stride, uint32_t* counts) noexcept;
 // Eight AVX2 lanes; only on x86-64, and only where the CPU has AVX2.
 void nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
@@ -52,6 +71,10 @@ void nearest_points_8(std::span<const SceneField::Group> groups, const float* co
 void first_zeros_8(std::span<const SceneField::Group> groups, const float* columns,
                    const uint32_t* positions, const float* x, const float* y, const float* z,
                    std::size_t n, float* out) noexcept;
+void cell_candidates_8(std::span<const SceneField::Group> groups, const float* columns,
+                       const Reach* reach, const float* cx, const float* cy, const float* cz,
+                       const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                       std::size_t stride, uint32_t* counts) noexcept;
 // Sixteen AVX-512 lanes; only on x86-64, and only where the CPU has them.
 void nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
                        const float* x, const float* y, const float* z, std::size_t n,
@@ -59,6 +82,10 @@ void nearest_points_16(std::span<const SceneField::Group> groups, const float* c
 void first_zeros_16(std::span<const SceneField::Group> groups, const float* columns,
                     const uint32_t* positions, const float* x, const float* y, const float* z,
                     std::size_t n, float* out) noexcept;
+void cell_candidates_16(std::span<const SceneField::Group> groups, const float* columns,
+                        const Reach* reach, const float* cx, const float* cy, const float* cz,
+                        const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                        std::size_t stride, uint32_t* counts) noexcept;
 
 inline namespace CORE_LANES_ISA {
 
@@ -185,6 +212,85 @@ void first_zeros(std::span<const SceneField::Group> groups, const float* columns
                      for (const SceneField::Group& g : groups)
                          kFirstZero[g.kind](g, columns, positions, px, py, pz, m, where, value);
                  });
+}
+
+// How far a record's distance can move across each cell, formula rounding
+// on both sides included: lipschitz * radius plus twice 2^-16 of the
+// magnitudes the formula meets (the point's and the columns'), far above
+// the few dozen units in the last place its operations can lose, so that
+// this arithmetic's own rounding is covered too.
+template <class V>
+V cell_slack(const Reach& reach, V r, V norm) noexcept {
+    const V size = lanes::constant<V>(reach.size);
+    const V error = lanes::constant<V>(0x1p-15f) * ((norm + r + size) * (lanes::constant<V>(1.0f) + size)) +
+                    lanes::constant<V>(0x1p-40f);
+    return lanes::constant<V>(reach.lipschitz) * r + error;
+}
+
+// Pass 1 (`lists` null): the least upper bound over the group's records,
+// into `best`. Pass 2: the records whose lower bound is not above `best`
+// (NaN included) join their cells' lists.
+template <class V, SceneField::Kind K>
+void cell_bounds(const SceneField::Group& g, const float* columns, const Reach* reach, V cx, V cy,
+                 V cz, V r, V norm, unsigned live, V& best, uint32_t* lists, std::size_t stride,
+                 uint32_t* counts) noexcept {
+    constexpr std::size_t kColumns = Shape<K>::kColumns;
+    const float* c = columns + g.column0;
+    for (uint32_t i = 0; i < g.count; ++i) {
+        const uint32_t index = g.first + i;
+        const Reach& k = reach[index];
+        if (!(k.lipschitz < std::numeric_limits<float>::infinity())) {
+            for (unsigned b = live; lists != nullptr && b != 0; b &= b - 1) {
+                const auto cell = static_cast<std::size_t>(std::countr_zero(b));
+                lists[cell * stride + counts[cell]++] = index;
+            }
+            continue;
+        }
+        const V d = Shape<K>::at(spread<V, kColumns>(c + i, g.count), cx, cy, cz);
+        const V slack = cell_slack(k, r, norm);
+        if (lists == nullptr) {
+            best = lanes::less_or(d + slack, best);
+            continue;
+        }
+        for (unsigned b = live & ~lanes::bits(best <= d - slack); b != 0; b &= b - 1) {
+            const auto cell = static_cast<std::size_t>(std::countr_zero(b));
+            lists[cell * stride + counts[cell]++] = index;
+        }
+    }
+}
+
+template <class V>
+void cell_candidates(std::span<const SceneField::Group> groups, const float* columns,
+                     const Reach* reach, const float* cx, const float* cy, const float* cz,
+                     const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                     std::size_t stride, uint32_t* counts) noexcept {
+    constexpr std::size_t kWidth = lanes::kLanes<V>;
+    using Bounds = void (*)(const SceneField::Group&, const float*, const Reach*, V, V, V, V, V,
+                            unsigned, V&, uint32_t*, std::size_t, uint32_t*) noexcept;
+    static constexpr auto kBounds = kinds([]<SceneField::Kind... K>() {
+        return std::array<Bounds, sizeof...(K)>{cell_bounds<V, K>...};
+    });
+    for (std::size_t first = 0; first < cells; first += kWidth) {
+        const std::size_t m = std::min(kWidth, cells - first);
+        alignas(64) float v[5][kWidth];
+        for (std::size_t j = 0; j < kWidth; ++j) {
+            const std::size_t at = first + std::min(j, m - 1);
+            v[0][j] = cx[at], v[1][j] = cy[at], v[2][j] = cz[at], v[3][j] = r[at], v[4][j] = norm[at];
+        }
+        const V x = lanes::load_as<V>(v[0]), y = lanes::load_as<V>(v[1]), z = lanes::load_as<V>(v[2]),
+                radius = lanes::load_as<V>(v[3]), size = lanes::load_as<V>(v[4]);
+        const unsigned live = (1u << m) - 1;
+        uint32_t* batch_lists = lists + first * stride;
+        uint32_t* batch_counts = counts + first;
+        V best = lanes::constant<V>(std::numeric_limits<float>::infinity());
+        for (const SceneField::Group& g : groups)
+            kBounds[g.kind](g, columns, reach, x, y, z, radius, size, live, best, nullptr, stride,
+                            batch_counts);
+        std::fill_n(batch_counts, m, 0u);
+        for (const SceneField::Group& g : groups)
+            kBounds[g.kind](g, columns, reach, x, y, z, radius, size, live, best, batch_lists,
+                            stride, batch_counts);
+    }
 }
 
 }  // namespace CORE_LANES_ISA

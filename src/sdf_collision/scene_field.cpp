@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <type_traits>
@@ -13,6 +14,7 @@
 #include "sdf/record.hpp"
 #include "sdf_collision/kinds.hpp"
 #include "sdf_collision/nearest_points.hpp"
+#include "sdf_collision/point_cells.hpp"
 #include "sdf_collision/shapes.hpp"
 
 namespace core {
@@ -174,6 +176,43 @@ SceneField::SceneField(std::span<const uint8_t> buffer) {
             columns_[g.column0 + k * g.count + at] = c[k];
         positions_[g.first + at] = static_cast<uint32_t>(i);
     }
+    reach_records();
+}
+
+namespace {
+
+// Each record's reach (see SceneField::Reach). A column beyond 2^40 (or not
+// a number) leaves the record in every cell: the rounding bounds the cells
+// rely on assume moderate magnitudes.
+template <SceneField::Kind K>
+void reach_group(const SceneField::Group& g, const float* columns,
+                 SceneField::Reach* reach) noexcept {
+    for (uint32_t i = 0; i < g.count; ++i) {
+        const Record c{columns + g.column0 + i, g.count};
+        double size = 0.0;
+        bool moderate = true;
+        for (std::size_t k = 0; k < Shape<K>::kColumns; ++k) {
+            const double v = std::fabs(double{c[k]});
+            moderate = moderate && v <= 0x1p40;  // false for NaN
+            size += v;
+        }
+        reach[g.first + i] =
+            moderate ? SceneField::Reach{float_above(Shape<K>::lipschitz(c) * (1 + 0x1p-20)),
+                                         float_above(size * (1 + 0x1p-40))}
+                     : SceneField::Reach{std::numeric_limits<float>::infinity(), 0.0f};
+    }
+}
+
+}  // namespace
+
+void SceneField::reach_records() {
+    reach_.assign(positions_.size(), Reach{});
+    for (const Group& g : groups()) {
+        kinds([&]<Kind... K>() {
+            (void)((g.kind == K && (reach_group<K>(g, columns_.data(), reach_.data()), true)) ||
+                   ...);
+        });
+    }
 }
 
 namespace {
@@ -281,9 +320,12 @@ namespace {
 // (CORE_LANES=sse2, avx2 or avx512 in CMake) so that tests can hold each to
 // the plain lanes.
 field::Kernels widest_lanes() noexcept {
-    constexpr field::Kernels k4{field::nearest_points_4, field::first_zeros_4};
-    constexpr field::Kernels k8{field::nearest_points_8, field::first_zeros_8};
-    constexpr field::Kernels k16{field::nearest_points_16, field::first_zeros_16};
+    constexpr field::Kernels k4{field::nearest_points_4, field::first_zeros_4,
+                                field::cell_candidates_4};
+    constexpr field::Kernels k8{field::nearest_points_8, field::first_zeros_8,
+                                field::cell_candidates_8};
+    constexpr field::Kernels k16{field::nearest_points_16, field::first_zeros_16,
+                                 field::cell_candidates_16};
     (void)k4, (void)k8, (void)k16;
 #if defined(CORE_LANES_ALWAYS_AVX512)
     return k16;
@@ -303,13 +345,16 @@ const field::Kernels kernels = widest_lanes();
 // Positions a float holds exactly, for the lanes that settle zeros.
 constexpr std::size_t kExactPositions = std::size_t{1} << 24;
 
+// Cells pay from this many records on, in calls of this many points on,
+// about this many points to a cell.
+constexpr std::size_t kCellRecords = 32;
+constexpr std::size_t kCellPoints = 2048;
+constexpr std::size_t kPointsPerCell = 128;
+
 }  // namespace
 
-// Every record reaches every lane, and within a lane the minimum over the
-// records does not depend on their order; only a zero minimum needs the
-// buffer order (its sign): those points go through the lanes again, keeping
-// the earliest record at zero (cones give exact zeros over whole regions,
-// so there can be many).
+// The records' minimum at many points through the widest lanes (by cells
+// where that pays), then the sign of exact zeros settled.
 void SceneField::distances(const float* x, const float* y, const float* z, std::size_t n,
                            float* out) const noexcept {
     // A few points answer sooner one at a time, each record block filling
@@ -319,9 +364,98 @@ void SceneField::distances(const float* x, const float* y, const float* z, std::
         for (std::size_t j = 0; j < n; ++j) out[j] = distance(x[j], y[j], z[j]);
         return;
     }
-    const std::span<const Group> groups{groups_.data(), group_count_};
-    kernels.nearest(groups, columns_.data(), x, y, z, n, out);
+    if (cell_block() != 0 && n >= kCellPoints) return distances_by_cells(x, y, z, n, out);
+    kernels.nearest(groups(), columns_.data(), x, y, z, n, out);
+    settle_zeros(x, y, z, n, out);
+}
+
+void SceneField::distances_by_cells(const float* x, const float* y, const float* z, std::size_t n,
+                                    float* out) const noexcept {
+    try {
+        if (n > UINT32_MAX) throw std::bad_alloc();  // the sort counts in 32 bits
+        nearest_by_cells(x, y, z, n, out);
+    } catch (const std::bad_alloc&) {
+        kernels.nearest(groups(), columns_.data(), x, y, z, n, out);
+    }
+    settle_zeros(x, y, z, n, out);
+}
+
+std::size_t SceneField::cell_block() const noexcept {
+    // Enough points for cells of kPointsPerCell to be small, but a block's
+    // work bounded even where no record can be left out.
+    if (positions_.size() < kCellRecords) return 0;
+    return std::clamp<std::size_t>((std::size_t{1} << 26) / positions_.size(), 4096, 65536);
+}
+
+void SceneField::nearest_by_cells(const float* x, const float* y, const float* z, std::size_t n,
+                                  float* out) const {
+    const std::span<const Group> all = groups();
+    // Kept from call to call on each thread: their first touch costs more
+    // than the sort itself.
+    thread_local PointCells cells;
+    thread_local std::vector<uint32_t> lists;
+    thread_local std::vector<float> chosen, result;
+    cells.sort(x, y, z, n, kPointsPerCell);
+    const std::size_t records = positions_.size();
+    constexpr std::size_t kBatch = 16;
+    lists.resize(kBatch * records);
+    chosen.resize(columns_.size());
+    result.resize(n);
+    // Points off the grid (not numbers, or beyond 2^40) meet every record.
+    if (const std::size_t placed = cells.placed(); placed < n) {
+        kernels.nearest(all, columns_.data(), cells.x() + placed, cells.y() + placed,
+                        cells.z() + placed, n - placed, result.data() + placed);
+    }
+    uint32_t counts[kBatch];
+    float cx[kBatch], cy[kBatch], cz[kBatch], radius[kBatch], norm[kBatch];
+    const auto grid = cells.cells();
+    for (std::size_t b = 0; b < grid.size(); b += kBatch) {
+        const std::size_t m = std::min(kBatch, grid.size() - b);
+        for (std::size_t j = 0; j < m; ++j) {
+            const PointCells::Cell& c = grid[b + j];
+            cx[j] = c.x, cy[j] = c.y, cz[j] = c.z, radius[j] = c.radius, norm[j] = c.norm;
+        }
+        kernels.candidates(all, columns_.data(), reach_.data(), cx, cy, cz, radius, norm, m,
+                           lists.data(), records, counts);
+        for (std::size_t j = 0; j < m; ++j) {
+            // The candidates' columns, kind by kind as the field lays them out
+            // (a list is in ascending record order, so kinds come in turn).
+            const uint32_t* list = lists.data() + j * records;
+            std::array<Group, kKinds> some;
+            std::size_t kinds_seen = 0, column = 0, g = 0;
+            for (std::size_t at = 0; at < counts[j];) {
+                while (list[at] >= all[g].first + all[g].count) ++g;
+                std::size_t end = at;
+                while (end < counts[j] && list[end] < all[g].first + all[g].count) ++end;
+                const auto k = static_cast<uint32_t>(end - at);
+                some[kinds_seen++] = {all[g].kind, k, 0, column};
+                for (std::size_t col = 0; col < kColumns[all[g].kind]; ++col) {
+                    const float* from = columns_.data() + all[g].column0 + col * all[g].count;
+                    for (uint32_t q = 0; q < k; ++q)
+                        chosen[column + col * k + q] = from[list[at + q] - all[g].first];
+                }
+                column += std::size_t{k} * kColumns[all[g].kind];
+                at = end;
+            }
+            const PointCells::Cell& c = grid[b + j];
+            kernels.nearest({some.data(), kinds_seen}, chosen.data(), cells.x() + c.begin,
+                            cells.y() + c.begin, cells.z() + c.begin, c.end - c.begin,
+                            result.data() + c.begin);
+        }
+    }
+    const auto order = cells.order();
+    for (std::size_t j = 0; j < order.size(); ++j) out[order[j]] = result[j];
+}
+
+// Every record reaches every lane, and within a lane the minimum over the
+// records does not depend on their order; only a zero minimum needs the
+// buffer order (its sign): those points go through the lanes again, keeping
+// the earliest record at zero (cones give exact zeros over whole regions,
+// so there can be many).
+void SceneField::settle_zeros(const float* x, const float* y, const float* z, std::size_t n,
+                              float* out) const noexcept {
     if (!signed_zeros_) return;
+    const std::span<const Group> groups = this->groups();
     // Only planes give -0: where none of them does, every record at zero
     // gives +0; where the earliest plane at zero gives +0, so does the
     // earliest record. The rest need every record's position.
@@ -438,6 +572,7 @@ SceneField::SceneField(const std::array<uint32_t, kKinds>& count, std::vector<ui
                 throw std::invalid_argument("the record positions are not ascending");
     positions_ = std::move(positions);
     columns_ = std::move(columns);
+    reach_records();
 }
 
 namespace field {
@@ -452,6 +587,14 @@ void first_zeros_4(std::span<const SceneField::Group> groups, const float* colum
                    const uint32_t* positions, const float* x, const float* y, const float* z,
                    std::size_t n, float* out) noexcept {
     first_zeros<lanes::F4>(groups, columns, positions, x, y, z, n, out);
+}
+
+void cell_candidates_4(std::span<const SceneField::Group> groups, const float* columns,
+                       const Reach* reach, const float* cx, const float* cy, const float* cz,
+                       const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                       std::size_t stride, uint32_t* counts) noexcept {
+    cell_candidates<lanes::F4>(groups, columns, reach, cx, cy, cz, r, norm, cells, lists, stride,
+                               counts);
 }
 
 }  // namespace field

@@ -1,6 +1,6 @@
 // The signed distance field of a scene buffer, decoded once for evaluation:
 // per primitive kind, one column per constant its formula needs, and each
-// record's position in the buffer (at most 36 bytes per 48-byte record). A
+// record's position in the buffer (at most 44 bytes per 48-byte record). A
 // query runs one straight loop per kind, four records at a time (one at a
 // time for a kind with fewer), allocates nothing and gives the bits of
 // walking the records in buffer order and keeping the first strictly smaller
@@ -42,9 +42,20 @@ public:
     // each record's constants are spread over them, so every record fills the
     // lanes however few of its kind there are. Normals are written as n rows
     // of three.
-    // `out` must not overlap the coordinates.
+    // `out` must not overlap the coordinates. Many points in a large scene
+    // go through distances_by_cells.
     void distances(const float* x, const float* y, const float* z, std::size_t n,
                    float* out) const noexcept;
+    // distances() by cells: the points are sorted into the cells of a grid,
+    // and in each cell only the records that can be nearest somewhere in it
+    // are evaluated (those whose distance at the cell's centre, less what it
+    // can change across the cell, is below the least such upper bound).
+    // The same bits as distances(), for any points.
+    void distances_by_cells(const float* x, const float* y, const float* z, std::size_t n,
+                            float* out) const noexcept;
+    // How many points a call of distances() should bring at most for the
+    // cells to pay, or 0 where the scene is too small for them to.
+    std::size_t cell_block() const noexcept;
     void normals(const float* x, const float* y, const float* z, std::size_t n,
                  float* out) const noexcept;
 
@@ -58,6 +69,15 @@ public:
         uint32_t count = 0;
         uint32_t first = 0;       // index of its first record in positions_
         std::size_t column0 = 0;  // offset of its first column in columns_
+    };
+
+    // What bounds how far a record's formula, as computed, can move across a
+    // cell: `lipschitz` bounds the exact formula's change per unit of
+    // distance and `size` is the sum of its columns' magnitudes, both
+    // rounded up. `lipschitz` is +inf where a column is not a finite number
+    // within 2^40: the record is then evaluated in every cell.
+    struct Reach {
+        float lipschitz, size;
     };
 
     // The decoded form as plain data, so that a copy made in another process
@@ -77,6 +97,11 @@ private:
     // the number of records and of column floats.
     std::pair<std::size_t, std::size_t> lay_out(const std::array<uint32_t, kKinds>& count);
     float first_zero(float px, float py, float pz) const noexcept;
+    void reach_records();
+    void nearest_by_cells(const float* x, const float* y, const float* z, std::size_t n,
+                          float* out) const;
+    void settle_zeros(const float* x, const float* y, const float* z, std::size_t n,
+                      float* out) const noexcept;
     template <class Sink>
     void walk(float px, float py, float pz, Sink& sink) const noexcept;
 
@@ -88,6 +113,7 @@ private:
     bool signed_zeros_ = false;
     std::vector<float> columns_;
     std::vector<uint32_t> positions_;  // record index in the buffer
+    std::vector<Reach> reach_;         // per record, derived from the columns
 };
 
 }  // namespace core

@@ -17,6 +17,13 @@ void first_zeros_8(std::span<const SceneField::Group> groups, const float* colum
                    std::size_t n, float* out) noexcept {
     first_zeros<lanes::F8>(groups, columns, positions, x, y, z, n, out);
 }
+void cell_candidates_8(std::span<const SceneField::Group> groups, const float* columns,
+                       const Reach* reach, const float* cx, const float* cy, const float* cz,
+                       const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                       std::size_t stride, uint32_t* counts) noexcept {
+    cell_candidates<lanes::F8>(groups, columns, reach, cx, cy, cz, r, norm, cells, lists, stride,
+                              counts);
+}
 #else
 // Built without AVX2 (another CPU family, or the plain lanes): never chosen.
 void nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
@@ -28,6 +35,12 @@ void first_zeros_8(std::span<const SceneField::Group> groups, const float* colum
                    const uint32_t* positions, const float* x, const float* y, const float* z,
                    std::size_t n, float* out) noexcept {
     first_zeros_4(groups, columns, positions, x, y, z, n, out);
+}
+void cell_candidates_8(std::span<const SceneField::Group> groups, const float* columns,
+                       const Reach* reach, const float* cx, const float* cy, const float* cz,
+                       const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                       std::size_t stride, uint32_t* counts) noexcept {
+    cell_candidates_4(groups, columns, reach, cx, cy, cz, r, norm, cells, lists, stride, counts);
 }
 #endif
 

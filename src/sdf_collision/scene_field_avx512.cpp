@@ -23,6 +23,13 @@ void first_zeros_16(std::span<const SceneField::Group> groups, const float* colu
                     std::size_t n, float* out) noexcept {
     first_zeros<lanes::F16>(groups, columns, positions, x, y, z, n, out);
 }
+void cell_candidates_16(std::span<const SceneField::Group> groups, const float* columns,
+                        const Reach* reach, const float* cx, const float* cy, const float* cz,
+                        const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                        std::size_t stride, uint32_t* counts) noexcept {
+    cell_candidates<lanes::F16>(groups, columns, reach, cx, cy, cz, r, norm, cells, lists, stride,
+                              counts);
+}
 #else
 // Built without AVX-512 (another CPU family, or the plain lanes): never chosen.
 void nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
@@ -34,6 +41,12 @@ void first_zeros_16(std::span<const SceneField::Group> groups, const float* colu
                     const uint32_t* positions, const float* x, const float* y, const float* z,
                     std::size_t n, float* out) noexcept {
     first_zeros_4(groups, columns, positions, x, y, z, n, out);
+}
+void cell_candidates_16(std::span<const SceneField::Group> groups, const float* columns,
+                        const Reach* reach, const float* cx, const float* cy, const float* cz,
+                        const float* r, const float* norm, std::size_t cells, uint32_t* lists,
+                        std::size_t stride, uint32_t* counts) noexcept {
+    cell_candidates_4(groups, columns, reach, cx, cy, cz, r, norm, cells, lists, stride, counts);
 }
 #endif
 
