@@ -134,7 +134,7 @@ def test_many_points_in_a_large_scene_match_small_calls():
     rng, nrng = random.Random(31), np.random.default_rng(31)
     for scene in range(8):
         c = SdfCollider()
-        c.load_bytes(scattered_scene(rng, rng.choice([40, 90, 300])))
+        c.load_bytes(scattered_scene(rng, rng.choice([70, 120, 300])))
         for cloud in clouds(rng, nrng, rng.choice([3000, 9000])):
             want = np.concatenate(
                 [arrays.distances(c, cloud[i : i + 256], workers=1) for i in range(0, len(cloud), 256)]

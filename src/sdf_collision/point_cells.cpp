@@ -23,8 +23,8 @@ float float_above(double v) noexcept {
     return f;
 }
 
-void PointCells::sort(const float* x, const float* y, const float* z, std::size_t n,
-                      std::size_t per_cell) {
+void PointCells::sort(const float* __restrict x, const float* __restrict y,
+                      const float* __restrict z, std::size_t n, std::size_t per_cell) {
     cells_.clear();
     // The grid spans a sample of the points: the others fall into its edge
     // cells, and every cell's centre and radius come from the points it
@@ -63,19 +63,21 @@ void PointCells::sort(const float* x, const float* y, const float* z, std::size_
     const auto stray = static_cast<uint32_t>(cells);  // one bucket past the grid
     cell_.resize(n);
     start_.assign(cells + 2, 0);
-    uint32_t* cell = cell_.data();
-    uint32_t* count = start_.data() + 1;
+    uint32_t* __restrict cell = cell_.data();
+    // Straight-line arithmetic, so that the compiler can take it in lanes:
+    // clamped as floats (finite here), then truncated.
     for (std::size_t i = 0; i < n; ++i) {
-        const bool in = on_grid(x[i], y[i], z[i]);
-        // Clamped as floats (finite here), then truncated.
-        const auto at = [&](float p, std::size_t k) {
-            const float f = in ? (p - lo[k]) * scale[k] : 0.0f;
-            return static_cast<uint32_t>(std::min(std::max(f, 0.0f), top[k]));
-        };
-        const uint32_t c = (at(z[i], 2) * dims[1] + at(y[i], 1)) * dims[0] + at(x[i], 0);
-        cell[i] = in ? c : stray;
-        ++count[cell[i]];
+        const bool in = std::fabs(x[i]) <= kFar && std::fabs(y[i]) <= kFar && std::fabs(z[i]) <= kFar;
+        const float fx = in ? (x[i] - lo[0]) * scale[0] : 0.0f;
+        const float fy = in ? (y[i] - lo[1]) * scale[1] : 0.0f;
+        const float fz = in ? (z[i] - lo[2]) * scale[2] : 0.0f;
+        const auto cx = static_cast<uint32_t>(static_cast<int32_t>(std::min(std::max(fx, 0.0f), top[0])));
+        const auto cy = static_cast<uint32_t>(static_cast<int32_t>(std::min(std::max(fy, 0.0f), top[1])));
+        const auto cz = static_cast<uint32_t>(static_cast<int32_t>(std::min(std::max(fz, 0.0f), top[2])));
+        cell[i] = in ? (cz * dims[1] + cy) * dims[0] + cx : stray;
     }
+    uint32_t* count = start_.data() + 1;
+    for (std::size_t i = 0; i < n; ++i) ++count[cell[i]];
     for (std::size_t c = 0; c <= cells; ++c) count[c] += count[c - 1];
     placed_ = start_[cells];
     // One 16-byte store a point where they scatter, then columns in order.
@@ -84,22 +86,24 @@ void PointCells::sort(const float* x, const float* y, const float* z, std::size_
     uint32_t* next = start_.data();
     for (std::size_t i = 0; i < n; ++i)
         sorted[next[cell[i]]++] = {x[i], y[i], z[i], static_cast<uint32_t>(i)};
+    // Then columns in order, each cell's box taken on the way.
     x_.resize(n), y_.resize(n), z_.resize(n), order_.resize(n);
     float *sx = x_.data(), *sy = y_.data(), *sz = z_.data();
     uint32_t* order = order_.data();
-    for (std::size_t j = 0; j < n; ++j)
-        sx[j] = sorted[j].x, sy[j] = sorted[j].y, sz[j] = sorted[j].z, order[j] = sorted[j].index;
-    // next[c] is now where cell c ends.
+    // next[c] is now where cell c ends; the stray points follow the last.
     uint32_t b = 0;
-    for (std::size_t c = 0; c < cells; ++c) {
+    for (std::size_t c = 0; c <= cells; ++c) {
         const uint32_t e = next[c];
         if (b == e) continue;
-        float l[3] = {sx[b], sy[b], sz[b]}, h[3] = {sx[b], sy[b], sz[b]};
-        for (uint32_t j = b + 1; j < e; ++j) {
-            l[0] = std::min(l[0], sx[j]), h[0] = std::max(h[0], sx[j]);
-            l[1] = std::min(l[1], sy[j]), h[1] = std::max(h[1], sy[j]);
-            l[2] = std::min(l[2], sz[j]), h[2] = std::max(h[2], sz[j]);
+        float l[3] = {sorted[b].x, sorted[b].y, sorted[b].z}, h[3] = {l[0], l[1], l[2]};
+        for (uint32_t j = b; j < e; ++j) {
+            const Point p = sorted[j];
+            sx[j] = p.x, sy[j] = p.y, sz[j] = p.z, order[j] = p.index;
+            l[0] = std::min(l[0], p.x), h[0] = std::max(h[0], p.x);
+            l[1] = std::min(l[1], p.y), h[1] = std::max(h[1], p.y);
+            l[2] = std::min(l[2], p.z), h[2] = std::max(h[2], p.z);
         }
+        if (c == cells) break;
         // The centre rounded to float, and how far it may then lie from
         // the farthest corner of the points' box.
         double half = 0.0, moved = 0.0;

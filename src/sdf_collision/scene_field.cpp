@@ -347,7 +347,7 @@ constexpr std::size_t kExactPositions = std::size_t{1} << 24;
 
 // Cells pay from this many records on, in calls of this many points on,
 // about this many points to a cell.
-constexpr std::size_t kCellRecords = 32;
+constexpr std::size_t kCellRecords = 64;
 constexpr std::size_t kCellPoints = 2048;
 constexpr std::size_t kPointsPerCell = 128;
 
@@ -390,27 +390,38 @@ std::size_t SceneField::cell_block() const noexcept {
 void SceneField::nearest_by_cells(const float* x, const float* y, const float* z, std::size_t n,
                                   float* out) const {
     const std::span<const Group> all = groups();
-    // Kept from call to call on each thread: their first touch costs more
-    // than the sort itself.
-    thread_local PointCells cells;
-    thread_local std::vector<uint32_t> lists;
-    thread_local std::vector<float> chosen, result;
-    cells.sort(x, y, z, n, kPointsPerCell);
     const std::size_t records = positions_.size();
-    constexpr std::size_t kBatch = 16;
-    lists.resize(kBatch * records);
-    chosen.resize(columns_.size());
-    result.resize(n);
+    // Kept from call to call on each thread, the first touch of fresh
+    // memory costing more than the sort, unless a call was out of the
+    // ordinary (cell_block() keeps calls in bounds).
+    struct Workspace {
+        PointCells cells;
+        std::vector<uint32_t> lists;
+        std::vector<float> chosen, result;
+    };
+    thread_local Workspace kept;
+    Workspace fresh;
+    Workspace& w = n <= (std::size_t{1} << 16) && records <= (std::size_t{1} << 16) ? kept : fresh;
+    PointCells& cells = w.cells;
+    cells.sort(x, y, z, n, kPointsPerCell);
+    // Cells a batch: their lists take at most a megabyte.
+    const std::size_t batch = std::clamp<std::size_t>((std::size_t{1} << 18) / records, 1, 16);
+    w.lists.resize(batch * records);
+    w.result.resize(n);
+    std::vector<uint32_t>& lists = w.lists;
+    std::vector<float>& chosen = w.chosen;
+    std::vector<float>& result = w.result;
     // Points off the grid (not numbers, or beyond 2^40) meet every record.
     if (const std::size_t placed = cells.placed(); placed < n) {
         kernels.nearest(all, columns_.data(), cells.x() + placed, cells.y() + placed,
                         cells.z() + placed, n - placed, result.data() + placed);
     }
+    constexpr std::size_t kBatch = 16;
     uint32_t counts[kBatch];
     float cx[kBatch], cy[kBatch], cz[kBatch], radius[kBatch], norm[kBatch];
     const auto grid = cells.cells();
-    for (std::size_t b = 0; b < grid.size(); b += kBatch) {
-        const std::size_t m = std::min(kBatch, grid.size() - b);
+    for (std::size_t b = 0; b < grid.size(); b += batch) {
+        const std::size_t m = std::min(batch, grid.size() - b);
         for (std::size_t j = 0; j < m; ++j) {
             const PointCells::Cell& c = grid[b + j];
             cx[j] = c.x, cy[j] = c.y, cz[j] = c.z, radius[j] = c.radius, norm[j] = c.norm;
@@ -421,6 +432,7 @@ void SceneField::nearest_by_cells(const float* x, const float* y, const float* z
             // The candidates' columns, kind by kind as the field lays them out
             // (a list is in ascending record order, so kinds come in turn).
             const uint32_t* list = lists.data() + j * records;
+            if (chosen.size() < 8 * std::size_t{counts[j]}) chosen.resize(8 * std::size_t{counts[j]});
             std::array<Group, kKinds> some;
             std::size_t kinds_seen = 0, column = 0, g = 0;
             for (std::size_t at = 0; at < counts[j];) {
