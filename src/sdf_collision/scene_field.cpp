@@ -405,7 +405,8 @@ void SceneField::nearest_by_cells(const float* x, const float* y, const float* z
     PointCells& cells = w.cells;
     cells.sort(x, y, z, n, kPointsPerCell);
     // Cells a batch: their lists take at most a megabyte.
-    const std::size_t batch = std::clamp<std::size_t>((std::size_t{1} << 18) / records, 1, 16);
+    const std::size_t batch =
+        std::clamp<std::size_t>((std::size_t{1} << 18) / std::max<std::size_t>(records, 1), 1, 16);
     w.lists.resize(batch * records);
     w.result.resize(n);
     std::vector<uint32_t>& lists = w.lists;
