@@ -43,21 +43,24 @@ void PointCells::sort(const float* __restrict x, const float* __restrict y,
     for (std::size_t k = 0; k < 3; ++k)
         widest = std::max(widest, extent[k] = std::max(0.0, double{hi[k]} - lo[k]));
     const double target = std::max<double>(1.0, static_cast<double>(n) / per_cell);
+    // An extent so small that its scale would overflow a float counts as none.
+    std::array<bool, 3> wide;
     double volume = 1.0;
     int axes = 0;
-    for (const double e : extent) {
-        if (e > widest * 0x1p-10) volume *= e, ++axes;
+    for (std::size_t k = 0; k < 3; ++k) {
+        wide[k] = extent[k] > widest * 0x1p-10 && extent[k] > 0x1p-100;
+        if (wide[k]) volume *= extent[k], ++axes;
     }
     const double side = axes == 0 ? 1.0 : std::pow(volume / target, 1.0 / axes);
     std::array<uint32_t, 3> dims;
     std::array<float, 3> scale, top;
     for (std::size_t k = 0; k < 3; ++k) {
-        const bool wide = axes > 0 && extent[k] > widest * 0x1p-10;
-        dims[k] = wide ? static_cast<uint32_t>(std::clamp(std::ceil(extent[k] / side), 1.0, 128.0))
-                       : 1;
-        scale[k] = wide ? static_cast<float>(dims[k] / extent[k]) : 0.0f;
+        dims[k] = wide[k]
+                      ? static_cast<uint32_t>(std::clamp(std::ceil(extent[k] / side), 1.0, 128.0))
+                      : 1;
+        scale[k] = wide[k] ? static_cast<float>(dims[k] / extent[k]) : 0.0f;
         top[k] = static_cast<float>(dims[k] - 1);
-        if (!wide) lo[k] = 0.0f;
+        if (!wide[k]) lo[k] = 0.0f;
     }
     const std::size_t cells = std::size_t{dims[0]} * dims[1] * dims[2];
     const auto stray = static_cast<uint32_t>(cells);  // one bucket past the grid
@@ -65,15 +68,15 @@ void PointCells::sort(const float* __restrict x, const float* __restrict y,
     start_.assign(cells + 2, 0);
     uint32_t* __restrict cell = cell_.data();
     // Straight-line arithmetic, so that the compiler can take it in lanes:
-    // clamped as floats (finite here), then truncated.
+    // clamped as floats (a NaN to 0), then truncated.
     for (std::size_t i = 0; i < n; ++i) {
         const bool in = std::fabs(x[i]) <= kFar && std::fabs(y[i]) <= kFar && std::fabs(z[i]) <= kFar;
         const float fx = in ? (x[i] - lo[0]) * scale[0] : 0.0f;
         const float fy = in ? (y[i] - lo[1]) * scale[1] : 0.0f;
         const float fz = in ? (z[i] - lo[2]) * scale[2] : 0.0f;
-        const auto cx = static_cast<uint32_t>(static_cast<int32_t>(std::min(std::max(fx, 0.0f), top[0])));
-        const auto cy = static_cast<uint32_t>(static_cast<int32_t>(std::min(std::max(fy, 0.0f), top[1])));
-        const auto cz = static_cast<uint32_t>(static_cast<int32_t>(std::min(std::max(fz, 0.0f), top[2])));
+        const auto cx = static_cast<uint32_t>(fx > 0.0f ? (fx < top[0] ? fx : top[0]) : 0.0f);
+        const auto cy = static_cast<uint32_t>(fy > 0.0f ? (fy < top[1] ? fy : top[1]) : 0.0f);
+        const auto cz = static_cast<uint32_t>(fz > 0.0f ? (fz < top[2] ? fz : top[2]) : 0.0f);
         cell[i] = in ? (cz * dims[1] + cy) * dims[0] + cx : stray;
     }
     uint32_t* count = start_.data() + 1;
