@@ -3,7 +3,6 @@
 #include <climits>
 #include <array>
 #include <cmath>
-#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -28,6 +27,18 @@ namespace {
 std::size_t grain(const SdfCollider& s, std::size_t evaluations_per_point = 1) {
     const std::size_t work = evaluations_per_point * (s.prim_count() + 1);
     return std::clamp<std::size_t>((std::size_t{1} << 20) / work, 1, 1024);
+}
+
+// Columns for a block of m points, kept per thread from call to call (their
+// first touch would cost more than filling them); null if memory is short.
+float* block_columns(std::size_t m) noexcept {
+    thread_local std::vector<float> kept;
+    try {
+        if (kept.size() < 3 * m) kept.resize(3 * m);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return kept.data();
 }
 
 using Collider = Held<SdfCollider>;
@@ -68,21 +79,20 @@ nb::object per_point(nb::handle collider, nb::handle points, nb::handle workers,
                                  : std::span<const std::size_t>(rows_wide),
                       {&in.array()});
     const SceneField& field = held.get().field();
-    // Distances in a large scene go to the field a block at a time, for it
-    // to sort them into cells; the rest a chunk at a time.
-    const std::size_t block = Width == 1 ? field.cell_block() : 0;
+    // Distances go to the field a block at a time, for it to sort a large
+    // scene's points into cells and to settle the signs of exact zeros in
+    // batches; the rest a chunk at a time.
+    const std::size_t block = Width != 1            ? 0
+                              : field.cell_block() ? field.cell_block()
+                                                   : std::clamp<std::size_t>(grain(held.get()), kChunk, 8192);
     in.visit([&](auto p) {
         parallel_for(in.rows(), block != 0 ? block : grain(held.get(), Evaluations), threads,
                      [&](std::size_t begin, std::size_t end) noexcept {
-                         if (block != 0 && end - begin > kChunk) {
-                             const std::size_t m = end - begin;
-                             std::unique_ptr<float[]> c(new (std::nothrow) float[3 * m]);
-                             if (c) {
-                                 gather(p, begin, m, c.get(), c.get() + m, c.get() + 2 * m);
-                                 (field.*Query)(c.get(), c.get() + m, c.get() + 2 * m, m,
-                                                out.data + begin);
-                                 return;
-                             }
+                         const std::size_t m = end - begin;
+                         if (float* c = block != 0 ? block_columns(m) : nullptr) {
+                             gather(p, begin, m, c, c + m, c + 2 * m);
+                             (field.*Query)(c, c + m, c + 2 * m, m, out.data + begin);
+                             return;
                          }
                          by_chunks(p, begin, end,
                                    [&](std::size_t i, std::size_t m, const Columns& c) {
