@@ -14,7 +14,8 @@ constexpr std::size_t kChunk = 256;
 
 // Rows [first, first + m) of `p` into the columns x, y, z.
 template <class Load>
-void gather(const Load& p, std::size_t first, std::size_t m, float* x, float* y, float* z) noexcept {
+void gather(const Load& p, std::size_t first, std::size_t m, float* x, float* y,
+            float* z) noexcept {
     if constexpr (std::is_same_v<Load, PackedF32>) {
         if (p.cols == 3) return rows3::split_rows(p.p + 3 * first, m, x, y, z);
     }

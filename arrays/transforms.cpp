@@ -75,8 +75,7 @@ void register_transforms(nb::module_& m) {
     m.def(
         "transform_points",
         [](nb::handle matrix, nb::handle points, nb::handle workers, nb::handle out) {
-            return transform<true>(
-                matrix, points, "points", workers, out);
+            return transform<true>(matrix, points, "points", workers, out);
         },
         nb::arg("m").none(), nb::arg("points").none(), nb::kw_only(),
         nb::arg("workers").none() = nb::none(), nb::arg("out").none() = nb::none(),
@@ -88,8 +87,7 @@ void register_transforms(nb::module_& m) {
     m.def(
         "transform_directions",
         [](nb::handle matrix, nb::handle directions, nb::handle workers, nb::handle out) {
-            return transform<false>(
-                matrix, directions, "directions", workers, out);
+            return transform<false>(matrix, directions, "directions", workers, out);
         },
         nb::arg("m").none(), nb::arg("directions").none(), nb::kw_only(),
         nb::arg("workers").none() = nb::none(), nb::arg("out").none() = nb::none(),

@@ -137,6 +137,9 @@ def test_many_points_in_a_large_scene_match_small_calls():
         c.load_bytes(scattered_scene(rng, rng.choice([70, 120, 300])))
         for cloud in clouds(rng, nrng, rng.choice([3000, 9000])):
             want = np.concatenate(
-                [arrays.distances(c, cloud[i : i + 256], workers=1) for i in range(0, len(cloud), 256)]
+                [
+                    arrays.distances(c, cloud[i : i + 256], workers=1)
+                    for i in range(0, len(cloud), 256)
+                ]
             )
             assert_same_f32(arrays.distances(c, cloud, workers=1 + scene % 2), want)

@@ -41,12 +41,12 @@ bool transform_rows(const Mat4x4& m, bool translate, const float* in, float* out
         for (; i + 4 <= n; i += 4) {
             __m128 x, y, z;
             rows3::split(in + 3 * i, x, y, z);
-            __m128 rx = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m0), _mm_mul_ps(y, m4)),
-                                   _mm_mul_ps(z, m8));
-            __m128 ry = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m1), _mm_mul_ps(y, m5)),
-                                   _mm_mul_ps(z, m9));
-            __m128 rz = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m2), _mm_mul_ps(y, m6)),
-                                   _mm_mul_ps(z, m10));
+            __m128 rx =
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m0), _mm_mul_ps(y, m4)), _mm_mul_ps(z, m8));
+            __m128 ry =
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m1), _mm_mul_ps(y, m5)), _mm_mul_ps(z, m9));
+            __m128 rz =
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m2), _mm_mul_ps(y, m6)), _mm_mul_ps(z, m10));
             if (translate) {
                 rx = _mm_add_ps(t0, rx);
                 ry = _mm_add_ps(t1, ry);
@@ -103,7 +103,8 @@ bool transform_rows(const Mat4x4& m, bool translate, const float* in, float* out
 bool transform_rows(const Mat4x4& m, bool translate, const float* in, float* out, std::size_t n,
                     bool) noexcept {
     bool any_nan = false;
-    for (std::size_t i = 0; i < n; ++i) any_nan = one_row(m, translate, in + 3 * i, out + 3 * i) || any_nan;
+    for (std::size_t i = 0; i < n; ++i)
+        any_nan = one_row(m, translate, in + 3 * i, out + 3 * i) || any_nan;
     return any_nan;
 }
 

@@ -222,8 +222,9 @@ void first_zeros(std::span<const SceneField::Group> groups, const float* columns
 template <class V>
 V cell_slack(const Reach& reach, V r, V norm) noexcept {
     const V size = lanes::constant<V>(reach.size);
-    const V error = lanes::constant<V>(0x1p-15f) * ((norm + r + size) * (lanes::constant<V>(1.0f) + size)) +
-                    lanes::constant<V>(0x1p-40f);
+    const V error =
+        lanes::constant<V>(0x1p-15f) * ((norm + r + size) * (lanes::constant<V>(1.0f) + size)) +
+        lanes::constant<V>(0x1p-40f);
     return lanes::constant<V>(reach.lipschitz) * r + error;
 }
 
@@ -275,10 +276,12 @@ void cell_candidates(std::span<const SceneField::Group> groups, const float* col
         alignas(64) float v[5][kWidth];
         for (std::size_t j = 0; j < kWidth; ++j) {
             const std::size_t at = first + std::min(j, m - 1);
-            v[0][j] = cx[at], v[1][j] = cy[at], v[2][j] = cz[at], v[3][j] = r[at], v[4][j] = norm[at];
+            v[0][j] = cx[at], v[1][j] = cy[at], v[2][j] = cz[at], v[3][j] = r[at],
+            v[4][j] = norm[at];
         }
-        const V x = lanes::load_as<V>(v[0]), y = lanes::load_as<V>(v[1]), z = lanes::load_as<V>(v[2]),
-                radius = lanes::load_as<V>(v[3]), size = lanes::load_as<V>(v[4]);
+        const V x = lanes::load_as<V>(v[0]), y = lanes::load_as<V>(v[1]),
+                z = lanes::load_as<V>(v[2]), radius = lanes::load_as<V>(v[3]),
+                size = lanes::load_as<V>(v[4]);
         const unsigned live = (1u << m) - 1;
         uint32_t* batch_lists = lists + first * stride;
         uint32_t* batch_counts = counts + first;

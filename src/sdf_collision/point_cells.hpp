@@ -26,8 +26,7 @@ public:
     // Sorts the points that are finite and within 2^40 of the origin on
     // every axis into cells of about `per_cell` points; the rest are stray.
     // The storage is kept for the next call. Throws std::bad_alloc.
-    void sort(const float* x, const float* y, const float* z, std::size_t n,
-              std::size_t per_cell);
+    void sort(const float* x, const float* y, const float* z, std::size_t n, std::size_t per_cell);
 
     // The sorted points as columns, each one's index in the query, and the
     // cells; the stray points follow the last cell's.

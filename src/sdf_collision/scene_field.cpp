@@ -433,7 +433,8 @@ void SceneField::nearest_by_cells(const float* x, const float* y, const float* z
             // The candidates' columns, kind by kind as the field lays them out
             // (a list is in ascending record order, so kinds come in turn).
             const uint32_t* list = lists.data() + j * records;
-            if (chosen.size() < 8 * std::size_t{counts[j]}) chosen.resize(8 * std::size_t{counts[j]});
+            if (chosen.size() < 8 * std::size_t{counts[j]})
+                chosen.resize(8 * std::size_t{counts[j]});
             std::array<Group, kKinds> some;
             std::size_t kinds_seen = 0, column = 0, g = 0;
             for (std::size_t at = 0; at < counts[j];) {

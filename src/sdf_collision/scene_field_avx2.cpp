@@ -22,7 +22,7 @@ void cell_candidates_8(std::span<const SceneField::Group> groups, const float* c
                        const float* r, const float* norm, std::size_t cells, uint32_t* lists,
                        std::size_t stride, uint32_t* counts) noexcept {
     cell_candidates<lanes::F8>(groups, columns, reach, cx, cy, cz, r, norm, cells, lists, stride,
-                              counts);
+                               counts);
 }
 #else
 // Built without AVX2 (another CPU family, or the plain lanes): never chosen.

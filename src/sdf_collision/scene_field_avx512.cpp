@@ -28,7 +28,7 @@ void cell_candidates_16(std::span<const SceneField::Group> groups, const float* 
                         const float* r, const float* norm, std::size_t cells, uint32_t* lists,
                         std::size_t stride, uint32_t* counts) noexcept {
     cell_candidates<lanes::F16>(groups, columns, reach, cx, cy, cz, r, norm, cells, lists, stride,
-                              counts);
+                                counts);
 }
 #else
 // Built without AVX-512 (another CPU family, or the plain lanes): never chosen.

@@ -263,8 +263,8 @@ int main(int argc, char** argv) {
         for (std::size_t k = 0; k < n; ++k) {
             const auto gn = field.normal(xs[k], ys[k], zs[k]);
             if (!same(ds[k], field.distance(xs[k], ys[k], zs[k])) || !same(cs[k], ds[k]) ||
-                !same(ns[3 * k], gn[0]) ||
-                !same(ns[3 * k + 1], gn[1]) || !same(ns[3 * k + 2], gn[2])) {
+                !same(ns[3 * k], gn[0]) || !same(ns[3 * k + 1], gn[1]) ||
+                !same(ns[3 * k + 2], gn[2])) {
                 std::printf("scene %ld point %zu of %zu: the bulk queries differ\n", s, k, n);
                 return 1;
             }
