@@ -60,17 +60,15 @@ NOTES = {
     "dask chunk task cost (1-row chunks) vs 5 ms": "the scheduler's and workers' own latency "
     "per task (0.5 ms a task with dask's local scheduler); on this two-core machine under a "
     "load average of 12 each hop waits for a core.",
-    "arrays.distances, 16 prims (spheres and boxes), 1 thread vs numba": "numba's loop is "
-    "compiled for this CPU with its 16-lane AVX-512 (Zen 4 splits each into two halves), as "
-    "ours now is; the same formulas rounded op by op leave one square root per point and "
-    "primitive on both sides, and ours sits at 0.7-0.85x of it on a quiet machine.",
-    "arrays.distances, 256 prims (spheres and boxes), 1 thread vs numba": "as the 16-primitive "
-    "row: both at the 16-lane square-root throughput.",
-    "arrays.distances, 16 prims (every type), 1 thread vs numba": "capsules (a division and a "
-    "square root) and tori (two roots) bound both sides; ours also settles the sign of exact "
-    "zeros (cones give them over whole regions) in buffer order where a plane could give -0, "
-    "which numba's model does not have to.",
-    "arrays.distances, 256 prims (every type), 1 thread vs numba": "as the 16-primitive row.",
+    "arrays.distances, 16 prims (spheres and boxes), 1 thread vs numba": "with 16 records "
+    "every point meets every record, one square root each on both sides, and the square-root "
+    "unit gives as many floats a cycle to numba's 8 lanes (it compiles for 256-bit vectors "
+    "here) as to our 16. The cells that answer the 256-record rows in a third of numba's time "
+    "cost 12-18 ns a point to sort on this machine, more than 16 records' evaluations "
+    "(6-8 ns), so they start at 64 records.",
+    "arrays.distances, 16 prims (every type), 1 thread vs numba": "as the row above; ours also "
+    "settles the sign of exact zeros (the cone gives them at 5% of these points) in buffer "
+    "order where a plane could give -0, which numba's model does not have to.",
     "arrays.transform_points into out": "both sides move 120 MB in and 120 MB out; the "
     "anchor's new array also pays its first touch of fresh pages. Bound by memory traffic, "
     "the ratio measured 0.40 to 0.81 across this session's runs on two shared cores.",

@@ -110,8 +110,7 @@ void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint3
     // When every live handle lies below the counter and the new ones do not
     // wrap, none of them can be in use and the search for a free one is
     // skipped.
-    uint32_t top = 0;
-    for (const RigidBody& b : bodies_) top = std::max(top, b.handle);
+    const uint32_t top = largest_handle();
     const bool fresh = (bodies_.empty() || top < next_handle_) &&
                        uint64_t{next_handle_} + bodies.size() <= uint64_t{UINT32_MAX} + 1;
     try {
@@ -141,9 +140,21 @@ void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint3
 // Handles are mostly small and dense: a table from handle to row made for
 // one call answers far faster than the hash index, when making it costs less
 // than the lookups it saves. Empty when it would not.
+uint32_t PhysicsWorld::largest_handle() const noexcept {
+    // Four running maxima, so that each step waits for the fourth before it.
+    uint32_t top[4] = {0, 0, 0, 0};
+    const std::size_t n = bodies_.size();
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k) top[k] = std::max(top[k], bodies_[i + k].handle);
+    for (; i < n; ++i) top[0] = std::max(top[0], bodies_[i].handle);
+    return std::max(std::max(top[0], top[1]), std::max(top[2], top[3]));
+}
+
 std::vector<uint32_t> PhysicsWorld::row_table(std::size_t lookups) const {
-    uint32_t top = 0;
-    for (const RigidBody& b : bodies_) top = std::max(top, b.handle);
+    // Not worth a table (nor the look for the largest handle) for a few lookups.
+    if (bodies_.size() > 16 * uint64_t{lookups}) return {};
+    const uint32_t top = largest_handle();
     const uint64_t size = uint64_t{top} + 1;
     std::vector<uint32_t> table;
     if (size + bodies_.size() > 16 * uint64_t{lookups}) return table;

@@ -71,6 +71,7 @@ public:
 
 private:
     std::vector<uint32_t> row_table(std::size_t lookups) const;
+    uint32_t largest_handle() const noexcept;  // 0 for no bodies
 
     std::vector<RigidBody> bodies_;
     std::vector<RigidBody> stepped_;  // the next states during a step
