@@ -82,10 +82,9 @@ nb::object per_point(nb::handle collider, nb::handle points, nb::handle workers,
     // Distances go to the field a block at a time, for it to sort a large
     // scene's points into cells and to settle the signs of exact zeros in
     // batches; the rest a chunk at a time.
-    const std::size_t block = Width != 1 ? 0
-                              : field.cell_block()
-                                  ? field.cell_block()
-                                  : std::clamp<std::size_t>(grain(held.get()), kChunk, 8192);
+    const std::size_t block = Width != 1           ? 0
+                              : field.cell_block() ? field.cell_block()
+                                                   : std::max(grain(held.get()), kChunk);
     in.visit([&](auto p) {
         parallel_for(in.rows(), block != 0 ? block : grain(held.get(), Evaluations), threads,
                      [&](std::size_t begin, std::size_t end) noexcept {

@@ -74,10 +74,6 @@ inline F4 select(Mask m, F4 a, F4 b) noexcept {
 // and equal operands keep `b`.
 inline F4 less_or(F4 a, F4 b) noexcept { return {_mm_min_ps(a.v, b.v)}; }
 inline F4 greater_or(F4 a, F4 b) noexcept { return {_mm_max_ps(a.v, b.v)}; }
-// Bit j set where lane j is +0 or -0.
-inline unsigned zero_lanes(F4 a) noexcept {
-    return static_cast<unsigned>(_mm_movemask_ps(_mm_cmpeq_ps(a.v, _mm_setzero_ps())));
-}
 inline float lowest_lane(F4 a) noexcept {
     const __m128 m = _mm_min_ps(a.v, _mm_movehl_ps(a.v, a.v));
     return _mm_cvtss_f32(_mm_min_ss(m, _mm_shuffle_ps(m, m, 1)));
@@ -115,10 +111,6 @@ inline F4 select(Mask m, F4 a, F4 b) noexcept { return {vbslq_f32(m.v, a.v, b.v)
 inline F4 less_or(F4 a, F4 b) noexcept { return {vbslq_f32(vcltq_f32(a.v, b.v), a.v, b.v)}; }
 inline F4 greater_or(F4 a, F4 b) noexcept { return {vbslq_f32(vcgtq_f32(a.v, b.v), a.v, b.v)}; }
 inline float lowest_lane(F4 a) noexcept { return vminvq_f32(a.v); }
-inline unsigned zero_lanes(F4 a) noexcept {
-    static const uint32_t kBits[4] = {1, 2, 4, 8};
-    return vaddvq_u32(vandq_u32(vceqq_f32(a.v, vdupq_n_f32(0.0f)), vld1q_u32(kBits)));
-}
 
 #else
 
@@ -183,11 +175,6 @@ inline F4 select(Mask m, F4 a, F4 b) noexcept {
 }
 inline F4 less_or(F4 a, F4 b) noexcept { return select(a < b, a, b); }
 inline F4 greater_or(F4 a, F4 b) noexcept { return select(b < a, a, b); }
-inline unsigned zero_lanes(F4 a) noexcept {
-    unsigned bits = 0;
-    for (std::size_t i = 0; i < kWidth; ++i) bits |= a.v[i] == 0.0f ? 1u << i : 0u;
-    return bits;
-}
 inline float lowest_lane(F4 a) noexcept {
     const float m01 = a.v[1] < a.v[0] ? a.v[1] : a.v[0];
     const float m23 = a.v[3] < a.v[2] ? a.v[3] : a.v[2];
@@ -344,6 +331,12 @@ V max_num(V a, V b) noexcept {
 template <class V>
 V min_num(V a, V b) noexcept {
     return select(is_nan(a), b, less_or(b, a));
+}
+
+// Bit j set where lane j is +0 or -0 (never for NaN).
+template <class V>
+unsigned zero_lanes(V a) noexcept {
+    return bits(abs(a) <= constant<V>(0.0f));
 }
 
 // max(a, 0) where only its square is used: a NaN gives 0 and the sign of a

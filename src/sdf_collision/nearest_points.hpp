@@ -46,7 +46,7 @@ using CellCandidates = void (*)(std::span<const SceneField::Group> groups, const
                                 std::size_t cells, uint32_t* lists, std::size_t stride,
                                 uint32_t* counts) noexcept;
 
-// The same kernels at each width, and the width.
+// The same kernels at each width.
 struct Kernels {
     NearestPoints nearest;
     FirstZeros first_zeros;

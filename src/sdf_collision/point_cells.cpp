@@ -67,11 +67,9 @@ void PointCells::sort(const float* __restrict x, const float* __restrict y,
     cell_.resize(n);
     start_.assign(cells + 2, 0);
     uint32_t* __restrict cell = cell_.data();
-    // Straight-line arithmetic, so that the compiler can take it in lanes:
-    // clamped as floats (a NaN to 0), then truncated.
+    // Clamped as floats (finite on the grid), then truncated.
     for (std::size_t i = 0; i < n; ++i) {
-        const bool in =
-            std::fabs(x[i]) <= kFar && std::fabs(y[i]) <= kFar && std::fabs(z[i]) <= kFar;
+        const bool in = on_grid(x[i], y[i], z[i]);
         const float fx = in ? (x[i] - lo[0]) * scale[0] : 0.0f;
         const float fy = in ? (y[i] - lo[1]) * scale[1] : 0.0f;
         const float fz = in ? (z[i] - lo[2]) * scale[2] : 0.0f;

@@ -405,8 +405,9 @@ void SceneField::nearest_by_cells(const float* x, const float* y, const float* z
     PointCells& cells = w.cells;
     cells.sort(x, y, z, n, kPointsPerCell);
     // Cells a batch: their lists take at most a megabyte.
-    const std::size_t batch =
-        std::clamp<std::size_t>((std::size_t{1} << 18) / std::max<std::size_t>(records, 1), 1, 16);
+    constexpr std::size_t kBatch = 16;
+    const std::size_t batch = std::clamp<std::size_t>(
+        (std::size_t{1} << 18) / std::max<std::size_t>(records, 1), 1, kBatch);
     w.lists.resize(batch * records);
     w.result.resize(n);
     std::vector<uint32_t>& lists = w.lists;
@@ -417,7 +418,6 @@ void SceneField::nearest_by_cells(const float* x, const float* y, const float* z
         kernels.nearest(all, columns_.data(), cells.x() + placed, cells.y() + placed,
                         cells.z() + placed, n - placed, result.data() + placed);
     }
-    constexpr std::size_t kBatch = 16;
     uint32_t counts[kBatch];
     float cx[kBatch], cy[kBatch], cz[kBatch], radius[kBatch], norm[kBatch];
     const auto grid = cells.cells();
