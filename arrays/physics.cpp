@@ -201,25 +201,26 @@ nb::object add_bodies(nb::handle world, nb::handle masses_object, nb::handle pos
         moving.emplace(velocities_object, "velocities", 3);
         check_row_count(n, moving->array(), 3, "masses has");
     }
-    std::vector<RigidBody> bodies;
-    bodies.reserve(n);
-    masses.visit([&](auto mass) {
-        for (std::size_t i = 0; i < n; ++i) bodies.emplace_back(mass(i, 0));
-    });
-    at.visit([&](auto p) {
-        for (std::size_t i = 0; i < n; ++i) bodies[i].set_position(p(i, 0), p(i, 1), p(i, 2));
-    });
-    if (moving) {
-        moving->visit([&](auto v) {
-            for (std::size_t i = 0; i < n; ++i) bodies[i].set_velocity(v(i, 0), v(i, 1), v(i, 2));
-        });
-    }
     std::vector<const ArrayArg*> inputs = {&masses.array(), &at.array()};
     if (moving) inputs.push_back(&moving->array());
     Output<std::uint32_t> out(out_object, std::span<const std::size_t>(&n, 1), inputs);
     PhysicsWorld& w = held.get();
+    // The bodies are made in the world's own array.
+    const auto fill = [&](std::span<RigidBody> made) {
+        masses.visit([&](auto mass) {
+            for (std::size_t i = 0; i < n; ++i) made[i].set_mass(mass(i, 0));
+        });
+        at.visit([&](auto p) {
+            for (std::size_t i = 0; i < n; ++i) made[i].set_position(p(i, 0), p(i, 1), p(i, 2));
+        });
+        if (moving) {
+            moving->visit([&](auto v) {
+                for (std::size_t i = 0; i < n; ++i) made[i].set_velocity(v(i, 0), v(i, 1), v(i, 2));
+            });
+        }
+    };
     core_call(Length::kUnknown, [&] {
-        w.add_bodies(bodies, std::span(out.data, n));
+        w.add_bodies(std::span(out.data, n), fill);
         return 0;
     });
     return out.finish();

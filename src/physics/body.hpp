@@ -22,8 +22,16 @@ struct RigidBody {
     RigidBody() noexcept = default;
     // Zero mass (either sign) makes an immovable body; anything else, NaN
     // and negative masses included, is dynamic.
-    explicit RigidBody(float m) noexcept
-        : mass(m), type(m == 0.0f ? BodyType::Static : BodyType::Dynamic) {}
+    explicit RigidBody(float m) noexcept : mass(m), type(type_of(m)) {}
+    static BodyType type_of(float m) noexcept {
+        return m == 0.0f ? BodyType::Static : BodyType::Dynamic;
+    }
+    // As the constructor's, on a body made by the default one: a world
+    // fills its new bodies in place.
+    void set_mass(float m) noexcept {
+        mass = m;
+        type = type_of(m);
+    }
 
     void set_position(float x, float y, float z) noexcept { position = {x, y, z}; }
     Float3 get_position() const noexcept { return position; }

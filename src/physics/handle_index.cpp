@@ -1,5 +1,7 @@
 #include "physics/handle_index.hpp"
 
+#include <algorithm>
+
 #include "common/seed.hpp"
 
 namespace core {
@@ -48,6 +50,26 @@ void HandleIndex::put(uint32_t handle, uint32_t index) {
     slot.index = index;
 }
 
+void HandleIndex::put_absent(std::span<const uint32_t> handles, uint32_t first) {
+    if (handles.empty()) return;
+    reserve(size_ + handles.size());
+    constexpr std::size_t kBatch = 16;
+    std::size_t homes[kBatch];
+    for (std::size_t b = 0; b < handles.size(); b += kBatch) {
+        const std::size_t m = std::min(kBatch, handles.size() - b);
+        for (std::size_t k = 0; k < m; ++k) {
+            homes[k] = home(handles[b + k]);
+            __builtin_prefetch(&slots_[homes[k]], 1);
+        }
+        for (std::size_t k = 0; k < m; ++k) {
+            std::size_t s = homes[k];
+            while (slots_[s].index != kAbsent) s = (s + 1) & mask_;
+            slots_[s] = Slot{handles[b + k], static_cast<uint32_t>(first + b + k)};
+        }
+    }
+    size_ += handles.size();
+}
+
 void HandleIndex::repoint(uint32_t handle, uint32_t index) noexcept {
     slots_[slot_of(handle)].index = index;
 }
@@ -82,7 +104,7 @@ void HandleIndex::reserve(std::size_t n) {
 }
 
 void HandleIndex::clear() noexcept {
-    for (Slot& slot : slots_) slot.index = kAbsent;
+    std::fill(slots_.begin(), slots_.end(), Slot{0, kAbsent});
     size_ = 0;
 }
 

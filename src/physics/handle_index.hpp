@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace core {
@@ -24,6 +25,10 @@ public:
     // throw std::bad_alloc) only when size() would pass what reserve() made
     // room for, so after a removal, putting the entry back cannot fail.
     void put(uint32_t handle, uint32_t index);
+    // put(handles[k], first + k) for handles none of which is stored, as
+    // the same puts one by one would store them; a batch's slots are
+    // fetched before any is filled. Grows (and may throw) as put does.
+    void put_absent(std::span<const uint32_t> handles, uint32_t first);
     // Points an existing entry at `index`.
     void repoint(uint32_t handle, uint32_t index) noexcept;
     // Removes the entry; false when there was none.

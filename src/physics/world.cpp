@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <numeric>
 #include <stdexcept>
 #include <utility>
 
@@ -30,6 +31,7 @@ uint32_t PhysicsWorld::add_body(const RigidBody& body) {
         throw;
     }
     next_handle_ = h + 1;
+    handle_bound_ = std::max(handle_bound_, h);
     assert(index_.size() == bodies_.size());
     return h;
 }
@@ -90,6 +92,7 @@ void PhysicsWorld::restore(Float3 gravity, std::vector<RigidBody> bodies,
     }
     bodies_ = std::move(bodies);
     index_ = std::move(fresh);
+    handle_bound_ = largest_handle();
     stepped_.clear();
     gravity_ = gravity;
     next_handle_ = next_handle;
@@ -99,47 +102,67 @@ void PhysicsWorld::restore(Float3 gravity, std::vector<RigidBody> bodies,
 
 namespace core {
 
-void PhysicsWorld::add_bodies(std::span<const RigidBody> bodies, std::span<uint32_t> handles) {
-    assert(bodies.size() == handles.size());
-    if (bodies.size() > UINT32_MAX - bodies_.size())
-        throw RuntimeError("too many bodies in one world");
+PhysicsWorld::Growth PhysicsWorld::grow(std::size_t n) {
     const std::size_t old_size = bodies_.size();
-    const uint32_t old_next = next_handle_;
-    bodies_.reserve(old_size + bodies.size());
-    index_.reserve(old_size + bodies.size());
+    if (n > UINT32_MAX - old_size) throw RuntimeError("too many bodies in one world");
     // When every live handle lies below the counter and the new ones do not
     // wrap, none of them can be in use and the search for a free one is
     // skipped.
-    const uint32_t top = largest_handle();
-    const bool fresh = (bodies_.empty() || top < next_handle_) &&
-                       uint64_t{next_handle_} + bodies.size() <= uint64_t{UINT32_MAX} + 1;
+    const bool below =
+        bodies_.empty() || handle_bound_ < next_handle_ || largest_handle() < next_handle_;
+    const bool fresh = below && uint64_t{next_handle_} + n <= uint64_t{UINT32_MAX} + 1;
+    index_.reserve(old_size + n);
+    bodies_.resize(old_size + n);
+    return {old_size, fresh};
+}
+
+void PhysicsWorld::name_new_bodies(Growth grown, std::span<uint32_t> handles) {
+    assert(bodies_.size() == grown.old_size + handles.size());
+    const uint32_t old_next = next_handle_;
+    std::size_t named = 0;  // the bodies with an index entry
     try {
-        InterruptPoll<(1u << 14)> poll;
-        for (std::size_t i = 0; i < bodies.size(); ++i) {
-            poll.tick();
-            // As add_body: a handle still in use is skipped.
-            uint32_t h = next_handle_;
-            while (!fresh && index_.contains(h)) ++h;
-            RigidBody stored = bodies[i];
-            stored.handle = h;
-            bodies_.push_back(stored);
-            index_.put(h, static_cast<uint32_t>(bodies_.size() - 1));
-            next_handle_ = h + 1;
-            handles[i] = h;
+        if (grown.fresh) {
+            // Consecutive handles, none in use: a block at a time.
+            constexpr std::size_t kBlock = 1 << 14;
+            InterruptPoll<kBlock> poll;
+            while (named < handles.size()) {
+                poll.tick(kBlock);
+                const std::size_t end = std::min(handles.size(), named + kBlock);
+                for (std::size_t i = named; i < end; ++i) {
+                    handles[i] = old_next + static_cast<uint32_t>(i);
+                    bodies_[grown.old_size + i].handle = handles[i];
+                }
+                index_.put_absent(handles.subspan(named, end - named),
+                                  static_cast<uint32_t>(grown.old_size + named));
+                named = end;
+            }
+            next_handle_ = old_next + static_cast<uint32_t>(handles.size());
+            if (!handles.empty()) handle_bound_ = std::max(handle_bound_, handles.back());
+        } else {
+            InterruptPoll<(1u << 14)> poll;
+            for (; named < handles.size(); ++named) {
+                poll.tick();
+                // As add_body: a handle still in use is skipped.
+                uint32_t h = next_handle_;
+                while (index_.contains(h)) ++h;
+                const std::size_t row = grown.old_size + named;
+                bodies_[row].handle = h;
+                index_.put(h, static_cast<uint32_t>(row));
+                next_handle_ = h + 1;
+                handle_bound_ = std::max(handle_bound_, h);
+                handles[named] = h;
+            }
         }
     } catch (...) {
         // Every handle given out here was free, so these entries are ours.
-        for (std::size_t j = old_size; j < bodies_.size(); ++j) index_.erase(bodies_[j].handle);
-        bodies_.resize(old_size);
+        for (std::size_t j = 0; j < named; ++j) index_.erase(handles[j]);
+        bodies_.resize(grown.old_size);
         next_handle_ = old_next;
         throw;
     }
     assert(index_.size() == bodies_.size());
 }
 
-// Handles are mostly small and dense: a table from handle to row made for
-// one call answers far faster than the hash index, when making it costs less
-// than the lookups it saves. Empty when it would not.
 uint32_t PhysicsWorld::largest_handle() const noexcept {
     // Four running maxima, so that each step waits for the fourth before it.
     uint32_t top[4] = {0, 0, 0, 0};
@@ -151,28 +174,42 @@ uint32_t PhysicsWorld::largest_handle() const noexcept {
     return std::max(std::max(top[0], top[1]), std::max(top[2], top[3]));
 }
 
+// Handles are mostly small and dense: a table from handle to row made for
+// one call answers far faster than the hash index, when making it costs less
+// than the lookups it saves. Empty when it would not.
 std::vector<uint32_t> PhysicsWorld::row_table(std::size_t lookups) const {
     // Not worth a table (nor the look for the largest handle) for a few lookups.
-    if (bodies_.size() > 16 * uint64_t{lookups}) return {};
-    const uint32_t top = largest_handle();
-    const uint64_t size = uint64_t{top} + 1;
+    const uint64_t budget = 16 * uint64_t{lookups};
+    if (bodies_.size() > budget) return {};
+    const auto too_large = [&](uint32_t top) {
+        return uint64_t{top} + 1 + bodies_.size() > budget;
+    };
+    uint32_t top = handle_bound_;
+    if (too_large(top)) top = largest_handle();
     std::vector<uint32_t> table;
-    if (size + bodies_.size() > 16 * uint64_t{lookups}) return table;
-    table.assign(size, HandleIndex::kAbsent);
+    if (too_large(top)) return table;
+    table.assign(uint64_t{top} + 1, HandleIndex::kAbsent);
     for (std::size_t i = 0; i < bodies_.size(); ++i)
         table[bodies_[i].handle] = static_cast<uint32_t>(i);
     return table;
 }
 
 void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
+    std::vector<uint32_t> table = row_table(handles.size());
+    if (table.empty()) {
+        remove_indexed(handles);
+    } else {
+        remove_tabled(handles, table);
+    }
+    assert(index_.size() == bodies_.size());
+}
+
+void PhysicsWorld::remove_indexed(std::span<const uint32_t> handles) {
     // A removed body is swapped to the end of the live part rather than
     // overwritten, and the array is cut only once every removal is made: a
     // stop puts them back, newest first, from the slots they were taken
-    // from. With a table of rows the index is left alone until the end and
-    // then made again from the array; without one it follows each removal
-    // and keeps its room, so putting entries back cannot fail.
-    std::vector<uint32_t> table = row_table(handles.size());
-    const bool tabled = !table.empty();
+    // from. The index follows each removal and keeps its room, so putting
+    // entries back cannot fail.
     std::vector<uint32_t> slots;
     slots.reserve(handles.size());
     std::size_t live = bodies_.size();
@@ -180,23 +217,13 @@ void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
         InterruptPoll<(1u << 14)> poll;
         for (const uint32_t handle : handles) {
             poll.tick();
-            uint32_t i;
-            if (tabled) {
-                if (handle >= table.size() || table[handle] == HandleIndex::kAbsent) continue;
-                i = std::exchange(table[handle], HandleIndex::kAbsent);
-            } else {
-                i = index_.take(handle);
-                if (i == HandleIndex::kAbsent) continue;
-            }
+            const uint32_t i = index_.take(handle);
+            if (i == HandleIndex::kAbsent) continue;
             slots.push_back(i);
             const auto last = static_cast<uint32_t>(--live);
             if (i != last) {
                 std::swap(bodies_[i], bodies_[last]);
-                if (tabled) {
-                    table[bodies_[i].handle] = i;
-                } else {
-                    index_.repoint(bodies_[i].handle, i);
-                }
+                index_.repoint(bodies_[i].handle, i);
             }
         }
     } catch (...) {
@@ -205,32 +232,69 @@ void PhysicsWorld::remove_bodies(std::span<const uint32_t> handles) {
             const auto end = static_cast<uint32_t>(live++);
             if (i != end) {
                 std::swap(bodies_[i], bodies_[end]);
-                if (!tabled) index_.repoint(bodies_[end].handle, end);
+                index_.repoint(bodies_[end].handle, end);
             }
-            if (!tabled) index_.put(bodies_[i].handle, i);
+            index_.put(bodies_[i].handle, i);
         }
         throw;
     }
     bodies_.resize(live);
-    if (tabled && !slots.empty()) {
-        index_.clear();
-        for (std::size_t i = 0; i < live; ++i)
-            index_.put(bodies_[i].handle, static_cast<uint32_t>(i));
+}
+
+void PhysicsWorld::remove_tabled(std::span<const uint32_t> handles, std::vector<uint32_t>& table) {
+    // The removals are played on the table and on the row each body comes
+    // from, the bodies left where they are: a stop changes nothing. Then
+    // the bodies move at once. A body only ever moves from the last live
+    // row, so every one that moved came from a row past the final live
+    // part, which no move writes: each can be copied from where it was.
+    std::vector<uint32_t> from(bodies_.size());
+    std::iota(from.begin(), from.end(), 0u);
+    std::size_t live = bodies_.size();
+    InterruptPoll<(1u << 14)> poll;
+    for (const uint32_t handle : handles) {
+        poll.tick();
+        if (handle >= table.size() || table[handle] == HandleIndex::kAbsent) continue;
+        const uint32_t i = std::exchange(table[handle], HandleIndex::kAbsent);
+        const auto last = static_cast<uint32_t>(--live);
+        if (i != last) {
+            from[i] = from[last];
+            table[bodies_[from[i]].handle] = i;
+        }
     }
-    assert(index_.size() == bodies_.size());
+    if (live == bodies_.size()) return;
+    // Nothing from here on can fail: the index keeps its room.
+    std::vector<uint32_t> kept(live);
+    // A row that kept its body copies it onto itself: no branch to mispredict.
+    for (std::size_t r = 0; r < live; ++r) bodies_[r] = bodies_[from[r]];
+    bodies_.resize(live);
+    for (std::size_t r = 0; r < live; ++r) kept[r] = bodies_[r].handle;
+    index_.clear();
+    index_.put_absent(kept, 0);
 }
 
 void PhysicsWorld::find_rows(std::span<const uint32_t> handles, std::span<int64_t> rows) const {
     assert(handles.size() == rows.size());
     const std::vector<uint32_t> table = row_table(handles.size());
+    const auto row = [](uint32_t i) { return i == HandleIndex::kAbsent ? -1 : int64_t{i}; };
     InterruptPoll<(1u << 16)> poll;
-    for (std::size_t j = 0; j < handles.size(); ++j) {
-        poll.tick();
-        const uint32_t h = handles[j];
-        const uint32_t i = table.empty()      ? index_.find(h)
-                           : h < table.size() ? table[h]
-                                              : HandleIndex::kAbsent;
-        rows[j] = i == HandleIndex::kAbsent ? -1 : static_cast<int64_t>(i);
+    if (table.empty()) {
+        for (std::size_t j = 0; j < handles.size(); ++j) {
+            poll.tick();
+            rows[j] = row(index_.find(handles[j]));
+        }
+        return;
+    }
+    // A table lookup is a load: the stop flag is looked at per block.
+    constexpr std::size_t kBlock = 4096;
+    const uint32_t* const at = table.data();
+    const std::size_t size = table.size();
+    for (std::size_t begin = 0; begin < handles.size(); begin += kBlock) {
+        poll.tick(kBlock);
+        const std::size_t end = std::min(handles.size(), begin + kBlock);
+        for (std::size_t j = begin; j < end; ++j) {
+            const uint32_t h = handles[j];
+            rows[j] = row(h < size ? at[h] : HandleIndex::kAbsent);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 // `step` and `raycast` report in) is not insertion order after a removal.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -29,10 +30,29 @@ public:
     // a handle still in use is skipped, never issued twice.
     uint32_t add_body(const RigidBody& body);
     void remove_body(uint32_t handle);
-    // add_body for each of `bodies` in order, their handles in `handles`
-    // (as many). Refused beyond 2^32 - 1 bodies; a call stopped by an
-    // interrupt or a failed allocation leaves the world as it was.
-    void add_bodies(std::span<const RigidBody> bodies, std::span<uint32_t> handles);
+    // add_body for each of handles.size() bodies, which fill(span) writes
+    // in place into the world's array, where they start as default bodies
+    // (the handles it sets are replaced),
+    // their handles in `handles`. Refused beyond 2^32 - 1 bodies; a call
+    // stopped by an interrupt, a failed allocation or a throwing fill
+    // leaves the world as it was.
+    template <class Fill>
+    void add_bodies(std::span<uint32_t> handles, Fill&& fill) {
+        const Growth grown = grow(handles.size());
+        try {
+            fill(std::span<RigidBody>(bodies_).subspan(grown.old_size));
+        } catch (...) {
+            bodies_.resize(grown.old_size);
+            throw;
+        }
+        name_new_bodies(grown, handles);
+    }
+    // The same for copies of `bodies` (as many as `handles`), in order.
+    void add_bodies(std::span<const RigidBody> bodies, std::span<uint32_t> handles) {
+        add_bodies(handles, [&](std::span<RigidBody> made) {
+            std::copy(bodies.begin(), bodies.end(), made.begin());
+        });
+    }
     // remove_body for each handle in order; stopped, it leaves the world as
     // it was.
     void remove_bodies(std::span<const uint32_t> handles);
@@ -70,13 +90,30 @@ public:
                  std::span<const std::pair<uint32_t, uint32_t>> index, uint32_t next_handle);
 
 private:
+    struct Growth {
+        std::size_t old_size;
+        bool fresh;  // every new handle is free: none is looked for
+    };
+    // Default bodies appended for `n` more, and index room for them.
+    Growth grow(std::size_t n);
+    // Hands out the handles of the bodies past old_size; a failure cuts
+    // them off again.
+    void name_new_bodies(Growth grown, std::span<uint32_t> handles);
+    // handle -> row (kAbsent for none), or empty when `lookups` are too few.
     std::vector<uint32_t> row_table(std::size_t lookups) const;
+    // remove_bodies through the index, and through a table of rows.
+    void remove_indexed(std::span<const uint32_t> handles);
+    void remove_tabled(std::span<const uint32_t> handles, std::vector<uint32_t>& table);
     uint32_t largest_handle() const noexcept;  // 0 for no bodies
 
     std::vector<RigidBody> bodies_;
     std::vector<RigidBody> stepped_;  // the next states during a step
     HandleIndex index_;  // its seed is the making module's; handles are found from either
     uint32_t next_handle_ = 1;
+    // No live handle is above it. Removals leave it, so it may lie far
+    // above the largest one; it spares the look for that one when it is
+    // small enough anyway.
+    uint32_t handle_bound_ = 0;
     Float3 gravity_{0.0f, -980.0f, 0.0f};
     BroadPhase broad_phase_;
     std::size_t last_pair_count_ = 0;
