@@ -132,8 +132,11 @@ nb::object handles(nb::handle world, nb::handle out_object) {
     const World held(world, "world");
     const auto bodies = held.get().bodies();
     Output<std::uint32_t> out(out_object, {bodies.size()});
-    parallel_for(bodies.size(), 1 << 15, 0, [&](std::size_t begin, std::size_t end) noexcept {
-        for (std::size_t i = begin; i < end; ++i) out.data[i] = bodies[i].handle;
+    // The pointers are held apart from what the stores could change.
+    std::uint32_t* const to = out.data;
+    const RigidBody* const from = bodies.data();
+    parallel_for(bodies.size(), 1 << 15, 0, [=](std::size_t begin, std::size_t end) noexcept {
+        for (std::size_t i = begin; i < end; ++i) to[i] = from[i].handle;
     });
     return out.finish();
 }
@@ -142,9 +145,11 @@ nb::object positions(nb::handle world, nb::handle out_object) {
     const World held(world, "world");
     const auto bodies = held.get().bodies();
     Output<float> out(out_object, {bodies.size(), 3});
-    parallel_for(bodies.size(), 1 << 15, 0, [&](std::size_t begin, std::size_t end) noexcept {
+    float* const to = out.data;  // as in handles()
+    const RigidBody* const from = bodies.data();
+    parallel_for(bodies.size(), 1 << 15, 0, [=](std::size_t begin, std::size_t end) noexcept {
         for (std::size_t i = begin; i < end; ++i)
-            for (int k = 0; k < 3; ++k) out.data[3 * i + k] = bodies[i].position[k];
+            std::memcpy(to + 3 * i, from[i].position.data(), sizeof(Float3));
     });
     return out.finish();
 }
