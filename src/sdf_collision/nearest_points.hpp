@@ -21,8 +21,10 @@ namespace core::field {
 
 // Per point, the smallest distance over the records, each compared as the
 // record walk compares (strictly less replaces). A zero keeps whichever sign
-// its lane met first: the caller settles zeros in buffer order.
-using NearestPoints = void (*)(std::span<const SceneField::Group> groups, const float* columns,
+// its lane met first: the caller settles zeros in buffer order, where it
+// matters. True when a record of a kind that can give -0 gave ±0 at some
+// point; where none did, every zero is +0 and already settled.
+using NearestPoints = bool (*)(std::span<const SceneField::Group> groups, const float* columns,
                                const float* x, const float* y, const float* z, std::size_t n,
                                float* out) noexcept;
 
@@ -54,7 +56,7 @@ struct Kernels {
 };
 
 // Four SSE2 or NEON lanes (plain C++ with CORE_PLAIN_LANES), everywhere.
-void nearest_points_4(std::span<const SceneField::Group> groups, const float* columns,
+bool nearest_points_4(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept;
 void first_zeros_4(std::span<const SceneField::Group> groups, const float* columns,
@@ -65,7 +67,7 @@ void cell_candidates_4(std::span<const SceneField::Group> groups, const float* c
                        const float* r, const float* norm, std::size_t cells, uint32_t* lists,
                        std::size_t stride, uint32_t* counts) noexcept;
 // Eight AVX2 lanes; only on x86-64, and only where the CPU has AVX2.
-void nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
+bool nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept;
 void first_zeros_8(std::span<const SceneField::Group> groups, const float* columns,
@@ -76,7 +78,7 @@ void cell_candidates_8(std::span<const SceneField::Group> groups, const float* c
                        const float* r, const float* norm, std::size_t cells, uint32_t* lists,
                        std::size_t stride, uint32_t* counts) noexcept;
 // Sixteen AVX-512 lanes; only on x86-64, and only where the CPU has them.
-void nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
+bool nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
                        const float* x, const float* y, const float* z, std::size_t n,
                        float* out) noexcept;
 void first_zeros_16(std::span<const SceneField::Group> groups, const float* columns,
@@ -101,21 +103,25 @@ std::array<V, Columns> spread(const float* c, uint32_t stride) noexcept {
 // The smallest distance in each lane over a group's records, kept as the
 // record walk keeps it: a record replaces the kept one only when strictly
 // less. A record's constants stay in registers while the points stream past
-// them from the first level of cache.
+// them from the first level of cache. True when a kind that can give -0
+// gave ±0 somewhere.
 template <class V, SceneField::Kind K>
-void nearest_in_group(const SceneField::Group& g, const float* columns, const float* x,
+bool nearest_in_group(const SceneField::Group& g, const float* columns, const float* x,
                       const float* y, const float* z, std::size_t n, float* best) noexcept {
     constexpr std::size_t kWidth = lanes::kLanes<V>;
     constexpr std::size_t kColumns = Shape<K>::kColumns;
     const float* c = columns + g.column0;
+    unsigned zeros = 0;
     for (uint32_t i = 0; i < g.count; ++i) {
         const auto record = spread<V, kColumns>(c + i, g.count);
         for (std::size_t j = 0; j < n; j += kWidth) {
             const V d = Shape<K>::at(record, lanes::load_as<V>(x + j), lanes::load_as<V>(y + j),
                                      lanes::load_as<V>(z + j));
+            if constexpr (Shape<K>::kNegativeZero) zeros |= lanes::zero_lanes(d);
             lanes::store(best + j, lanes::less_or(d, lanes::load_as<V>(best + j)));
         }
     }
+    return zeros != 0;
 }
 
 // The record earliest in the buffer at distance ±0 in each lane: `where`
@@ -179,19 +185,21 @@ void by_passes(const float* x, const float* y, const float* z, std::size_t n, fl
 }
 
 template <class V>
-void nearest_points(std::span<const SceneField::Group> groups, const float* columns, const float* x,
+bool nearest_points(std::span<const SceneField::Group> groups, const float* columns, const float* x,
                     const float* y, const float* z, std::size_t n, float* out) noexcept {
-    using Nearest = void (*)(const SceneField::Group&, const float*, const float*, const float*,
+    using Nearest = bool (*)(const SceneField::Group&, const float*, const float*, const float*,
                              const float*, std::size_t, float*) noexcept;
     static constexpr auto kNearest = kinds([]<SceneField::Kind... K>() {
         return std::array<Nearest, sizeof...(K)>{nearest_in_group<V, K>...};
     });
+    bool signed_zeros = false;
     by_passes<V>(x, y, z, n, out, kEmptyDistance,
                  [&](const float* px, const float* py, const float* pz, std::size_t m,
                      float* best) noexcept {
                      for (const SceneField::Group& g : groups)
-                         kNearest[g.kind](g, columns, px, py, pz, m, best);
+                         signed_zeros |= kNearest[g.kind](g, columns, px, py, pz, m, best);
                  });
+    return signed_zeros;
 }
 
 template <class V>

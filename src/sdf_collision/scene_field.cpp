@@ -354,7 +354,8 @@ constexpr std::size_t kPointsPerCell = 128;
 }  // namespace
 
 // The records' minimum at many points through the widest lanes (by cells
-// where that pays), then the sign of exact zeros settled.
+// where that pays), then the sign of exact zeros settled where a record
+// that can give -0 met one.
 void SceneField::distances(const float* x, const float* y, const float* z, std::size_t n,
                            float* out) const noexcept {
     // A few points answer sooner one at a time, each record block filling
@@ -365,8 +366,7 @@ void SceneField::distances(const float* x, const float* y, const float* z, std::
         return;
     }
     if (cell_block() != 0 && n >= kCellPoints) return distances_by_cells(x, y, z, n, out);
-    kernels.nearest(groups(), columns_.data(), x, y, z, n, out);
-    settle_zeros(x, y, z, n, out);
+    if (kernels.nearest(groups(), columns_.data(), x, y, z, n, out)) settle_zeros(x, y, z, n, out);
 }
 
 void SceneField::distances_by_cells(const float* x, const float* y, const float* z, std::size_t n,
@@ -591,10 +591,10 @@ SceneField::SceneField(const std::array<uint32_t, kKinds>& count, std::vector<ui
 
 namespace field {
 
-void nearest_points_4(std::span<const SceneField::Group> groups, const float* columns,
+bool nearest_points_4(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept {
-    nearest_points<lanes::F4>(groups, columns, x, y, z, n, out);
+    return nearest_points<lanes::F4>(groups, columns, x, y, z, n, out);
 }
 
 void first_zeros_4(std::span<const SceneField::Group> groups, const float* columns,

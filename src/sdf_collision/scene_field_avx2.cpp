@@ -7,10 +7,10 @@
 namespace core::field {
 
 #if CORE_LANES_AVX2
-void nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
+bool nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept {
-    nearest_points<lanes::F8>(groups, columns, x, y, z, n, out);
+    return nearest_points<lanes::F8>(groups, columns, x, y, z, n, out);
 }
 void first_zeros_8(std::span<const SceneField::Group> groups, const float* columns,
                    const uint32_t* positions, const float* x, const float* y, const float* z,
@@ -26,10 +26,10 @@ void cell_candidates_8(std::span<const SceneField::Group> groups, const float* c
 }
 #else
 // Built without AVX2 (another CPU family, or the plain lanes): never chosen.
-void nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
+bool nearest_points_8(std::span<const SceneField::Group> groups, const float* columns,
                       const float* x, const float* y, const float* z, std::size_t n,
                       float* out) noexcept {
-    nearest_points_4(groups, columns, x, y, z, n, out);
+    return nearest_points_4(groups, columns, x, y, z, n, out);
 }
 void first_zeros_8(std::span<const SceneField::Group> groups, const float* columns,
                    const uint32_t* positions, const float* x, const float* y, const float* z,

@@ -13,10 +13,10 @@
 namespace core::field {
 
 #if CORE_LANES_AVX512
-void nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
+bool nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
                        const float* x, const float* y, const float* z, std::size_t n,
                        float* out) noexcept {
-    nearest_points<lanes::F16>(groups, columns, x, y, z, n, out);
+    return nearest_points<lanes::F16>(groups, columns, x, y, z, n, out);
 }
 void first_zeros_16(std::span<const SceneField::Group> groups, const float* columns,
                     const uint32_t* positions, const float* x, const float* y, const float* z,
@@ -32,10 +32,10 @@ void cell_candidates_16(std::span<const SceneField::Group> groups, const float* 
 }
 #else
 // Built without AVX-512 (another CPU family, or the plain lanes): never chosen.
-void nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
+bool nearest_points_16(std::span<const SceneField::Group> groups, const float* columns,
                        const float* x, const float* y, const float* z, std::size_t n,
                        float* out) noexcept {
-    nearest_points_4(groups, columns, x, y, z, n, out);
+    return nearest_points_4(groups, columns, x, y, z, n, out);
 }
 void first_zeros_16(std::span<const SceneField::Group> groups, const float* columns,
                     const uint32_t* positions, const float* x, const float* y, const float* z,
