@@ -10,6 +10,7 @@ import struct
 
 import gfxcore  # noqa: F401  (registers the reducers)
 import gfxcore.arrays
+import numpy as np
 import pytest
 from gfxcore import _arrays, _pickle
 from models.floats import SPECIAL_F32
@@ -132,6 +133,11 @@ def _calls_world(rng, w):
             lambda: w.body_count(),
             lambda: w.set_gravity(*nums(rng, 3)),
             lambda: (gfxcore.arrays.handles(w).tolist(), gfxcore.arrays.positions(w).tobytes()),
+            lambda: gfxcore.arrays.rows(w, np.arange(16)).tolist(),
+            lambda: gfxcore.arrays.remove_bodies(
+                w, np.array([rng.randrange(16) for _ in range(4)])
+            ),
+            lambda: gfxcore.arrays.add_bodies(w, np.ones(2), np.array([point(rng)] * 2)).tolist(),
         ]
     )()
 

@@ -188,6 +188,7 @@ std::vector<uint32_t> PhysicsWorld::row_table(std::size_t lookups) const {
     if (too_large(top)) top = largest_handle();
     std::vector<uint32_t> table;
     if (too_large(top)) return table;
+    assert(largest_handle() <= top);
     table.assign(uint64_t{top} + 1, HandleIndex::kAbsent);
     for (std::size_t i = 0; i < bodies_.size(); ++i)
         table[bodies_[i].handle] = static_cast<uint32_t>(i);
