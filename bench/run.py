@@ -71,7 +71,7 @@ NOTES = {
     "plane meets one, which numba's model leaves out.",
     "arrays.transform_points into out": "both sides move 120 MB in and 120 MB out (into out at "
     "the speed of a copy, 10-11 ms); the anchor's new array also pays its first touch of fresh "
-    "pages, which varies from run to run: the ratio measured 0.34 to 0.57 in this session.",
+    "pages, which varies from run to run: the ratio measured 0.34 to 0.57 over runs.",
     "arrays.positions": "one 12-byte copy a row (about 9 us for 10,000) against the loop's "
     "1.2 ms: a few microseconds of call and new array decide the line.",
     "arrays.add_bodies": "each call makes a new world; its bodies are written once, in place, "
