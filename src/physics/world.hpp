@@ -30,12 +30,12 @@ public:
     // a handle still in use is skipped, never issued twice.
     uint32_t add_body(const RigidBody& body);
     void remove_body(uint32_t handle);
-    // add_body for each of handles.size() bodies, which fill(span) writes
-    // in place into the world's array, where they start as default bodies
-    // (the handles it sets are replaced),
-    // their handles in `handles`. Refused beyond 2^32 - 1 bodies; a call
-    // stopped by an interrupt, a failed allocation or a throwing fill
-    // leaves the world as it was.
+    // add_body for each of handles.size() bodies, their handles in
+    // `handles`. fill(span) writes the bodies in place in the world's
+    // array, where they start as default bodies; the handles it sets are
+    // replaced. Refused beyond 2^32 - 1 bodies; a call stopped by an
+    // interrupt, a failed allocation or a throwing fill leaves the world as
+    // it was.
     template <class Fill>
     void add_bodies(std::span<uint32_t> handles, Fill&& fill) {
         const Growth grown = grow(handles.size());
