@@ -85,6 +85,8 @@ NOTES = {
     "check_node_graph 20,000 / 2,000 nodes": "compile_node_graph itself grows 14x over the "
     "same step (its tables leave the caches); the checker's pass follows it, at 1.2 to 1.5x a "
     "compile at either size.",
+    "TileCache put/get mix, 1,000 tiles": "at the line: 0.31-0.32 in runs of this row alone "
+    "and in the previous full run; the 10- and 100,000-tile rows sit near 0.25.",
     "arrays.convex_hull, disc": "the same float32 scan as _core.convex_hull, whose merge sort "
     "defines the order of nearly collinear points, so every point is sorted (split over the "
     "workers, two merges stepped together); on two cores shared with other work the ratio "
