@@ -78,7 +78,7 @@ NOTES = {
     "and their consecutive handles enter the index in batches (about 0.12 ms against the "
     "loop's 3.5 ms), so the first touch of the world's fresh arrays weighs most.",
     "arrays.remove_bodies": "half the bodies of 10,000, played on a table of rows made for the "
-    "call before the bodies move once (about 0.07 ms against the loop's 0.38 ms); the index "
+    "call before the bodies move once (about 0.06 ms against the loop's 0.38 ms); the index "
     "is made again for the 5,000 left.",
     "arrays.rows": "about 1.5 ns a handle through a table of rows made for the call (the world "
     "keeps a bound on its handles, no table) against 38 ns for the dict.",
