@@ -139,7 +139,7 @@ LZ4_CHILD = """
 import time
 import numpy as np
 from gfxcore import arrays
-data = bytearray(np.random.default_rng(0).integers(0, 4, 256 << 20).astype(np.uint8))
+data = bytearray(np.random.default_rng(0).integers(0, 4, 256 << 20, dtype=np.uint8))
 print("ready", flush=True)
 try:
     arrays.lz4_compress(data)
@@ -166,7 +166,7 @@ def test_a_long_lz4_call_stops_at_once_and_gives_its_buffers_back():
 
 
 def test_a_large_lz4_call_matches_core():
-    data = np.random.default_rng(73).integers(0, 8, 9 << 20).astype(np.uint8)
+    data = np.random.default_rng(73).integers(0, 8, 9 << 20, dtype=np.uint8)
     packed = arrays.lz4_compress(data)
     assert packed == bytes(_core.lz4_compress(data.tobytes()))
     assert arrays.lz4_decompress(bytearray(packed)) == data.tobytes()
