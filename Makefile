@@ -96,7 +96,8 @@ test-asan: $(DEPS)
 test-pythons: $(DEPS)
 	scripts/test-pythons
 
-# make test and make wheel in a Debian 12 arm64 root under qemu-user-static.
+# make test and make wheel in a Debian 12 arm64 root under qemu-user-static
+# (compiled there by the host's cross compiler on x86-64).
 test-arm64:
 	scripts/test-arm64
 
