@@ -62,16 +62,17 @@ NOTES = {
     "load average of 12 each hop waits for a core.",
     "arrays.distances, 16 prims (spheres and boxes), 1 thread vs numba": "with 16 records "
     "every point meets every record, one square root each on both sides. On an AVX2 EPYC "
-    "(Zen 3) this row measured 0.34; on a Xeon with AVX-512, whose square-root unit gives as "
+    "(Zen 3) this row measured 0.34 to 0.48; on a Xeon with AVX-512, whose square-root unit gives as "
     "many floats a cycle to numba's 8 lanes (LLVM compiles for 256-bit vectors there) as to "
     "our 16, 0.88. The cells that answer the 256-record rows cost 12-18 ns a point to sort, "
     "more than 16 records' evaluations (6-8 ns), so they start at 64 records.",
-    "arrays.distances, 16 prims (every type), 1 thread vs numba": "as the row above (0.61 on "
-    "the EPYC, 1.00 on the Xeon), with heavier records (the cone's and the torus's) and the "
+    "arrays.distances, 16 prims (every type), 1 thread vs numba": "as the row above (0.48 to 0.61 "
+    "on the EPYC, 1.00 on the Xeon), with heavier records (the cone's and the torus's) and the "
     "sign of exact zeros to settle where a plane meets one, which numba's model leaves out.",
-    "arrays.transform_points into out": "both sides move 120 MB in and 120 MB out (into out at "
-    "the speed of a copy, 9-11 ms); the anchor's new array also pays its first touch of fresh "
-    "pages, which varies from run to run: the ratio measured 0.34 to 0.57 over runs.",
+    "arrays.transform_points into out": "both sides move 120 MB in and 120 MB out (into out "
+    "at the speed of a streamed copy on both cores, 6.5-9 ms); the anchor's new array also "
+    "pays its first touch of fresh pages, 14 to 28 ms from run to run: the ratio measured "
+    "0.31 to 0.53 over runs.",
     "arrays.positions": "one 12-byte copy a row (about 9 us for 10,000) against the loop's "
     "1.2 ms: a few microseconds of call and new array decide the line.",
     "arrays.add_bodies": "each call makes a new world; its bodies are written once, in place, "
