@@ -70,7 +70,7 @@ NOTES = {
     "on the EPYC, 1.00 on the Xeon), with heavier records (the cone's and the torus's) and the "
     "sign of exact zeros to settle where a plane meets one, which numba's model leaves out.",
     "arrays.transform_points into out": "both sides move 120 MB in and 120 MB out (into out "
-    "at the speed of a streamed copy on both cores, 6.5-9 ms); the anchor's new array also "
+    "at the speed of a streamed copy on both cores, 6.5-9.5 ms); the anchor's new array also "
     "pays its first touch of fresh pages, 14 to 28 ms from run to run: the ratio measured "
     "0.31 to 0.53 over runs.",
     "arrays.positions": "one 12-byte copy a row (about 9 us for 10,000) against the loop's "

@@ -12,8 +12,9 @@ namespace core {
 // Rows [0, n) of `in` transformed into `out` (n rows of three floats each;
 // the two must not overlap). `translate` adds the translation column (a
 // point) or not (a direction). `stream` writes past the caches, for outputs
-// too large to be read again soon. Returns whether any result is NaN: those
-// rows need the one compiled copy of the formula for their NaN bits.
+// too large to be read again soon, and asks for the input ahead. Returns
+// whether any result is NaN: those rows need the one compiled copy of the
+// formula for their NaN bits.
 bool transform_rows(const Mat4x4& m, bool translate, const float* in, float* out, std::size_t n,
                     bool stream) noexcept;
 
